@@ -1,0 +1,228 @@
+#include "apps/QuorvelOlvane/QuorvelOlvane.h"
+
+#include "apps/QuorvelOlvane/frame_zone.h"
+#include "common/diagnostics.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QFileInfo>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QWindow>
+
+#include <optional>
+
+QuorvelOlvane::QuorvelOlvane()
+    : QMainWindow(nullptr)
+{
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    setWindowTitle(QStringLiteral("QuorvelOlvane"));
+    setWindowIcon(QIcon(QStringLiteral("resources/icon/icon.ico")));
+
+    central = new QWidget(this);
+    layout = new QVBoxLayout(central);
+    layout->setContentsMargins(kLayoutMargin, kLayoutMargin, kLayoutMargin, kLayoutMargin);
+    setCentralWidget(central);
+
+    _init_geometry();
+
+    draw_widget = new DrawAreaWidget();
+    layout->addWidget(draw_widget);
+
+    // switch_to_area is a plain member, constructed before the reader starts.
+    hid_thread = std::make_unique<HIDReaderThread>();
+    connect(hid_thread.get(), &HIDReaderThread::received, this, &QuorvelOlvane::handle_hid_data);
+    hid_thread->start();
+
+    // The reader is already running here; if the configuration throws, the
+    // destructor of hid_thread stops and joins it before the error leaves.
+    _load_config_at_startup();
+
+    setMouseTracking(true);
+    central->setMouseTracking(true);
+    draw_widget->setMouseTracking(true);
+}
+
+QuorvelOlvane::~QuorvelOlvane() = default;
+
+void QuorvelOlvane::_init_geometry()
+{
+    const QRect available = QApplication::primaryScreen()->availableGeometry();
+    resize(available.width(), kInitialHeight);
+    move(0, available.height() - kInitialHeight);
+    setMinimumHeight(kMinimumHeight);
+    setMinimumWidth(kMinimumWidth);
+}
+
+void QuorvelOlvane::paintEvent(QPaintEvent * /*event*/)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor(0, 0, 0));
+    painter.setPen(QPen(QColor(200, 200, 200), 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+void QuorvelOlvane::_stop_reader()
+{
+    if (hid_thread && hid_thread->isRunning()) {
+        hid_thread->stop();
+        hid_thread->wait(kReaderStopWaitMs);
+    }
+}
+
+void QuorvelOlvane::closeEvent(QCloseEvent *event)
+{
+    _stop_reader();
+    event->accept();
+}
+
+namespace {
+
+// A JSON number, or a boolean counted as 1 or 0; anything else is no number.
+std::optional<double> json_number(const BarConfig::Json &value)
+{
+    if (value.is_boolean())
+        return value.get<bool>() ? 1.0 : 0.0;
+    if (value.is_number())
+        return value.get<double>();
+    return std::nullopt;
+}
+
+[[noreturn]] void config_fail(const QString &path, const QString &reason)
+{
+    throw ConfigError((path + QStringLiteral(": ") + reason).toStdString());
+}
+
+} // namespace
+
+void QuorvelOlvane::_load_config_at_startup()
+{
+    config = std::make_unique<BarConfig>(BarConfig::get_config_path());
+    if (QFileInfo::exists(QStringLiteral("config.json")))
+        config->load();
+
+    // Only at start-up: a bar too faint to find is worse than the user's value.
+    if (!json_number(config->opacity))
+        config->opacity = BarConfig::kDefaultOpacity;
+    if (*json_number(config->opacity) < 0.5)
+        config->opacity = BarConfig::kDefaultOpacity;
+
+    if (!config->areas.is_object() || config->areas.empty())
+        draw_widget->set_init_area_color();
+    apply_config_to_bar();
+
+    watcher = std::make_unique<QFileSystemWatcher>(QStringList{config->path});
+    connect(watcher.get(), &QFileSystemWatcher::fileChanged, this, &QuorvelOlvane::on_config_changed);
+}
+
+void QuorvelOlvane::apply_config_to_bar()
+{
+    const BarConfig::Json &areas = config->areas;
+    if (!areas.is_object())
+        config_fail(config->path, QStringLiteral("\"areas\" must be a JSON object"));
+
+    for (const auto &entry : areas.items()) {
+        const QString key = QString::fromStdString(BarConfig::Json(entry.key()).dump());
+        const std::optional<int> index = BarConfig::area_index_from_key(entry.key());
+        if (!index)
+            config_fail(config->path, QStringLiteral("area key %1 is not a decimal integer").arg(key));
+        const BarConfig::Json &value = entry.value();
+        if (!value.is_object())
+            config_fail(config->path, QStringLiteral("area %1 must be a JSON object").arg(key));
+
+        const auto color = value.find("color");
+        if (color == value.end())
+            draw_widget->set_area_color(*index, QStringLiteral("#FFFFFF"));
+        else if (color->is_string())
+            draw_widget->set_area_color(*index, QString::fromStdString(color->get<std::string>()));
+        else // not a colour string at all: reported and stored as an invalid colour
+            draw_widget->set_area_color(*index, QColor(), QString::fromStdString(color->dump()));
+    }
+
+    const std::optional<double> opacity = json_number(config->opacity);
+    if (!opacity)
+        config_fail(config->path, QStringLiteral("\"bar\" → \"opacity\" must be a number"));
+    setWindowOpacity(*opacity);
+    draw_widget->set_area_opacity(*opacity);
+}
+
+void QuorvelOlvane::on_config_changed()
+{
+    // Editors that save by renaming a new file over the old one make the
+    // watcher drop the path; a file that still exists is watched again.
+    if (QFileInfo::exists(config->path) && !watcher->files().contains(config->path))
+        watcher->addPath(config->path);
+
+    try {
+        config->load();
+        apply_config_to_bar();
+    } catch (const std::exception &e) {
+        diagnostics::err(QStringLiteral("QuorvelOlvane: changed configuration not applied: ")
+                         + QString::fromUtf8(e.what()));
+    }
+}
+
+void QuorvelOlvane::handle_hid_data(const QByteArray &data)
+{
+    if (data.size() < 4)
+        return;
+    const int cmd = static_cast<unsigned char>(data[2]);
+    const int switch_no = static_cast<unsigned char>(data[3]);
+    for (const Action &action : switch_to_area.handle(cmd, switch_no))
+        draw_widget->set_lit_areas(action.areas, action.draw_flags);
+}
+
+void QuorvelOlvane::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::RightButton) {
+        QMainWindow::mousePressEvent(event);
+        return;
+    }
+    if (event->button() != Qt::LeftButton)
+        return;
+    QWindow *handle = windowHandle();
+    if (!handle)
+        return;
+    const QPoint pos = event->position().toPoint();
+    const FrameZone zone = frame_zone(pos.x(), pos.y(), width(), height());
+    // The window system does the rest; if it refuses, the press has no effect.
+    if (zone == FrameZone::Interior)
+        handle->startSystemMove();
+    else
+        handle->startSystemResize(zone_edges(zone));
+}
+
+void QuorvelOlvane::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPoint pos = event->position().toPoint();
+    setCursor(zone_cursor(frame_zone(pos.x(), pos.y(), width(), height())));
+}
+
+void QuorvelOlvane::mouseReleaseEvent(QMouseEvent *event)
+{
+    unsetCursor();
+    QMainWindow::mouseReleaseEvent(event);
+}
+
+void QuorvelOlvane::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+void QuorvelOlvane::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu menu(this);
+    const QAction *close_action = menu.addAction(QStringLiteral("閉じる"));
+    if (menu.exec(event->globalPos()) == close_action)
+        close();
+}

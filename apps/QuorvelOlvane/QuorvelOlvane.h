@@ -1,0 +1,57 @@
+#pragma once
+
+#include "apps/QuorvelOlvane/draw_area_widget.h"
+#include "common/bar_config.h"
+#include "common/hid_reader_thread.h"
+#include "common/switch_to_area.h"
+
+#include <QFileSystemWatcher>
+#include <QMainWindow>
+#include <QVBoxLayout>
+
+#include <memory>
+
+// The bar: a borderless, always-on-top strip holding the area grid; it owns
+// the switch box reader, the mapper and the configuration.
+class QuorvelOlvane : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kInitialHeight = 80;
+    static constexpr int kMinimumHeight = 40;
+    static constexpr int kMinimumWidth = 400;
+    static constexpr int kLayoutMargin = 2;
+    static constexpr int kReaderStopWaitMs = 1000;
+
+    QuorvelOlvane();
+    ~QuorvelOlvane() override;
+
+    void apply_config_to_bar();
+
+    QWidget *central = nullptr;
+    QVBoxLayout *layout = nullptr;
+    DrawAreaWidget *draw_widget = nullptr;
+    SwitchToArea switch_to_area;
+    std::unique_ptr<HIDReaderThread> hid_thread;
+    std::unique_ptr<BarConfig> config;
+    std::unique_ptr<QFileSystemWatcher> watcher;
+
+public slots:
+    void on_config_changed();
+    void handle_hid_data(const QByteArray &data);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void _init_geometry();
+    void _load_config_at_startup();
+    void _stop_reader();
+};

@@ -1,0 +1,5 @@
+#pragma once
+
+// Gives the process its own identity in the desktop shell (taskbar grouping,
+// window-to-launcher matching). Called before the application object exists.
+void register_application_id();

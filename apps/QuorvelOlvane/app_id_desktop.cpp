@@ -1,0 +1,10 @@
+#include "apps/QuorvelOlvane/app_id.h"
+
+#include <QGuiApplication>
+
+void register_application_id()
+{
+    // Matches the installed quorvel-olvane.desktop, which is how Linux
+    // desktops group windows and find their icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("quorvel-olvane"));
+}

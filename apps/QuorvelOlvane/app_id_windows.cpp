@@ -1,0 +1,10 @@
+#include "apps/QuorvelOlvane/app_id.h"
+
+#include <windows.h>
+#include <shobjidl.h>
+
+void register_application_id()
+{
+    // The result is ignored: a refused id only affects taskbar grouping.
+    (void)SetCurrentProcessExplicitAppUserModelID(L"quorvel.olvane");
+}

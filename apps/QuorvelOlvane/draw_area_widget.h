@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QColor>
+#include <QPen>
+#include <QWidget>
+
+#include <array>
+
+// The bar's content: eight areas in two rows of four; lit areas are filled in
+// their colour at one common opacity, every area gets a light-grey frame.
+class DrawAreaWidget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kAreaCount = 8;
+    static constexpr int kColumns = 4;
+    static constexpr int kRows = 2;
+
+    explicit DrawAreaWidget(QWidget *parent = nullptr);
+
+    void set_init_area_color();
+    void set_area_color(int area_id, const QString &color_hex);
+    // Stores `color` for the area; an invalid one is reported with `source_text`.
+    void set_area_color(int area_id, const QColor &color, const QString &source_text);
+    void set_area_opacity(double opacity);
+    void set_lit_areas(const QList<int> &indices, bool draw_flags);
+
+    // Alpha used for fills: opacity × 255 truncated toward zero, saturated to
+    // the int range first so that no double value is undefined to convert.
+    static int alpha_for_opacity(double opacity);
+
+    std::array<QColor, kAreaCount> fill_colors;
+    std::array<bool, kAreaCount> lit_flags{};
+    double opacity = 0.8;
+    QPen frame_pen{QColor(Qt::lightGray), 1, Qt::SolidLine};
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};

@@ -1,0 +1,183 @@
+#include "common/bar_config.h"
+
+#include "common/diagnostics.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <climits>
+#include <utility>
+
+namespace {
+
+QString describe(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+[[noreturn]] void fail(const QString &path, const QString &reason)
+{
+    throw ConfigError((describe(path) + QStringLiteral(": ") + reason).toStdString());
+}
+
+bool is_space(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
+
+} // namespace
+
+BarConfig::BarConfig(QString config_path)
+    : path(std::move(config_path))
+{
+}
+
+void BarConfig::load()
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return;
+    if (info.isDir())
+        fail(path, QStringLiteral("is a directory, not a file"));
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        fail(path, QStringLiteral("cannot be opened: ") + file.errorString());
+    const QByteArray bytes = file.readAll();
+    const bool read_failed = file.error() != QFileDevice::NoError;
+    const QString read_error = file.errorString();
+    file.close();
+    if (read_failed)
+        fail(path, QStringLiteral("cannot be read: ") + read_error);
+
+    // The JSON library would skip a byte-order mark silently; such a file is refused.
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        fail(path, QStringLiteral("starts with a byte-order mark; save it as UTF-8 without one"));
+
+    Json doc;
+    try {
+        doc = Json::parse(bytes.cbegin(), bytes.cend(),
+                          [](int depth, Json::parse_event_t /*event*/, Json & /*value*/) {
+                              if (depth > kMaxDepth)
+                                  throw ConfigError("");
+                              return true;
+                          });
+    } catch (const Json::parse_error &e) {
+        // e.what() carries the line and column of the fault.
+        fail(path, QStringLiteral("is not valid JSON: ") + QString::fromUtf8(e.what()));
+    } catch (const ConfigError &) {
+        fail(path, QStringLiteral("is nested deeper than %1 levels").arg(kMaxDepth));
+    }
+
+    if (!doc.is_object())
+        fail(path, QStringLiteral("the top level must be a JSON object"));
+
+    Json new_opacity = kDefaultOpacity;
+    if (const auto bar = doc.find("bar"); bar != doc.end()) {
+        if (!bar->is_object())
+            fail(path, QStringLiteral("\"bar\" must be a JSON object"));
+        if (const auto value = bar->find("opacity"); value != bar->end())
+            new_opacity = std::move(*value);
+    }
+    Json new_areas = Json::object();
+    if (const auto value = doc.find("areas"); value != doc.end())
+        new_areas = std::move(*value);
+
+    opacity = std::move(new_opacity);
+    areas = std::move(new_areas);
+}
+
+void BarConfig::save() const
+{
+    Json doc = Json::object();
+    doc["areas"] = areas;
+    std::string text = doc.dump(2, ' ', /*ensure_ascii=*/true);
+#ifdef Q_OS_WIN
+    std::string crlf;
+    crlf.reserve(text.size() + text.size() / 8);
+    for (char c : text) {
+        if (c == '\n')
+            crlf.push_back('\r');
+        crlf.push_back(c);
+    }
+    text = std::move(crlf);
+#endif
+
+    // Written beside the file and renamed over it, so a crash or a full disk
+    // never leaves a truncated config.json behind.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        fail(path, QStringLiteral("cannot be written: ") + file.errorString());
+    if (file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size())) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        fail(path, QStringLiteral("cannot be written: ") + reason);
+    }
+    if (!file.commit())
+        fail(path, QStringLiteral("cannot be saved: ") + file.errorString());
+}
+
+QString BarConfig::get_config_path()
+{
+    return QStringLiteral("config.json");
+}
+
+QString BarConfig::resource_path(const QString &relative)
+{
+    qsizetype skip = 0;
+    while (skip < relative.size() && (relative[skip] == u'/' || relative[skip] == u'\\'))
+        ++skip;
+    const QString stripped = relative.mid(skip);
+    const QString base = QDir::currentPath();
+
+    const QString exe = QCoreApplication::applicationFilePath();
+    diagnostics::out(QStringLiteral("exe: ") + QDir::toNativeSeparators(exe));
+    diagnostics::out(QStringLiteral("base: ") + QDir::toNativeSeparators(QFileInfo(exe).absolutePath()));
+
+    if (stripped.isEmpty())
+        return QDir::toNativeSeparators(base);
+    return QDir::toNativeSeparators(base + u'/' + stripped);
+}
+
+QString BarConfig::resource_path(const std::filesystem::path &relative)
+{
+    return resource_path(QString::fromStdU16String(relative.generic_u16string()));
+}
+
+std::optional<int> BarConfig::area_index_from_key(std::string_view key)
+{
+    std::size_t begin = 0;
+    std::size_t end = key.size();
+    while (begin < end && is_space(key[begin]))
+        ++begin;
+    while (end > begin && is_space(key[end - 1]))
+        --end;
+
+    bool negative = false;
+    if (begin < end && (key[begin] == '+' || key[begin] == '-')) {
+        negative = key[begin] == '-';
+        ++begin;
+    }
+    if (begin == end)
+        return std::nullopt;
+
+    long long value = 0;
+    for (std::size_t i = begin; i < end; ++i) {
+        const char c = key[i];
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        // Saturate: a key too long for an int is still an integer, just no area.
+        if (value <= INT_MAX)
+            value = value * 10 + (c - '0');
+    }
+    if (negative)
+        value = -value;
+    if (value > INT_MAX)
+        return INT_MAX;
+    if (value < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(value);
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string_view>
+
+// A configuration file that cannot be read, parsed or applied; the message
+// names the file and the reason.
+class ConfigError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The user's settings for the bar, read from config.json: one opacity and the
+// per-area colours, kept exactly as the file gives them.
+class BarConfig final
+{
+public:
+    using Json = nlohmann::ordered_json;
+
+    // Deeper nesting is refused on load, so that no later recursive walk of
+    // the tree (copy, dump, destruction) can run out of stack.
+    static constexpr int kMaxDepth = 512;
+    static constexpr double kDefaultOpacity = 0.7;
+
+    explicit BarConfig(QString config_path);
+
+    void load();
+    void save() const;
+
+    static QString get_config_path();
+    static QString resource_path(const QString &relative);
+    static QString resource_path(const std::filesystem::path &relative);
+
+    // Reads an area key as a decimal integer: surrounding ASCII whitespace and
+    // one sign allowed, any number of digits; a value beyond the int range is
+    // saturated (it names no area). Anything else gives no value.
+    static std::optional<int> area_index_from_key(std::string_view key);
+
+    QString path;
+    Json opacity = kDefaultOpacity;
+    Json areas = Json::object();
+};
