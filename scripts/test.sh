@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Sets up what is missing, builds everything and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh --tests
+# Warnings fail the build in CI.
+[ -n "${CI:-}" ] && export QO_WERROR=ON
+cmake --workflow --preset default --fresh
