@@ -1,0 +1,1 @@
+# Install rules and packages (filled in by the packaging work).
