@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdio>
+#include <unistd.h>
+
+// Redirects standard output or standard error into a temporary file for the
+// capture's lifetime, so tests can read the program's diagnostic lines.
+class OutputCapture
+{
+public:
+    explicit OutputCapture(std::FILE *stream = stdout)
+        : m_stream(stream)
+        , m_fd(fileno(stream))
+    {
+        std::fflush(m_stream);
+        m_saved = ::dup(m_fd);
+        m_file = std::tmpfile();
+        ::dup2(fileno(m_file), m_fd);
+    }
+
+    OutputCapture(const OutputCapture &) = delete;
+    OutputCapture &operator=(const OutputCapture &) = delete;
+
+    ~OutputCapture()
+    {
+        std::fflush(m_stream);
+        ::dup2(m_saved, m_fd);
+        ::close(m_saved);
+        std::fclose(m_file);
+    }
+
+    QString text() const
+    {
+        std::fflush(m_stream);
+        QByteArray bytes;
+        char buffer[4096];
+        std::rewind(m_file);
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, m_file)) > 0)
+            bytes.append(buffer, static_cast<qsizetype>(n));
+        std::fseek(m_file, 0, SEEK_END);
+        return QString::fromUtf8(bytes);
+    }
+
+    QStringList lines() const { return text().split(u'\n', Qt::SkipEmptyParts); }
+
+private:
+    std::FILE *m_stream;
+    int m_fd;
+    int m_saved = -1;
+    std::FILE *m_file = nullptr;
+};
