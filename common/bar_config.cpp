@@ -66,8 +66,11 @@ void BarConfig::load()
                               return true;
                           });
     } catch (const Json::parse_error &e) {
-        // e.what() carries the line and column of the fault.
-        fail(path, QStringLiteral("is not valid JSON: ") + QString::fromUtf8(e.what()));
+        // The message carries the line and column; its "[json.exception...] " tag helps no user.
+        QString message = QString::fromUtf8(e.what());
+        if (message.startsWith(u'[') && message.contains(QStringLiteral("] ")))
+            message = message.mid(message.indexOf(QStringLiteral("] ")) + 2);
+        fail(path, QStringLiteral("is not valid JSON: ") + message);
     } catch (const ConfigError &) {
         fail(path, QStringLiteral("is nested deeper than %1 levels").arg(kMaxDepth));
     }

@@ -1,4 +1,367 @@
+#include "common/bar_config.h"
+#include "output_capture.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+
+#include <climits>
+
+using Json = BarConfig::Json;
+
+namespace {
+
+void write_file(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QByteArray read_file(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+QByteArray nested(int depth)
+{
+    return QByteArray("{\"areas\": {\"0\": {\"color\": ") + QByteArray(depth, '[') + QByteArray(depth, ']') + "}}}";
+}
+
+} // namespace
+
+// QCOMPARE cannot take JSON values (its overloads try to convert them).
+#define COMPARE_JSON(actual, expected)                                                                    \
+    QVERIFY2((actual) == (expected),                                                                      \
+             qPrintable(QStringLiteral("%1 != %2").arg(QString::fromStdString(Json(actual).dump()),        \
+                                                       QString::fromStdString(Json(expected).dump()))))
+
+class TestBarConfig : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void constructorTouchesNoFile();
+    void missingFileKeepsValues();
+    void loadsMembersAsTheyAre_data();
+    void loadsMembersAsTheyAre();
+    void keepsMemberOrder();
+    void laterDuplicateKeyCounts();
+    void everyLoadResetsMissingMembers();
+    void badFileFailsAndChangesNothing_data();
+    void badFileFailsAndChangesNothing();
+    void directoryNamedConfigFails();
+    void saveWritesExactLayout();
+    void saveDropsBarAndLoadsBackWithDefaultOpacity();
+    void saveReplacesTheFileWhole();
+    void saveFailureReachesCaller();
+    void configPathIsRelative();
+    void resourcePathJoinsWorkingDirectory_data();
+    void resourcePathJoinsWorkingDirectory();
+    void resourcePathNamesExecutable();
+    void areaKeys_data();
+    void areaKeys();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_path;
+};
+
+void TestBarConfig::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_path = m_dir->filePath(QStringLiteral("config.json"));
+}
+
+void TestBarConfig::constructorTouchesNoFile()
+{
+    const BarConfig config(m_path);
+    QCOMPARE(config.path, m_path);
+    COMPARE_JSON(config.opacity, Json(0.7));
+    COMPARE_JSON(config.areas, Json::object());
+    QVERIFY(!QFileInfo::exists(m_path));
+}
+
+void TestBarConfig::missingFileKeepsValues()
+{
+    BarConfig config(m_path);
+    config.opacity = 0.9;
+    config.areas = Json::object({{"2", Json::object()}});
+    config.load();
+    COMPARE_JSON(config.opacity, Json(0.9));
+    QCOMPARE(config.areas.size(), std::size_t(1));
+}
+
+void TestBarConfig::loadsMembersAsTheyAre_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("opacity");
+    QTest::addColumn<QByteArray>("areas");
+    QTest::addRow("empty object") << QByteArray("{}") << QByteArray("0.7") << QByteArray("{}");
+    QTest::addRow("empty bar") << QByteArray(R"({"bar": {}})") << QByteArray("0.7") << QByteArray("{}");
+    QTest::addRow("both members") << QByteArray(R"({"bar": {"opacity": 0.9}, "areas": {"1": {"color": "#123456"}}})")
+                                  << QByteArray("0.9") << QByteArray(R"({"1":{"color":"#123456"}})");
+    QTest::addRow("wrong types further in are kept")
+        << QByteArray(R"({"bar": {"opacity": "dim"}, "areas": [1, 2]})") << QByteArray(R"("dim")")
+        << QByteArray("[1,2]");
+    QTest::addRow("boolean opacity kept") << QByteArray(R"({"bar": {"opacity": true}})") << QByteArray("true")
+                                          << QByteArray("{}");
+    QTest::addRow("other members ignored")
+        << QByteArray(R"({"$schema": "x", "bar": {"opacity": 1, "size": 3}, "extra": null})") << QByteArray("1")
+        << QByteArray("{}");
+    QTest::addRow("huge numbers") << QByteArray(R"({"bar": {"opacity": 1e300}, "areas": {"0": {"color": 1e-300}}})")
+                                  << QByteArray("1e+300") << QByteArray(R"({"0":{"color":1e-300}})");
+    QTest::addRow("nested to the limit") << nested(BarConfig::kMaxDepth - 4) << QByteArray("0.7")
+                                         << QByteArray(Json::parse(nested(BarConfig::kMaxDepth - 4).toStdString())["areas"].dump().c_str());
+}
+
+void TestBarConfig::loadsMembersAsTheyAre()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, opacity);
+    QFETCH(QByteArray, areas);
+    write_file(m_path, file);
+    BarConfig config(m_path);
+    config.load();
+    COMPARE_JSON(config.opacity, Json::parse(opacity.toStdString()));
+    COMPARE_JSON(config.areas, Json::parse(areas.toStdString()));
+}
+
+void TestBarConfig::keepsMemberOrder()
+{
+    write_file(m_path, R"({"areas": {"7": {}, "0": {"color": "#000001"}, "3": {}}})");
+    BarConfig config(m_path);
+    config.load();
+    QStringList keys;
+    for (const auto &entry : config.areas.items())
+        keys << QString::fromStdString(entry.key());
+    QCOMPARE(keys, (QStringList{"7", "0", "3"}));
+}
+
+void TestBarConfig::laterDuplicateKeyCounts()
+{
+    write_file(m_path, R"({"bar": {"opacity": 0.6, "opacity": 0.8},
+                          "areas": {"1": {"color": "#111111"}, "2": {}, "1": {"color": "#222222"}}})");
+    BarConfig config(m_path);
+    config.load();
+    COMPARE_JSON(config.opacity, Json(0.8));
+    QCOMPARE(config.areas.size(), std::size_t(2));
+    COMPARE_JSON(config.areas["1"]["color"], Json("#222222"));
+}
+
+void TestBarConfig::everyLoadResetsMissingMembers()
+{
+    write_file(m_path, R"({"bar": {"opacity": 0.9}, "areas": {"1": {}}})");
+    BarConfig config(m_path);
+    config.load();
+    COMPARE_JSON(config.opacity, Json(0.9));
+    write_file(m_path, "{}");
+    config.load();
+    COMPARE_JSON(config.opacity, Json(0.7));
+    COMPARE_JSON(config.areas, Json::object());
+}
+
+void TestBarConfig::badFileFailsAndChangesNothing_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("reason");
+    QTest::addRow("syntax error") << QByteArray("{\"bar\": {\"opacity\": 0.5,}\n}") << "line 1, column 25: syntax error";
+    QTest::addRow("error on a later line") << QByteArray("{\n\n  \"areas\": x\n}") << "line 3";
+    QTest::addRow("empty file") << QByteArray("") << "not valid JSON";
+    QTest::addRow("byte-order mark") << QByteArray("\xEF\xBB\xBF{}") << "byte-order mark";
+    QTest::addRow("invalid UTF-8 in a string") << QByteArray("{\"areas\": {\"0\": {\"color\": \"\xFF\"}}}") << "not valid JSON";
+    QTest::addRow("invalid UTF-8 outside strings") << QByteArray("{\xC3\x28}") << "not valid JSON";
+    QTest::addRow("top-level array") << QByteArray("[]") << "top level must be a JSON object";
+    QTest::addRow("top-level number") << QByteArray("0.5") << "top level must be a JSON object";
+    QTest::addRow("bar null") << QByteArray(R"({"bar": null, "areas": {"0": {}}})") << "\"bar\" must be a JSON object";
+    QTest::addRow("bar array") << QByteArray(R"({"bar": [0.5]})") << "\"bar\" must be a JSON object";
+    QTest::addRow("two values") << QByteArray("{} {}") << "not valid JSON";
+    QTest::addRow("nested too deep") << nested(BarConfig::kMaxDepth + 10) << "nested deeper than 512";
+    QTest::addRow("nested 100000 deep at the top")
+        << (QByteArray(100000, '[') + QByteArray(100000, ']')) << "nested deeper than 512";
+}
+
+void TestBarConfig::badFileFailsAndChangesNothing()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, reason);
+    write_file(m_path, file);
+    BarConfig config(m_path);
+    config.opacity = 0.55;
+    config.areas = Json::object({{"4", Json::object()}});
+    try {
+        config.load();
+        QFAIL("load accepted a bad file");
+    } catch (const ConfigError &e) {
+        const QString message = QString::fromUtf8(e.what());
+        QVERIFY2(message.contains(QStringLiteral("config.json")), qPrintable(message));
+        QVERIFY2(message.contains(reason), qPrintable(message));
+    }
+    COMPARE_JSON(config.opacity, Json(0.55));
+    COMPARE_JSON(config.areas, Json::object({{"4", Json::object()}}));
+}
+
+void TestBarConfig::directoryNamedConfigFails()
+{
+    QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("config.json")));
+    BarConfig config(m_path);
+    QVERIFY_THROWS_EXCEPTION(ConfigError, config.load());
+    COMPARE_JSON(config.opacity, Json(0.7));
+}
+
+void TestBarConfig::saveWritesExactLayout()
+{
+    BarConfig config(m_path);
+    config.opacity = 0.9;
+    config.areas = Json::parse(R"({"b": {"x": [1, {}], "e": {}, "a": []}, "é": "ü😀", "0": {"color": "#FF0000"}})");
+    config.save();
+    const QByteArray expected = "{\n"
+                                "  \"areas\": {\n"
+                                "    \"b\": {\n"
+                                "      \"x\": [\n"
+                                "        1,\n"
+                                "        {}\n"
+                                "      ],\n"
+                                "      \"e\": {},\n"
+                                "      \"a\": []\n"
+                                "    },\n"
+                                "    \"\\u00e9\": \"\\u00fc\\ud83d\\ude00\",\n"
+                                "    \"0\": {\n"
+                                "      \"color\": \"#FF0000\"\n"
+                                "    }\n"
+                                "  }\n"
+                                "}";
+    QCOMPARE(read_file(m_path), expected);
+}
+
+void TestBarConfig::saveDropsBarAndLoadsBackWithDefaultOpacity()
+{
+    write_file(m_path, R"({"bar": {"opacity": 0.9}, "areas": {"5": {"color": "#00FFFF"}, "1": {}}, "other": 1})");
+    BarConfig config(m_path);
+    config.load();
+    const Json areas = config.areas;
+    config.save();
+    const Json written = Json::parse(read_file(m_path).toStdString());
+    COMPARE_JSON(written, Json::object({{"areas", areas}}));
+
+    BarConfig reloaded(m_path);
+    reloaded.opacity = 0.2;
+    reloaded.load();
+    COMPARE_JSON(reloaded.opacity, Json(0.7));
+    COMPARE_JSON(reloaded.areas, areas);
+}
+
+void TestBarConfig::saveReplacesTheFileWhole()
+{
+    write_file(m_path, QByteArray(4096, ' ') + "{}");
+    BarConfig config(m_path);
+    config.save();
+    QCOMPARE(read_file(m_path), QByteArray("{\n  \"areas\": {}\n}"));
+    // Nothing is left behind beside it.
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"config.json"});
+}
+
+void TestBarConfig::saveFailureReachesCaller()
+{
+    BarConfig config(m_dir->filePath(QStringLiteral("missing-folder/config.json")));
+    QVERIFY_THROWS_EXCEPTION(ConfigError, config.save());
+}
+
+void TestBarConfig::configPathIsRelative()
+{
+    QCOMPARE(BarConfig::get_config_path(), QStringLiteral("config.json"));
+    QVERIFY(QFileInfo(BarConfig::get_config_path()).isRelative());
+}
+
+void TestBarConfig::resourcePathJoinsWorkingDirectory_data()
+{
+    QTest::addColumn<QString>("relative");
+    QTest::addColumn<QString>("tail");
+    const QString icon = QStringLiteral("/resources/icon/icon.ico");
+    QTest::addRow("plain") << "resources/icon/icon.ico" << icon;
+    QTest::addRow("leading slash") << "/resources/icon/icon.ico" << icon;
+    QTest::addRow("leading backslash") << "\\resources/icon/icon.ico" << icon;
+    QTest::addRow("mixed run of both") << "//\\/\\\\resources/icon/icon.ico" << icon;
+    QTest::addRow("empty gives the directory") << "" << "";
+    QTest::addRow("only separators give the directory") << "/\\/" << "";
+}
+
+void TestBarConfig::resourcePathJoinsWorkingDirectory()
+{
+    QFETCH(QString, relative);
+    QFETCH(QString, tail);
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+    const QString cwd = QDir::currentPath();
+    OutputCapture quiet;
+    const QString resolved = BarConfig::resource_path(relative);
+    const QString from_fs_path = BarConfig::resource_path(std::filesystem::path(relative.toStdString()));
+    QDir::setCurrent(before);
+    const QString expected = QDir::toNativeSeparators(cwd + tail);
+    QCOMPARE(resolved, expected);
+    QCOMPARE(from_fs_path, expected);
+}
+
+void TestBarConfig::resourcePathNamesExecutable()
+{
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+    OutputCapture out;
+    BarConfig::resource_path(QStringLiteral("resources/icon/icon.ico"));
+    QDir::setCurrent(before);
+    const QString exe = QCoreApplication::applicationFilePath();
+    QCOMPARE(out.lines(), (QStringList{QStringLiteral("exe: ") + QDir::toNativeSeparators(exe),
+                                       QStringLiteral("base: ") + QDir::toNativeSeparators(QFileInfo(exe).absolutePath())}));
+    QVERIFY(!out.text().contains(m_dir->path()));
+}
+
+void TestBarConfig::areaKeys_data()
+{
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<bool>("isInteger");
+    QTest::addColumn<int>("value");
+    QTest::addRow("0") << QByteArray("0") << true << 0;
+    QTest::addRow("7") << QByteArray("7") << true << 7;
+    QTest::addRow("leading zero") << QByteArray("01") << true << 1;
+    QTest::addRow("surrounding whitespace") << QByteArray(" \t3\n ") << true << 3;
+    QTest::addRow("plus sign") << QByteArray("+5") << true << 5;
+    QTest::addRow("minus zero") << QByteArray("-0") << true << 0;
+    QTest::addRow("negative") << QByteArray("-1") << true << -1;
+    QTest::addRow("beyond the areas") << QByteArray("8") << true << 8;
+    QTest::addRow("30 digits saturate high") << QByteArray(30, '9') << true << INT_MAX;
+    QTest::addRow("30 digits saturate low") << ("-" + QByteArray(30, '9')) << true << INT_MIN;
+    QTest::addRow("INT_MAX + 1") << QByteArray("2147483648") << true << INT_MAX;
+    QTest::addRow("word") << QByteArray("x") << false << 0;
+    QTest::addRow("empty") << QByteArray("") << false << 0;
+    QTest::addRow("only whitespace") << QByteArray("  ") << false << 0;
+    QTest::addRow("only a sign") << QByteArray("+") << false << 0;
+    QTest::addRow("two signs") << QByteArray("--1") << false << 0;
+    QTest::addRow("decimal point") << QByteArray("1.0") << false << 0;
+    QTest::addRow("hexadecimal") << QByteArray("0x1") << false << 0;
+    QTest::addRow("exponent") << QByteArray("1e2") << false << 0;
+    QTest::addRow("inner space") << QByteArray("1 2") << false << 0;
+    QTest::addRow("sign after space") << QByteArray("- 1") << false << 0;
+    QTest::addRow("non-ASCII digit") << QByteArray("\xD9\xA1") << false << 0;
+}
+
+void TestBarConfig::areaKeys()
+{
+    QFETCH(QByteArray, key);
+    QFETCH(bool, isInteger);
+    QFETCH(int, value);
+    const std::optional<int> index = BarConfig::area_index_from_key(key.toStdString());
+    QCOMPARE(index.has_value(), isInteger);
+    if (isInteger)
+        QCOMPARE(*index, value);
+}
+
+QTEST_GUILESS_MAIN(TestBarConfig)
 #include "test_bar_config.moc"
