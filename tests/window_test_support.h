@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+// Window tests run in a fresh working directory, since the bar reads
+// config.json from there.
+class WorkingDirectory
+{
+public:
+    WorkingDirectory()
+        : m_previous(QDir::currentPath())
+    {
+        QDir::setCurrent(m_dir.path());
+    }
+    WorkingDirectory(const WorkingDirectory &) = delete;
+    WorkingDirectory &operator=(const WorkingDirectory &) = delete;
+    ~WorkingDirectory() { QDir::setCurrent(m_previous); }
+
+    QString path() const { return m_dir.path(); }
+    QString file(const QString &name) const { return m_dir.filePath(name); }
+
+private:
+    QString m_previous;
+    QTemporaryDir m_dir;
+};
+
+inline bool write_file(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+// Runs the offscreen platform with one screen whose available area is
+// 1920 × 1040 at the origin. Call before the application object exists.
+inline void use_offscreen_screen_1920x1040()
+{
+    static QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("screens.json"));
+    write_file(path, R"({"screens": [{"name": "test", "x": 0, "y": 0, "width": 1920, "height": 1040,
+                                       "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+    qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + path).toUtf8());
+}
