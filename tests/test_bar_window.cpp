@@ -43,19 +43,16 @@ private slots:
 
 private:
     std::unique_ptr<WorkingDirectory> m_cwd;
-    std::unique_ptr<OutputCapture> m_quiet;
 };
 
 void TestBarWindow::init()
 {
     m_cwd = std::make_unique<WorkingDirectory>();
     fake_hid::reset_absent();
-    m_quiet = std::make_unique<OutputCapture>();
 }
 
 void TestBarWindow::cleanup()
 {
-    m_quiet.reset();
     m_cwd.reset();
 }
 
