@@ -1,4 +1,306 @@
-#include <QTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+#include "apps/QuorvelOlvane/QuorvelOlvane.h"
+#include "fake_hidapi.h"
+#include "output_capture.h"
+#include "window_test_support.h"
+
+#include <QApplication>
+
+namespace {
+
+const QList<QColor> kPalette = {QColor(255, 255, 0), QColor(255, 0, 0), QColor(255, 255, 0), QColor(255, 0, 0),
+                                QColor(0, 0, 255),   QColor(0, 255, 255), QColor(0, 0, 255), QColor(0, 255, 0)};
+
+QList<QColor> colours(const QuorvelOlvane &window)
+{
+    QList<QColor> result;
+    for (const QColor &c : window.draw_widget->fill_colors)
+        result << (c.isValid() ? QColor(c.rgb()) : QColor()); // painting changes alpha; compare RGB
+    return result;
+}
+
+QList<QColor> black_except(std::initializer_list<std::pair<int, QColor>> changes)
+{
+    QList<QColor> result(8, QColor(0, 0, 0));
+    for (const auto &[area, colour] : changes)
+        result[area] = colour;
+    return result;
+}
+
+// The toolkit keeps a window's opacity in 1/255 steps.
+bool same_window_opacity(const QuorvelOlvane &window, double expected)
+{
+    return qAbs(window.windowOpacity() - expected) <= 1.0 / 255;
+}
+
+// Replaces config.json the way many editors save: a new file renamed over it.
+bool save_by_rename(const WorkingDirectory &cwd, const QByteArray &bytes)
+{
+    const QString temp = cwd.file(QStringLiteral(".config.json.new"));
+    return write_file(temp, bytes) && std::rename(temp.toLocal8Bit().constData(), "config.json") == 0;
+}
+
+} // namespace
+
+class TestConfigBinding : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void startupOpacityCheck_data();
+    void startupOpacityCheck();
+    void paletteOrConfiguredColours_data();
+    void paletteOrConfiguredColours();
+    void nonStringColourIsReportedAsInvalid();
+    void badStartupFileRaises_data();
+    void badStartupFileRaises();
+    void changeAppliesLowOpacityAsIs();
+    void changeWithNonNumberOpacityAppliesOnlyColours();
+    void changeFailingAtAnEntryKeepsEarlierEntries();
+    void changeWithUnloadableFileAppliesNothing();
+    void hotReloadInPlaceWrite();
+    void hotReloadTwoSavesByRename();
+    void hotReloadDeletedFileStaysUnwatched();
+    void hotReloadBrokenThenGoodFile();
+
+private:
+    std::unique_ptr<WorkingDirectory> m_cwd;
+};
+
+void TestConfigBinding::init()
+{
+    m_cwd = std::make_unique<WorkingDirectory>();
+    fake_hid::reset_absent();
+}
+
+void TestConfigBinding::cleanup()
+{
+    m_cwd.reset();
+}
+
+void TestConfigBinding::startupOpacityCheck_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<double>("opacity");
+    QTest::addColumn<double>("windowOpacity");
+    QTest::addRow("no file") << QByteArray() << 0.7 << 0.7;
+    QTest::addRow("no bar member") << QByteArray("{}") << 0.7 << 0.7;
+    QTest::addRow("string, whatever its text") << QByteArray(R"({"bar": {"opacity": "0.9"}})") << 0.7 << 0.7;
+    QTest::addRow("null") << QByteArray(R"({"bar": {"opacity": null}})") << 0.7 << 0.7;
+    QTest::addRow("array") << QByteArray(R"({"bar": {"opacity": [0.9]}})") << 0.7 << 0.7;
+    QTest::addRow("0.3 too faint") << QByteArray(R"({"bar": {"opacity": 0.3}})") << 0.7 << 0.7;
+    QTest::addRow("negative") << QByteArray(R"({"bar": {"opacity": -1}})") << 0.7 << 0.7;
+    QTest::addRow("0.5 stays") << QByteArray(R"({"bar": {"opacity": 0.5}})") << 0.5 << 0.5;
+    QTest::addRow("0.9 stays") << QByteArray(R"({"bar": {"opacity": 0.9}})") << 0.9 << 0.9;
+    QTest::addRow("integer 1") << QByteArray(R"({"bar": {"opacity": 1}})") << 1.0 << 1.0;
+    QTest::addRow("1.5 has no upper bound") << QByteArray(R"({"bar": {"opacity": 1.5}})") << 1.5 << 1.0;
+    QTest::addRow("true counts as 1") << QByteArray(R"({"bar": {"opacity": true}})") << 1.0 << 1.0;
+    QTest::addRow("false counts as 0") << QByteArray(R"({"bar": {"opacity": false}})") << 0.7 << 0.7;
+    QTest::addRow("1e300") << QByteArray(R"({"bar": {"opacity": 1e300}})") << 1e300 << 1.0;
+}
+
+void TestConfigBinding::startupOpacityCheck()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(double, opacity);
+    QFETCH(double, windowOpacity);
+    if (!file.isNull())
+        QVERIFY(write_file(QStringLiteral("config.json"), file));
+    QuorvelOlvane window;
+    QCOMPARE(window.draw_widget->opacity, opacity);
+    QVERIFY(same_window_opacity(window, windowOpacity));
+    // The corrected value is kept in memory only.
+    if (!file.isNull())
+        QCOMPARE(QFile(QStringLiteral("config.json")).size(), file.size());
+}
+
+void TestConfigBinding::paletteOrConfiguredColours_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QList<QColor>>("expected");
+    QTest::addRow("no file") << QByteArray() << kPalette;
+    QTest::addRow("no areas member") << QByteArray(R"({"bar": {"opacity": 0.9}})") << kPalette;
+    QTest::addRow("empty areas") << QByteArray(R"({"areas": {}})") << kPalette;
+    QTest::addRow("only area 0: the rest stay black")
+        << QByteArray(R"({"areas": {"0": {"color": "#123456"}}})") << black_except({{0, QColor(0x12, 0x34, 0x56)}});
+    QTest::addRow("entry without color is white")
+        << QByteArray(R"({"areas": {"3": {}}})") << black_except({{3, QColor(255, 255, 255)}});
+    QTest::addRow("\"1\" then \"01\": the later wins")
+        << QByteArray(R"({"areas": {"1": {"color": "#111111"}, "01": {"color": "#222222"}}})")
+        << black_except({{1, QColor(0x22, 0x22, 0x22)}});
+    QTest::addRow("\"01\" then \"1\": the later wins")
+        << QByteArray(R"({"areas": {"01": {"color": "#222222"}, "1": {"color": "#111111"}}})")
+        << black_except({{1, QColor(0x11, 0x11, 0x11)}});
+    QTest::addRow("keys outside 0 to 7 are ignored")
+        << QByteArray(R"({"areas": {"8": {"color": "#111111"}, "-1": {}, "999999999999999999999999999999": {},
+                                    " +2 ": {"color": "#00FF00"}}})")
+        << black_except({{2, QColor(0, 255, 0)}});
+    QTest::addRow("other members ignored")
+        << QByteArray(R"({"$schema": "x", "areas": {"7": {"color": "red", "note": 1}}})")
+        << black_except({{7, QColor(255, 0, 0)}});
+}
+
+void TestConfigBinding::paletteOrConfiguredColours()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QList<QColor>, expected);
+    if (!file.isNull())
+        QVERIFY(write_file(QStringLiteral("config.json"), file));
+    QuorvelOlvane window;
+    QCOMPARE(colours(window), expected);
+}
+
+void TestConfigBinding::nonStringColourIsReportedAsInvalid()
+{
+    QVERIFY(write_file(QStringLiteral("config.json"),
+                       R"({"areas": {"4": {"color": 5}, "5": {"color": null}, "6": {"color": [1, "a"]}}})"));
+    OutputCapture out;
+    QuorvelOlvane window;
+    const QStringList lines = out.lines().filter(QStringLiteral("[ERROR]"));
+    QCOMPARE(lines, (QStringList{"[ERROR] Invalid color string: 5", "[ERROR] Invalid color string: null",
+                                 "[ERROR] Invalid color string: [1,\"a\"]"}));
+    for (int area : {4, 5, 6})
+        QVERIFY(!window.draw_widget->fill_colors[static_cast<std::size_t>(area)].isValid());
+}
+
+void TestConfigBinding::badStartupFileRaises_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("reason");
+    QTest::addRow("bad JSON") << QByteArray("{\"areas\": ") << "not valid JSON";
+    QTest::addRow("byte-order mark") << QByteArray("\xEF\xBB\xBF{}") << "byte-order mark";
+    QTest::addRow("top-level array") << QByteArray("[]") << "top level";
+    QTest::addRow("bar null") << QByteArray(R"({"bar": null})") << "\"bar\"";
+    QTest::addRow("key x") << QByteArray(R"({"areas": {"0": {}, "x": {}}})") << "area key \"x\" is not a decimal integer";
+    QTest::addRow("key 1.5") << QByteArray(R"({"areas": {"1.5": {}}})") << "area key \"1.5\"";
+    QTest::addRow("entry not an object") << QByteArray(R"({"areas": {"0": 5}})") << "area \"0\" must be a JSON object";
+    QTest::addRow("areas an array") << QByteArray(R"({"areas": [1]})") << "\"areas\" must be a JSON object";
+    QTest::addRow("areas a string") << QByteArray(R"({"areas": "0"})") << "\"areas\" must be a JSON object";
+}
+
+void TestConfigBinding::badStartupFileRaises()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, reason);
+    QVERIFY(write_file(QStringLiteral("config.json"), file));
+    fake_hid::reset_present(); // a reader that polls until it is stopped
+    try {
+        QuorvelOlvane window;
+        QFAIL("the window accepted a bad configuration");
+    } catch (const ConfigError &e) {
+        const QString message = QString::fromUtf8(e.what());
+        QVERIFY2(message.startsWith(QStringLiteral("config.json: ")), qPrintable(message));
+        QVERIFY2(message.contains(reason), qPrintable(message));
+    }
+    // The reader that was already running has been stopped and joined.
+    QCOMPARE(fake_hid::counts().opens, fake_hid::counts().closes);
+    QCOMPARE(fake_hid::counts().open_handles, 0);
+}
+
+void TestConfigBinding::changeAppliesLowOpacityAsIs()
+{
+    QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"opacity": 0.9}})"));
+    QuorvelOlvane window;
+    QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"opacity": 0.3}})"));
+    window.on_config_changed();
+    QCOMPARE(window.draw_widget->opacity, 0.3);
+    QVERIFY(same_window_opacity(window, 0.3));
+    // No default palette on a change either: the colours stay as they were.
+    QCOMPARE(colours(window), kPalette);
+}
+
+void TestConfigBinding::changeWithNonNumberOpacityAppliesOnlyColours()
+{
+    QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"opacity": 0.8}, "areas": {"0": {"color": "#111111"}}})"));
+    QuorvelOlvane window;
+    QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"opacity": "half"}, "areas": {"0": {"color": "#222222"}}})"));
+    OutputCapture err(stderr);
+    window.on_config_changed();
+    QCOMPARE(colours(window)[0], QColor(0x22, 0x22, 0x22));
+    QCOMPARE(window.draw_widget->opacity, 0.8);
+    QVERIFY(same_window_opacity(window, 0.8));
+    QCOMPARE(err.lines().size(), 1);
+    QVERIFY2(err.text().contains(QStringLiteral("opacity")), qPrintable(err.text()));
+}
+
+void TestConfigBinding::changeFailingAtAnEntryKeepsEarlierEntries()
+{
+    QVERIFY(write_file(QStringLiteral("config.json"),
+                       R"({"bar": {"opacity": 0.8}, "areas": {"0": {"color": "#111111"}, "2": {"color": "#111111"}}})"));
+    QuorvelOlvane window;
+    QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"opacity": 0.6},
+        "areas": {"0": {"color": "#333333"}, "bad": {}, "2": {"color": "#444444"}}})"));
+    OutputCapture err(stderr);
+    window.on_config_changed();
+    QCOMPARE(colours(window)[0], QColor(0x33, 0x33, 0x33));
+    QCOMPARE(colours(window)[2], QColor(0x11, 0x11, 0x11));
+    QCOMPARE(window.draw_widget->opacity, 0.8);
+    QVERIFY2(err.text().contains(QStringLiteral("\"bad\"")), qPrintable(err.text()));
+}
+
+void TestConfigBinding::changeWithUnloadableFileAppliesNothing()
+{
+    QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"opacity": 0.8}, "areas": {"0": {"color": "#111111"}}})"));
+    QuorvelOlvane window;
+    QVERIFY(write_file(QStringLiteral("config.json"), "{\"bar\": {\"opacity\": 0.6}, \"areas\": {\"0\": {\"color\": \"#2"));
+    OutputCapture err(stderr);
+    window.on_config_changed();
+    QCOMPARE(colours(window)[0], QColor(0x11, 0x11, 0x11));
+    QCOMPARE(window.draw_widget->opacity, 0.8);
+    QVERIFY(window.config->opacity == BarConfig::Json(0.8));
+    QVERIFY2(err.text().contains(QStringLiteral("config.json")), qPrintable(err.text()));
+}
+
+void TestConfigBinding::hotReloadInPlaceWrite()
+{
+    QVERIFY(write_file(QStringLiteral("config.json"), R"({"areas": {"0": {"color": "#111111"}}})"));
+    QuorvelOlvane window;
+    QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"opacity": 0.55}, "areas": {"0": {"color": "#222222"}}})"));
+    QTRY_COMPARE(colours(window)[0], QColor(0x22, 0x22, 0x22));
+    QTRY_COMPARE(window.draw_widget->opacity, 0.55);
+    QVERIFY(write_file(QStringLiteral("config.json"), R"({"areas": {"0": {"color": "#333333"}}})"));
+    QTRY_COMPARE(colours(window)[0], QColor(0x33, 0x33, 0x33));
+}
+
+void TestConfigBinding::hotReloadTwoSavesByRename()
+{
+    QVERIFY(write_file(QStringLiteral("config.json"), R"({"areas": {"0": {"color": "#111111"}}})"));
+    QuorvelOlvane window;
+    QVERIFY(save_by_rename(*m_cwd, R"({"areas": {"0": {"color": "#222222"}}})"));
+    QTRY_COMPARE(colours(window)[0], QColor(0x22, 0x22, 0x22));
+    QTRY_COMPARE(window.watcher->files(), QStringList{QStringLiteral("config.json")});
+    QVERIFY(save_by_rename(*m_cwd, R"({"areas": {"0": {"color": "#333333"}}})"));
+    QTRY_COMPARE(colours(window)[0], QColor(0x33, 0x33, 0x33));
+}
+
+void TestConfigBinding::hotReloadDeletedFileStaysUnwatched()
+{
+    QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"opacity": 0.6}, "areas": {"0": {"color": "#111111"}}})"));
+    QuorvelOlvane window;
+    QVERIFY(QFile::remove(QStringLiteral("config.json")));
+    QTRY_VERIFY(window.watcher->files().isEmpty());
+    // The current values stay applied.
+    QCOMPARE(colours(window)[0], QColor(0x11, 0x11, 0x11));
+    QCOMPARE(window.draw_widget->opacity, 0.6);
+    // A re-created file is not noticed: the path is no longer watched.
+    QVERIFY(write_file(QStringLiteral("config.json"), R"({"areas": {"0": {"color": "#222222"}}})"));
+    QTest::qWait(300);
+    QCOMPARE(colours(window)[0], QColor(0x11, 0x11, 0x11));
+    QVERIFY(window.watcher->files().isEmpty());
+}
+
+void TestConfigBinding::hotReloadBrokenThenGoodFile()
+{
+    QVERIFY(write_file(QStringLiteral("config.json"), R"({"areas": {"0": {"color": "#111111"}}})"));
+    QuorvelOlvane window;
+    OutputCapture err(stderr);
+    QVERIFY(write_file(QStringLiteral("config.json"), R"({"areas": {"0": )"));
+    QTRY_VERIFY(err.text().contains(QStringLiteral("not valid JSON")));
+    QCOMPARE(colours(window)[0], QColor(0x11, 0x11, 0x11));
+    QVERIFY(write_file(QStringLiteral("config.json"), R"({"areas": {"0": {"color": "#222222"}}})"));
+    QTRY_COMPARE(colours(window)[0], QColor(0x22, 0x22, 0x22));
+}
+
+QTEST_MAIN(TestConfigBinding)
 #include "test_config_binding.moc"
