@@ -1,1 +1,182 @@
-# Install rules and packages (filled in by the packaging work).
+# Install rules and packages.
+#
+# Linux (`cmake --install`, and the .deb made by CPack):
+#   bin/quorvel-olvane                      launcher: enters the user's config folder, starts the bar
+#   libexec/quorvel-olvane/QuorvelOlvane    the program, kept off PATH: it needs the launcher's folder
+#   share/quorvel-olvane/resources/         icon and config.schema.json, linked into the config folder
+#   share/applications/quorvel-olvane.desktop
+#   share/icons/hicolor/<size>/apps/quorvel-olvane.png
+#   share/doc/quorvel-olvane/config.example.json
+#   lib/udev/rules.d/70-quorvelolvane.rules gives the user at the seat the switch box's hidraw node
+#
+# Windows (`cmake --install`, and the ZIP made by CPack): one folder holding QuorvelOlvane.exe, the
+# Qt libraries copied by windeployqt, resources/ and config.example.json. The program reads
+# config.json and resources/ from its working directory, which is that folder when it is started
+# from Explorer or a shortcut.
+
+include(GNUInstallDirs)
+
+set(QO_PACKAGE_NAME quorvel-olvane)
+set(QO_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/..)
+
+if(WIN32)
+    set(QO_INSTALL_PROGRAM_DIR .)
+    set(QO_INSTALL_RESOURCES_DIR .)
+    set(QO_INSTALL_DOC_DIR .)
+else()
+    set(QO_INSTALL_PROGRAM_DIR ${CMAKE_INSTALL_LIBEXECDIR}/${QO_PACKAGE_NAME})
+    set(QO_INSTALL_RESOURCES_DIR ${CMAKE_INSTALL_DATADIR}/${QO_PACKAGE_NAME})
+    set(QO_INSTALL_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/${QO_PACKAGE_NAME})
+endif()
+
+# The installed program finds Qt and hidapi where the system keeps them; no run path (Qt's
+# project setup would add $ORIGIN entries meant for bundled libraries).
+set_target_properties(QuorvelOlvane PROPERTIES INSTALL_RPATH "")
+install(TARGETS QuorvelOlvane RUNTIME DESTINATION ${QO_INSTALL_PROGRAM_DIR})
+install(DIRECTORY ${QO_SOURCE_DIR}/resources DESTINATION ${QO_INSTALL_RESOURCES_DIR})
+# Beside the icon, so that "$schema": "resources/config.schema.json" in a config.json resolves in
+# the folder the program runs in.
+install(FILES ${QO_SOURCE_DIR}/docs/config.schema.json
+    DESTINATION ${QO_INSTALL_RESOURCES_DIR}/resources)
+install(FILES ${QO_SOURCE_DIR}/docs/config.example.json DESTINATION ${QO_INSTALL_DOC_DIR})
+
+if(NOT WIN32)
+    # The launcher finds the program and the resources relative to itself, so the same script
+    # serves /usr, /usr/local, a .deb and a DESTDIR staging tree.
+    file(RELATIVE_PATH QO_LAUNCHER_TO_PROGRAM_DIR
+        /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${QO_INSTALL_PROGRAM_DIR})
+    file(RELATIVE_PATH QO_LAUNCHER_TO_RESOURCES_DIR
+        /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${QO_INSTALL_RESOURCES_DIR}/resources)
+    configure_file(${QO_SOURCE_DIR}/packaging/linux/quorvel-olvane.in
+        ${PROJECT_BINARY_DIR}/packaging/quorvel-olvane @ONLY)
+    install(PROGRAMS ${PROJECT_BINARY_DIR}/packaging/quorvel-olvane
+        DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+    install(FILES ${QO_SOURCE_DIR}/packaging/linux/quorvel-olvane.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+    foreach(size 16 32 48 256)
+        install(FILES ${QO_SOURCE_DIR}/resources/icon/icon-${size}.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+            RENAME ${QO_PACKAGE_NAME}.png)
+    endforeach()
+
+    # udev reads /usr/lib/udev/rules.d and /etc/udev/rules.d, not /usr/local/lib/...: with another
+    # prefix, point this at /etc/udev/rules.d (or copy the rule there by hand).
+    set(QO_UDEV_RULES_DIR lib/udev/rules.d CACHE STRING
+        "Where the udev rule for the switch box is installed (relative to the prefix, or absolute)")
+    install(FILES ${QO_SOURCE_DIR}/packaging/linux/70-quorvelolvane.rules
+        DESTINATION ${QO_UDEV_RULES_DIR})
+endif()
+
+if(WIN32)
+    # The manifest is embedded by the .rc; MSVC's linker would add a second one of its own.
+    if(MSVC)
+        target_link_options(QuorvelOlvane PRIVATE /MANIFEST:NO)
+    endif()
+    # The .rc names its icon and manifest relative to its own folder.
+    set_property(SOURCE ${QO_SOURCE_DIR}/packaging/windows/QuorvelOlvane.rc APPEND PROPERTY
+        INCLUDE_DIRECTORIES ${QO_SOURCE_DIR}/packaging/windows)
+    set_property(SOURCE ${QO_SOURCE_DIR}/packaging/windows/QuorvelOlvane.rc APPEND PROPERTY
+        COMPILE_DEFINITIONS QO_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
+        QO_VERSION_MINOR=${PROJECT_VERSION_MINOR} QO_VERSION_PATCH=${PROJECT_VERSION_PATCH})
+
+    # windeployqt copies the Qt libraries and plugins beside the installed program, so the folder
+    # runs on a machine without Qt. It lives beside qmake (Qt installer: <Qt>/bin; vcpkg:
+    # installed/<triplet>/tools/Qt6/bin).
+    set(_qo_qt_bin "")
+    foreach(_qo_prop IN ITEMS IMPORTED_LOCATION IMPORTED_LOCATION_RELEASE
+            IMPORTED_LOCATION_RELWITHDEBINFO IMPORTED_LOCATION_DEBUG)
+        if(TARGET Qt6::qmake)
+            get_target_property(_qo_qmake Qt6::qmake ${_qo_prop})
+            if(_qo_qmake)
+                get_filename_component(_qo_dir "${_qo_qmake}" DIRECTORY)
+                list(APPEND _qo_qt_bin "${_qo_dir}")
+            endif()
+        endif()
+    endforeach()
+    find_program(QO_WINDEPLOYQT NAMES windeployqt windeployqt6
+        HINTS ${_qo_qt_bin} "${QT6_INSTALL_PREFIX}/bin" "${QT6_INSTALL_PREFIX}/tools/Qt6/bin")
+    if(QO_WINDEPLOYQT)
+        install(CODE "
+            message(STATUS \"Running windeployqt on the installed program\")
+            execute_process(
+                COMMAND \"${QO_WINDEPLOYQT}\" --$<IF:$<CONFIG:Debug>,debug,release>
+                    --no-translations --no-system-d3d-compiler --no-opengl-sw
+                    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/QuorvelOlvane.exe\"
+                RESULT_VARIABLE qo_result)
+            if(NOT qo_result EQUAL 0)
+                message(FATAL_ERROR \"windeployqt failed: \${qo_result}\")
+            endif()
+        ")
+    else()
+        message(WARNING "windeployqt not found: the installed folder will need Qt on PATH to run")
+    endif()
+
+    # hidapi and the libraries Qt itself needs (vcpkg builds them as DLLs): copied from the
+    # folders of the linked libraries, leaving out everything Windows provides.
+    set(_qo_dirs_code "")
+    foreach(_qo_dir IN LISTS _qo_qt_bin)
+        string(APPEND _qo_dirs_code " \"${_qo_dir}\"")
+    endforeach()
+    foreach(_qo_target IN ITEMS Qt6::Core hidapi::winapi hidapi::hidapi)
+        if(TARGET ${_qo_target})
+            get_target_property(_qo_type ${_qo_target} TYPE)
+            if(_qo_type STREQUAL "SHARED_LIBRARY")
+                string(APPEND _qo_dirs_code " \"$<TARGET_FILE_DIR:${_qo_target}>\"")
+            endif()
+        endif()
+    endforeach()
+    install(CODE "
+        file(GET_RUNTIME_DEPENDENCIES
+            EXECUTABLES \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/QuorvelOlvane.exe\"
+            RESOLVED_DEPENDENCIES_VAR qo_found
+            UNRESOLVED_DEPENDENCIES_VAR qo_missing
+            DIRECTORIES ${_qo_dirs_code}
+            PRE_EXCLUDE_REGEXES \"^api-ms-\" \"^ext-ms-\"
+            POST_EXCLUDE_REGEXES \"[/\\\\\\\\][Ww][Ii][Nn][Dd][Oo][Ww][Ss][/\\\\\\\\]\")
+        foreach(qo_dll IN LISTS qo_found)
+            file(INSTALL \"\${qo_dll}\" DESTINATION \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
+        endforeach()
+        if(qo_missing)
+            message(WARNING \"Not found, copy them beside QuorvelOlvane.exe: \${qo_missing}\")
+        endif()
+    ")
+
+    # The MSVC runtime, for machines without the Visual C++ redistributable.
+    set(CMAKE_INSTALL_SYSTEM_RUNTIME_DESTINATION .)
+    include(InstallRequiredSystemLibraries)
+endif()
+
+# Packages
+set(CPACK_PACKAGE_NAME ${QO_PACKAGE_NAME})
+set(CPACK_PACKAGE_VENDOR "QuorvelOlvane")
+set(CPACK_PACKAGE_CONTACT "QuorvelOlvane maintainers <quorvel-olvane@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Always-on-top bar with eight coloured areas lit by a USB switch box")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_STRIP_FILES ON)
+if(WIN32)
+    set(CPACK_GENERATOR ZIP)
+    set(CPACK_PACKAGE_FILE_NAME QuorvelOlvane-${PROJECT_VERSION}-windows-x64)
+else()
+    set(CPACK_GENERATOR DEB)
+    set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+    set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+    set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+    set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+        "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\nA thin, borderless bar that stays above other windows and shows eight areas in two\nrows of four, lit and darkened by a USB HID switch box (2e8a:000a). Colours and\nopacity come from ~/.config/quorvel-olvane/config.json.")
+    # dpkg-shlibdeps (from dpkg-dev, part of build-essential) names every library the program
+    # links, with the versions its symbols need; without it, the packages are named by hand.
+    # The X11 platform plugin (built into libqt6gui6 on Debian 12, split out later).
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-qpa-plugins")
+    find_program(QO_DPKG_SHLIBDEPS dpkg-shlibdeps)
+    if(QO_DPKG_SHLIBDEPS)
+        set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    else()
+        set(CPACK_DEBIAN_PACKAGE_DEPENDS
+            "libqt6widgets6 (>= 6.2), libqt6gui6 (>= 6.2), libqt6core6 (>= 6.2), libhidapi-hidraw0, libstdc++6, libc6")
+    endif()
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${QO_SOURCE_DIR}/packaging/linux/postinst)
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+endif()
+include(CPack)
