@@ -1,0 +1,125 @@
+#!/usr/bin/env python3
+"""docs/config.schema.json against JSON Schema 2020-12: the schema itself is valid,
+docs/config.example.json passes and sets all eight areas, a table of files the bar
+takes passes, and a table of bad files is rejected, each for the reason given.
+
+Usage: test_config_schema.py DOCS_DIR
+"""
+import json
+import os
+import sys
+
+try:
+    import jsonschema
+except ImportError:
+    sys.exit("FAIL: python3-jsonschema is not installed (scripts/setup.sh --tests)")
+
+# Files the bar reads without complaint (areas outside 0..7 it ignores).
+GOOD = {
+    "empty object": "{}",
+    "schema hint and other members": '{"$schema": "resources/config.schema.json", "note": "mine"}',
+    "empty bar": '{"bar": {}}',
+    "opacity 0": '{"bar": {"opacity": 0}}',
+    "opacity 1": '{"bar": {"opacity": 1}}',
+    "faint opacity (raised at start-up)": '{"bar": {"opacity": 0.3}}',
+    "integer opacity": '{"bar": {"opacity": 1, "other": [1, 2]}}',
+    "empty areas": '{"areas": {}}',
+    "area without colour": '{"areas": {"7": {}}}',
+    "keys in any order": '{"areas": {"7": {"color": "#000000"}, "0": {"color": "#FFFFFF"}}}',
+    "leading zero key": '{"areas": {"03": {"color": "#102030"}}}',
+    "signed key": '{"areas": {"+3": {}, "-1": {}}}',
+    "key with spaces": '{"areas": {" 3 ": {}}}',
+    "key beyond the areas": '{"areas": {"12": {"color": "#123456"}}}',
+    "short hex": '{"areas": {"0": {"color": "#f80"}}}',
+    "hex with alpha": '{"areas": {"0": {"color": "#80FF0000"}}}',
+    "12-bit hex": '{"areas": {"0": {"color": "#fff000fff"}}}',
+    "16-bit hex": '{"areas": {"0": {"color": "#ffff0000ffff"}}}',
+    "svg name": '{"areas": {"0": {"color": "orange"}}}',
+    "svg name with case and space": '{"areas": {"0": {"color": "Light Blue"}}}',
+    "other members in an area": '{"areas": {"1": {"color": "#FF0000", "label": "door"}}}',
+}
+
+# Files the bar refuses, or that cannot mean what the writer wanted.
+BAD = {
+    "top-level array": "[]",
+    "top-level string": '"config"',
+    "top-level null": "null",
+    "bar null": '{"bar": null}',
+    "bar array": '{"bar": []}',
+    "bar number": '{"bar": 0.8}',
+    "opacity as text": '{"bar": {"opacity": "0.8"}}',
+    "opacity null": '{"bar": {"opacity": null}}',
+    "opacity boolean": '{"bar": {"opacity": true}}',
+    "opacity above 1": '{"bar": {"opacity": 1.5}}',
+    "opacity negative": '{"bar": {"opacity": -0.1}}',
+    "opacity in the wrong place": '{"opacity": 0.8, "bar": {"opacity": []}}',
+    "areas array": '{"areas": [{"color": "#FF0000"}]}',
+    "areas null": '{"areas": null}',
+    "areas text": '{"areas": "#FF0000"}',
+    "word key": '{"areas": {"one": {}}}',
+    "fraction key": '{"areas": {"1.5": {}}}',
+    "empty key": '{"areas": {"": {}}}',
+    "hex key": '{"areas": {"0x1": {}}}',
+    "exponent key": '{"areas": {"1e2": {}}}',
+    "sign alone": '{"areas": {"-": {}}}',
+    "area as colour string": '{"areas": {"1": "#FF0000"}}',
+    "area null": '{"areas": {"1": null}}',
+    "ignored key with bad value": '{"areas": {"9": "#FF0000"}}',
+    "colour number": '{"areas": {"1": {"color": 16711680}}}',
+    "colour null": '{"areas": {"1": {"color": null}}}',
+    "colour array": '{"areas": {"1": {"color": ["#FF0000"]}}}',
+    "colour without hash": '{"areas": {"1": {"color": "FF0000"}}}',
+    "colour bad digit": '{"areas": {"1": {"color": "#GG0000"}}}',
+    "colour five digits": '{"areas": {"1": {"color": "#12345"}}}',
+    "colour seven digits": '{"areas": {"1": {"color": "#1234567"}}}',
+    "colour empty": '{"areas": {"1": {"color": ""}}}',
+    "colour function": '{"areas": {"1": {"color": "rgb(1, 2, 3)"}}}',
+    "colour with trailing space": '{"areas": {"1": {"color": "#FF0000 "}}}',
+}
+
+
+def main():
+    docs = sys.argv[1]
+    failures = []
+    with open(os.path.join(docs, "config.schema.json"), encoding="utf-8") as f:
+        schema = json.load(f)
+    if schema.get("$schema") != "https://json-schema.org/draft/2020-12/schema":
+        failures.append("the schema does not declare JSON Schema 2020-12")
+    try:
+        jsonschema.Draft202012Validator.check_schema(schema)
+    except jsonschema.SchemaError as e:
+        sys.exit(f"FAIL: the schema is not a valid 2020-12 schema: {e.message}")
+    validator = jsonschema.Draft202012Validator(schema)
+
+    with open(os.path.join(docs, "config.example.json"), "rb") as f:
+        raw = f.read()
+    if raw.startswith(b"\xef\xbb\xbf"):
+        failures.append("config.example.json starts with a byte-order mark, which the bar refuses")
+    example = json.loads(raw.decode("utf-8"))
+    for error in validator.iter_errors(example):
+        failures.append(f"config.example.json: {error.message} at {list(error.absolute_path)}")
+    areas = example.get("areas", {})
+    if sorted(areas) != [str(i) for i in range(8)]:
+        failures.append(f"config.example.json sets areas {sorted(areas)}, not 0 to 7")
+    if not all(isinstance(a, dict) and "color" in a for a in areas.values()):
+        failures.append("config.example.json has an area without a colour")
+    if not isinstance(example.get("bar", {}).get("opacity"), (int, float)):
+        failures.append("config.example.json sets no opacity")
+
+    for name, text in GOOD.items():
+        errors = [e.message for e in validator.iter_errors(json.loads(text))]
+        if errors:
+            failures.append(f"good file '{name}' rejected: {errors}")
+    for name, text in BAD.items():
+        if validator.is_valid(json.loads(text)):
+            failures.append(f"bad file '{name}' accepted")
+
+    for failure in failures:
+        print("FAIL:", failure, file=sys.stderr)
+    if failures:
+        sys.exit(1)
+    print(f"schema ok: example valid, {len(GOOD)} good files accepted, {len(BAD)} bad files rejected")
+
+
+if __name__ == "__main__":
+    main()
