@@ -127,6 +127,12 @@ if(WIN32)
         endif()
     endforeach()
     install(CODE "
+        # Cross builds (mingw-w64 on Linux) read the program's imports with objdump.
+        if(NOT CMAKE_HOST_WIN32)
+            set(CMAKE_GET_RUNTIME_DEPENDENCIES_PLATFORM windows+pe)
+            set(CMAKE_GET_RUNTIME_DEPENDENCIES_TOOL objdump)
+            set(CMAKE_GET_RUNTIME_DEPENDENCIES_COMMAND \"\${CMAKE_OBJDUMP}\")
+        endif()
         file(GET_RUNTIME_DEPENDENCIES
             EXECUTABLES \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/QuorvelOlvane.exe\"
             RESOLVED_DEPENDENCIES_VAR qo_found

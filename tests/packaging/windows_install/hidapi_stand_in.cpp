@@ -1,0 +1,4 @@
+__declspec(dllexport) int hid_init_stand_in()
+{
+    return 0;
+}
