@@ -86,8 +86,11 @@ else
 fi
 # The system's libraries only: a run path (into the build tree, say) could make ldd pass
 # here and fail on every other machine.
-readelf -d "$program" | grep -E '\((RPATH|RUNPATH)\)' && fail "the packaged program carries a run path"
-readelf -S "$program" | grep -q '\.debug_info' && fail "the packaged program is not stripped"
+# (Read into files first: with pipefail, grep -q ending a pipe early fails the pipe.)
+readelf -d "$program" >"$work/dynamic"
+readelf -S "$program" >"$work/sections"
+grep -E '\((RPATH|RUNPATH)\)' "$work/dynamic" && fail "the packaged program carries a run path"
+grep -q '\.debug_info' "$work/sections" && fail "the packaged program is not stripped"
 
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed" >&2; exit 1; }
 echo "all .deb checks passed"

@@ -63,7 +63,8 @@ if grep -q 'Not found' "$work/install.log"; then
     [ -z "$extra" ] || fail "unresolved libraries besides Windows' own: $extra"
 fi
 
-x86_64-w64-mingw32-objdump -p "$inst/QuorvelOlvane.exe" | grep -q 'DLL Name: hidapi.dll' \
+x86_64-w64-mingw32-objdump -p "$inst/QuorvelOlvane.exe" >"$work/headers"
+grep -q 'DLL Name: hidapi.dll' "$work/headers" \
     || fail "the stand-in program does not import hidapi.dll"
 
 run cpack.log cpack -G ZIP --config "$work/build/CPackConfig.cmake" -B "$work/out"

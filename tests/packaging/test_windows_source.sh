@@ -32,5 +32,6 @@ grep -q 'DLL Name: SHELL32.dll' "$work/headers" || { echo "FAIL: no import from 
 grep -q 'SetCurrentProcessExplicitAppUserModelID' "$work/headers" \
     || { echo "FAIL: SetCurrentProcessExplicitAppUserModelID is not imported" >&2; exit 1; }
 grep -q 'Subsystem.*(Windows GUI)' "$work/headers" || { echo "FAIL: not a GUI-subsystem program" >&2; exit 1; }
-"$objdump" -h "$work/stand-in.exe" | grep -q '\.rsrc' || { echo "FAIL: no resource section" >&2; exit 1; }
+"$objdump" -h "$work/stand-in.exe" >"$work/sections"
+grep -q '\.rsrc' "$work/sections" || { echo "FAIL: no resource section" >&2; exit 1; }
 echo "link ok: shell32 import, GUI subsystem, resources embedded"
