@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# The bar on a real X server with openbox: its size and place at the bottom
+# of the screen (also when the environment asks for high-DPI scaling), kept
+# above, undecorated, its outline and area frames on screen, and a close by
+# the window manager ending it with status 0.
+#
+# With QO_SCREENSHOT_OUT set, a screenshot of the bar with some areas lit is
+# saved there (the README's picture).
+# shellcheck source=lib.sh disable=SC2119 # start_bar takes its own arguments, not the script's
+source "$(dirname "$0")/lib.sh"
+e2e_init "$@"
+start_x
+
+read -r SCREEN_W SCREEN_H < <(xdpyinfo | awk '/dimensions:/ { split($2, d, "x"); print d[1], d[2] }')
+[ "$SCREEN_W x $SCREEN_H" = "1920 x 1080" ] || fail "screen is ${SCREEN_W}x$SCREEN_H"
+EXPECTED_GEOMETRY="0 $((SCREEN_H - 80)) $SCREEN_W 80"
+
+# Place, size and window-manager state of the bar in BAR_WIN.
+check_window() {
+    local what=$1
+    [ "$BX $BY $BW $BH" = "$EXPECTED_GEOMETRY" ] \
+        || fail "$what: bar at $BX,$BY ${BW}x$BH, expected $EXPECTED_GEOMETRY"
+    ok "$what: ${BW}x$BH at ($BX, $BY), along the bottom of the ${SCREEN_W}x$SCREEN_H screen"
+
+    xprop -id "$BAR_WIN" _NET_WM_STATE | grep -q '_NET_WM_STATE_ABOVE' \
+        || fail "$what: not kept above: $(xprop -id "$BAR_WIN" _NET_WM_STATE)"
+    ok "$what: _NET_WM_STATE_ABOVE set"
+
+    # Undecorated: the frame openbox wraps around the window has exactly the
+    # window's place and size, and openbox reports no frame extents.
+    local parent frame
+    parent=$(xwininfo -tree -id "$BAR_WIN" | awk '/Parent window id:/ { print $4 }')
+    frame=$(xwininfo -id "$parent" | awk '
+        /Absolute upper-left X:/ { x = $NF } /Absolute upper-left Y:/ { y = $NF }
+        /^ *Width:/ { w = $NF } /^ *Height:/ { h = $NF } END { print x, y, w, h }')
+    [ "$frame" = "$BX $BY $BW $BH" ] || fail "$what: decorated: frame $frame around a window at $BX $BY $BW $BH"
+    xprop -id "$BAR_WIN" _NET_FRAME_EXTENTS | grep -q '= 0, 0, 0, 0$' \
+        || fail "$what: frame extents $(xprop -id "$BAR_WIN" _NET_FRAME_EXTENTS)"
+    local -a motif
+    read -r -a motif < <(xprop -id "$BAR_WIN" _MOTIF_WM_HINTS | sed 's/.*= //; s/,//g')
+    [ ${#motif[@]} -ge 3 ] && (( (motif[0] & 2) != 0 && motif[2] == 0 )) \
+        || fail "$what: decorations asked for: $(xprop -id "$BAR_WIN" _MOTIF_WM_HINTS)"
+    ok "$what: undecorated (no frame, decorations 0)"
+}
+
+# The outermost ring of pixels is the (200, 200, 200) outline, the ring just
+# inside it black (the window's own margin around the grid).
+check_outline() {
+    local what=$1 shot=$2
+    local l=$BX t=$BY r=$((BX + BW - 1)) b=$((BY + BH - 1)) mx=$((BX + BW / 2)) my=$((BY + BH / 2))
+    local -a outer inner
+    mapfile -t outer < <(pixels "$shot" "$l" "$t" "$r" "$t" "$l" "$b" "$r" "$b" "$mx" "$t" "$mx" "$b" "$l" "$my" "$r" "$my")
+    mapfile -t inner < <(pixels "$shot" $((l + 1)) $((t + 1)) $((r - 1)) $((t + 1)) $((l + 1)) $((b - 1)) \
+        $((r - 1)) $((b - 1)) "$mx" $((t + 1)) "$mx" $((b - 1)) $((l + 1)) "$my" $((r - 1)) "$my")
+    local i
+    for i in "${!outer[@]}"; do
+        near "${outer[$i]}" "$OUTLINE_RGB" || fail "$what: outline point $i is ${outer[$i]}, expected $OUTLINE_RGB"
+        near "${inner[$i]}" "$BLACK_RGB" || fail "$what: point $i inside the outline is ${inner[$i]}, expected black"
+    done
+    ok "$what: outline ($OUTLINE_RGB) on the outermost ring, black inside it"
+}
+
+# Every area has a light-grey frame along its left and top side (the right
+# and bottom sides of the last column and row fall just outside the grid);
+# inside the frame an area shows its fill, or black when dark.
+check_area_frames() {
+    local what=$1 shot=$2; shift 2
+    local -a want=("$@") points=() seen
+    local i x y w h
+    for i in 0 1 2 3 4 5 6 7; do
+        read -r x y w h < <(area_cell "$i")
+        points+=("$x" "$((y + h / 2))"  "$((x + w / 2))" "$y"  "$((x + 1))" "$((y + h / 2))"  "$((x + w / 2))" "$((y + 1))")
+    done
+    mapfile -t seen < <(pixels "$shot" "${points[@]}")
+    for i in 0 1 2 3 4 5 6 7; do
+        local fill=${want[$i]}
+        [ "$fill" = - ] && fill=$BLACK_RGB
+        near "${seen[$((4 * i))]}" "$FRAME_RGB" || fail "$what: area $i left frame is ${seen[$((4 * i))]}"
+        near "${seen[$((4 * i + 1))]}" "$FRAME_RGB" || fail "$what: area $i top frame is ${seen[$((4 * i + 1))]}"
+        near "${seen[$((4 * i + 2))]}" "$fill" || fail "$what: area $i inside its left frame is ${seen[$((4 * i + 2))]}, expected $fill"
+        near "${seen[$((4 * i + 3))]}" "$fill" || fail "$what: area $i inside its top frame is ${seen[$((4 * i + 3))]}, expected $fill"
+    done
+    ok "$what: each area framed in $FRAME_RGB"
+}
+
+close_by_window_manager() {
+    local what=$1
+    # Alt+F4 is openbox's own Close binding: it never reaches the bar as a
+    # key; openbox asks the window to close with WM_DELETE_WINDOW.
+    xprop -id "$BAR_WIN" WM_PROTOCOLS | grep -q WM_DELETE_WINDOW || fail "$what: no WM_DELETE_WINDOW protocol"
+    press_key alt+F4
+    wait_exit 5 || fail "$what: still running 5 s after the window manager closed it"
+    [ "$BAR_STATUS" = 0 ] || fail "$what: exit status $BAR_STATUS after a window-manager close"
+    ok "$what: closed by the window manager, exit status 0"
+}
+
+# --- a plain start -----------------------------------------------------------------
+
+start_bar
+wait_bar_window
+check_window "plain start"
+wait_stdout_lines 1 "base: "
+grep -qxF "exe: $QO_PROGRAM" "$BAR_DIR/stdout" || fail "no line 'exe: $QO_PROGRAM'"
+grep -qxF "base: $(dirname "$QO_PROGRAM")" "$BAR_DIR/stdout" || fail "no line 'base: $(dirname "$QO_PROGRAM")'"
+ok "exe: and base: lines name the program and its folder"
+
+opacity=$(xprop -id "$BAR_WIN" _NET_WM_WINDOW_OPACITY | awk '{ print $NF }')
+awk -v v="$opacity" 'BEGIN { exit !(v != "" && v / 4294967295 > 0.695 && v / 4294967295 < 0.705) }' \
+    || fail "window opacity property $opacity, expected about 0.7"
+ok "window opacity 0.7 (default, no config.json)"
+
+wait_lit 5
+shot=$WORK/dark.miff
+screenshot "$shot"
+check_outline "plain start" "$shot"
+check_area_frames "all areas dark" "$shot" - - - - - - - -
+
+# Light some areas for the picture: switches 4, 2, 3, 5 and 7 drive areas
+# 0, 2, 4, 5 and 7.
+for switch in 4 2 3 5 7; do box press "$switch"; done
+wait_lit 5 0 2 4 5 7
+shot=$WORK/lit.miff
+screenshot "$shot"
+mapfile -t lit_colors < <(lit 0 2 4 5 7)
+check_area_frames "areas 0 2 4 5 7 lit" "$shot" "${lit_colors[@]}"
+check_outline "areas lit" "$shot"
+
+if [ -n "${QO_SCREENSHOT_OUT:-}" ]; then
+    margin=12
+    x0=$(( BX - margin < 0 ? 0 : BX - margin )); y0=$(( BY - margin < 0 ? 0 : BY - margin ))
+    x1=$(( BX + BW + margin > SCREEN_W ? SCREEN_W : BX + BW + margin ))
+    y1=$(( BY + BH + margin > SCREEN_H ? SCREEN_H : BY + BH + margin ))
+    mkdir -p "$(dirname "$QO_SCREENSHOT_OUT")"
+    convert "$shot" -crop "$((x1 - x0))x$((y1 - y0))+$x0+$y0" +repage -strip "$QO_SCREENSHOT_OUT"
+    log "screenshot saved to $QO_SCREENSHOT_OUT"
+fi
+
+close_by_window_manager "plain start"
+
+# --- an environment asking for scaling, which the bar overrides -----------------
+
+new_bar_dir
+QT_SCALE_FACTOR=2 QT_ENABLE_HIGHDPI_SCALING=1 start_bar
+wait_bar_window
+# The environment the program was started with (what it sets for itself later
+# does not show here).
+tr '\0' '\n' < "/proc/$BAR_PID/environ" > "$WORK/environ"
+grep -qx 'QT_SCALE_FACTOR=2' "$WORK/environ" || fail "the program was not started with QT_SCALE_FACTOR=2"
+grep -qx 'QT_ENABLE_HIGHDPI_SCALING=1' "$WORK/environ" || fail "the program was not started with QT_ENABLE_HIGHDPI_SCALING=1"
+check_window "QT_SCALE_FACTOR=2"
+wait_lit 5
+shot=$WORK/scaled.miff
+screenshot "$shot"
+check_outline "QT_SCALE_FACTOR=2" "$shot"
+check_area_frames "QT_SCALE_FACTOR=2" "$shot" - - - - - - - -
+close_by_window_manager "QT_SCALE_FACTOR=2"

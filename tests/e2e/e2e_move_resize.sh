@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# Moving, resizing and closing the real bar by hand under openbox: a left
+# drag inside moves it by the drag, a left drag on an edge or a corner
+# resizes it but never below 400 x 40, a middle drag does nothing, the
+# context menu closes it or only itself, and Escape ends it.
+# shellcheck source=lib.sh disable=SC2119 # start_bar takes its own arguments, not the script's
+source "$(dirname "$0")/lib.sh"
+e2e_init "$@"
+start_x
+
+readonly MIN_W=400 MIN_H=40
+
+# pointer_to X Y: moves the pointer and waits until it is there (xdotool's own
+# --sync waits for a motion that never comes when the pointer is there already).
+_pointer_at() { [ "$(xdotool getmouselocation | awk '{ print $1, $2 }')" = "x:$1 y:$2" ]; }
+pointer_to() {
+    xdotool mousemove "$1" "$2"
+    wait_for 3 _pointer_at "$1" "$2" || fail "the pointer did not reach ($1, $2)"
+}
+
+# The bar hands a left drag to openbox, which follows the pointer only once it
+# has taken the drag over; until the bar shows the expected geometry, the
+# pointer is nudged off the target and back so that openbox sees motion.
+_follow() {
+    local x=$1 y=$2 want=$3
+    xdotool mousemove "$(( x > 0 ? x - 1 : x + 1 ))" "$y" mousemove "$x" "$y"
+    wait_for 0.3 _geometry_is "$want"
+}
+
+# drag WHAT X1 Y1 X2 Y2 "X Y W H": a left drag from (X1, Y1) to (X2, Y2) in
+# screen coordinates that must leave the bar at X Y with size W x H.
+drag() {
+    local what=$1 x1=$2 y1=$3 x2=$4 y2=$5 want=$6 before="$BX $BY $BW $BH"
+    pointer_to "$x1" "$y1"
+    xdotool mousedown 1
+    if ! wait_for 5 _follow "$x2" "$y2" "$want"; then
+        xdotool mouseup 1
+        fail "$what: bar at $BX $BY ${BW}x$BH after dragging ($x1, $y1) to ($x2, $y2) from $before, expected $want"
+    fi
+    xdotool mouseup 1
+    # After the release the pointer's last position counts no more.
+    pointer_to "$(( x2 > 0 ? x2 - 1 : x2 + 1 ))" "$y2"
+    wait_geometry "$want"
+    ok "$what: ($x1, $y1) to ($x2, $y2) took the bar from [$before] to [$want]"
+}
+
+# _find_menu: the context menu, a mapped override-redirect window of the bar's
+# that stands for the bar, in MENU_WIN.
+_find_menu() {
+    MENU_WIN=
+    local w
+    for w in $(xdotool search --onlyvisible --class '^QuorvelOlvane$' 2>/dev/null); do
+        [ "$w" = "$BAR_WIN" ] && continue
+        xwininfo -id "$w" 2>/dev/null | grep -q 'Override Redirect State: yes' || continue
+        xprop -id "$w" WM_TRANSIENT_FOR 2>/dev/null | grep -qi "$(printf '0x%x' "$BAR_WIN")\$" || continue
+        MENU_WIN=$w
+        return 0
+    done
+    return 1
+}
+_no_menu() { ! _find_menu; }
+
+open_menu() {
+    pointer_to "$1" "$2"
+    xdotool click 3
+    wait_for 5 _find_menu || fail "no menu after a right click at ($1, $2)"
+    read -r MX MY MW MH < <(xwininfo -id "$MENU_WIN" | awk '
+        /Absolute upper-left X:/ { x = $NF } /Absolute upper-left Y:/ { y = $NF }
+        /^ *Width:/ { w = $NF } /^ *Height:/ { h = $NF } END { print x, y, w, h }')
+}
+
+# --- drags ----------------------------------------------------------------------
+
+start_bar
+wait_bar_window
+[ "$BX $BY $BW $BH" = "0 1000 1920 80" ] || fail "bar starts at $BX $BY ${BW}x$BH"
+
+drag "move"              960 1040 1160  740 "200 700 1920 80"
+drag "left edge"         203  740  303  740 "300 700 1820 80"
+drag "top edge"          600  703  600  653 "300 650 1820 130"
+drag "top-left corner"   303  653  353  683 "350 680 1770 100"
+# The right edge stays at 2120 (off screen); the left edge stops 400 short of it.
+drag "left edge, past the minimum width"   353  730 1900  730 "$((2120 - MIN_W)) 680 $MIN_W 100"
+# The bottom edge stays at 780; the top edge stops 40 short of it.
+drag "top edge, past the minimum height"  1800  683 1800 1000 "1720 $((780 - MIN_H)) $MIN_W $MIN_H"
+
+# A middle-button drag: nothing moves. The next left drag then takes the bar
+# exactly by its own offset, which it would not if the middle drag had begun
+# a move of its own.
+pointer_to 1800 760
+xdotool mousedown 2
+xdotool mousemove 1700 700 mousemove 1000 300
+xdotool mouseup 2
+_geometry_is "1720 740 $MIN_W $MIN_H" || fail "middle drag moved the bar to $BX $BY ${BW}x$BH"
+drag "move after a middle drag"           1800  760 1000  300 "920 280 $MIN_W $MIN_H"
+ok "middle drag moved nothing"
+
+drag "bottom-right corner"  1319  319 1419  359 "920 280 500 80"
+drag "bottom-right corner, past the minimum size"  1419 359  700  100 "920 280 $MIN_W $MIN_H"
+
+# --- context menu ---------------------------------------------------------------------
+
+open_menu 1000 300
+shot=$WORK/menu.miff
+screenshot "$shot"
+dark=$(convert "$shot" -crop "${MW}x$MH+$MX+$MY" +repage -colorspace gray \
+    -threshold 50% -negate -format '%[fx:mean]' info:)
+awk -v d="$dark" 'BEGIN { exit !(d > 0.005 && d < 0.5) }' || fail "the menu shows no text (dark share $dark)"
+ok "right click: menu ${MW}x$MH at ($MX, $MY) with its entry's text"
+
+xdotool key Escape   # the open menu holds the keyboard
+wait_for 3 _no_menu || fail "Escape did not close the menu"
+open_menu 1000 300   # the bar still answers: Escape closed only the menu
+bar_running && _geometry_is "920 280 $MIN_W $MIN_H" || fail "the bar did not stay as it was after Escape in the menu"
+ok "Escape in the menu closes only the menu"
+
+# The menu holds the one entry "閉じる".
+pointer_to "$((MX + MW / 2))" "$((MY + MH / 2))"
+xdotool click 1
+wait_exit 3 || fail "choosing the menu entry did not end the bar within 3 s"
+[ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS after choosing the menu entry"
+ok "choosing the menu entry ends the bar with status 0"
+
+# --- Escape -------------------------------------------------------------------------------
+
+new_bar_dir
+start_bar
+wait_bar_window
+press_key Escape
+wait_exit 3 || fail "Escape did not end the bar within 3 s"
+[ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS after Escape"
+ok "Escape ends the bar with status 0"

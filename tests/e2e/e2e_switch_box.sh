@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# The real bar driven by the virtual switch box: presses and releases light
+# and darken the mapped areas on screen, the switch-7 mode end to end, an
+# unplugged or missing box reported once, and a close while the reader polls.
+# shellcheck source=lib.sh disable=SC2119 # start_bar takes its own arguments, not the script's
+source "$(dirname "$0")/lib.sh"
+e2e_init "$@"
+start_x
+
+readonly ERROR_LINE="[HIDReaderThread] ❌ エラー: "
+
+# --- presses and releases ---------------------------------------------------------
+
+start_bar
+wait_bar_window
+wait_lit 5
+
+# Each step: a switch command, then exactly the areas lit after it. Reports are
+# handled in order, so each picture also proves the earlier ones were handled.
+steps=(
+    "press 2|2"          # switch 2 drives area 2
+    "press 3|2 4"        # switch 3 drives area 4, not 3
+    "press 4|0 2 4"      # switch 4 drives area 0, not 4
+    "press 5|0 2 4 5"
+    "press 1|0 2 4 5 6"  # switch 1 drives area 6 while the mode is off
+    "press 2|0 2 4 5 6"  # pressing again changes nothing
+    "release 2|0 4 5 6"
+    "release 3|0 5 6"
+    "release 4|5 6"
+    "release 5|6"
+    "release 1|"
+)
+for step in "${steps[@]}"; do
+    command=${step%%|*}
+    # shellcheck disable=SC2086
+    box $command
+    # shellcheck disable=SC2086
+    wait_lit 3 ${step#*|}
+    ok "$command: lit [${step#*|}]"
+done
+
+# Switches 0, 6 and 8 drive nothing; a report of three bytes is dropped; in a
+# 64-byte report only bytes 2 (command) and 3 (switch) count. The press of 2
+# last shows, once it is on screen, that those before it were handled.
+box press 6
+box press 8
+box press 0
+box raw 00 00 21
+# shellcheck disable=SC2046 # sixty separate bytes
+box raw ff ff 21 05 $(printf '01 %.0s' $(seq 60))
+box press 2
+wait_lit 3 2 5
+ok "switches 0, 6, 8 and a 3-byte report change nothing; a 64-byte report lights by bytes 2 and 3"
+box release 2
+box raw 00 00 00 05 21 07
+wait_lit 3
+ok "releases darken"
+
+# --- the switch-7 mode -----------------------------------------------------------
+
+box press 7
+wait_stdout_lines 1 "S7: ON"
+wait_lit 3 7
+ok "press 7: 'S7: ON' and area 7 lit"
+
+box press 1      # with the mode on, switch 1 drives area 7, not 6
+box press 2
+wait_lit 3 2 7
+ok "press 1 in the mode: area 7 stays lit, area 6 dark"
+
+box release 1    # area 7 is forced on while the mode is on
+box release 2
+wait_lit 3 7
+ok "release 1 in the mode: area 7 still lit"
+
+box release 7
+wait_stdout_lines 1 "S7: OFF"
+wait_lit 3
+ok "release 7: 'S7: OFF' and area 7 dark"
+
+box press 1      # the mode is off again: area 6
+wait_lit 3 6
+box release 1
+wait_lit 3
+ok "after the mode: switch 1 drives area 6 again"
+[ "$(count_lines "S7: ON" "$BAR_DIR/stdout")" = 1 ] && [ "$(count_lines "S7: OFF" "$BAR_DIR/stdout")" = 1 ] \
+    || fail "expected one 'S7: ON' and one 'S7: OFF' line"
+grep -qxF "S7: ON" "$BAR_DIR/stdout" && grep -qxF "S7: OFF" "$BAR_DIR/stdout" \
+    || fail "switch-7 lines are not exactly 'S7: ON' and 'S7: OFF'"
+
+# --- unplugging the box ------------------------------------------------------------
+
+box press 4
+box press 5
+wait_lit 3 0 5
+[ "$(count_lines "$ERROR_LINE" "$BAR_DIR/stdout")" = 0 ] || fail "an error line before the unplug"
+box unplug
+wait_stdout_lines 1 "$ERROR_LINE"
+wait_lit 1 0 5
+bar_running || fail "the bar ended after the unplug"
+ok "unplug: error line written, areas 0 and 5 still lit, bar running"
+
+press_key Escape
+wait_exit 3 || fail "the bar did not end within 3 s of Escape after an unplug"
+[ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS after Escape"
+[ "$(count_lines "$ERROR_LINE" "$BAR_DIR/stdout")" = 1 ] \
+    || fail "expected exactly one error line for the unplug, found $(count_lines "$ERROR_LINE" "$BAR_DIR/stdout")"
+ok "unplug: exactly one error line in the whole run; Escape then ends the bar with status 0"
+
+# --- no switch box at all --------------------------------------------------------------
+
+new_bar_dir
+start_bar --unplugged
+wait_bar_window
+wait_stdout_lines 1 "$ERROR_LINE"
+line=$(grep -F "$ERROR_LINE" "$BAR_DIR/stdout")
+grep -qi '2e8a' <<< "$line" && grep -qi '000a' <<< "$line" || fail "the error line names no device ids: $line"
+wait_lit 1
+press_key Escape
+wait_exit 3 || fail "the bar did not end within 3 s of Escape with no box"
+[ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS with no box"
+[ "$(count_lines "$ERROR_LINE" "$BAR_DIR/stdout")" = 1 ] || fail "expected exactly one error line with no box"
+ok "no box: exactly one error line naming the device ids ($line); Escape ends it with status 0"
+
+# --- closing while the reader polls --------------------------------------------------------
+
+new_bar_dir
+start_bar
+wait_bar_window
+box press 3
+wait_lit 3 4     # the reader is polling the box
+activate_bar
+started=$(now_us)
+xdotool key Escape
+wait_exit 3 || fail "the bar did not end within 3 s of Escape while polling"
+elapsed_ms=$(( ($(now_us) - started) / 1000 ))
+[ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS after Escape while polling"
+[ "$(count_lines "$ERROR_LINE" "$BAR_DIR/stdout")" = 0 ] || fail "an error line on a plain close"
+ok "Escape while polling: ended with status 0 after ${elapsed_ms} ms"
