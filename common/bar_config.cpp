@@ -57,11 +57,15 @@ void BarConfig::load()
     if (bytes.startsWith("\xEF\xBB\xBF"))
         fail(path, QStringLiteral("starts with a byte-order mark; save it as UTF-8 without one"));
 
+    // The parser reports the number of enclosing containers as `depth`: a
+    // container that starts at depth d is level d + 1.
     Json doc;
     try {
         doc = Json::parse(bytes.cbegin(), bytes.cend(),
-                          [](int depth, Json::parse_event_t /*event*/, Json & /*value*/) {
-                              if (depth > kMaxDepth)
+                          [](int depth, Json::parse_event_t event, Json & /*value*/) {
+                              using Event = Json::parse_event_t;
+                              if ((event == Event::object_start || event == Event::array_start)
+                                  && depth >= kMaxDepth)
                                   throw ConfigError("");
                               return true;
                           });
