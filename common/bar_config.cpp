@@ -10,6 +10,7 @@
 
 #include <climits>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -46,27 +47,42 @@ void BarConfig::load()
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         fail(path, QStringLiteral("cannot be opened: ") + file.errorString());
-    const QByteArray bytes = file.readAll();
+    const QByteArray bytes = file.read(kMaxFileBytes + 1);
     const bool read_failed = file.error() != QFileDevice::NoError;
     const QString read_error = file.errorString();
     file.close();
     if (read_failed)
         fail(path, QStringLiteral("cannot be read: ") + read_error);
+    if (bytes.size() > kMaxFileBytes)
+        fail(path, QStringLiteral("is larger than %1 bytes").arg(kMaxFileBytes));
 
     // The JSON library would skip a byte-order mark silently; such a file is refused.
     if (bytes.startsWith("\xEF\xBB\xBF"))
         fail(path, QStringLiteral("starts with a byte-order mark; save it as UTF-8 without one"));
 
     // The parser reports the number of enclosing containers as `depth`: a
-    // container that starts at depth d is level d + 1.
+    // container that starts at depth d is level d + 1. Members are counted per
+    // open object, indexed by its level.
+    enum class Limit { None, Depth, Members };
+    Limit exceeded = Limit::None;
+    std::vector<int> members;
     Json doc;
     try {
         doc = Json::parse(bytes.cbegin(), bytes.cend(),
-                          [](int depth, Json::parse_event_t event, Json & /*value*/) {
+                          [&exceeded, &members](int depth, Json::parse_event_t event, Json & /*value*/) {
                               using Event = Json::parse_event_t;
-                              if ((event == Event::object_start || event == Event::array_start)
-                                  && depth >= kMaxDepth)
+                              if (event == Event::object_start || event == Event::array_start) {
+                                  if (depth >= kMaxDepth) {
+                                      exceeded = Limit::Depth;
+                                      throw ConfigError("");
+                                  }
+                                  members.resize(static_cast<std::size_t>(depth) + 2);
+                                  members[static_cast<std::size_t>(depth) + 1] = 0;
+                              } else if (event == Event::key
+                                         && ++members[static_cast<std::size_t>(depth)] > kMaxMembers) {
+                                  exceeded = Limit::Members;
                                   throw ConfigError("");
+                              }
                               return true;
                           });
     } catch (const Json::parse_error &e) {
@@ -76,6 +92,8 @@ void BarConfig::load()
             message = message.mid(message.indexOf(QStringLiteral("] ")) + 2);
         fail(path, QStringLiteral("is not valid JSON: ") + message);
     } catch (const ConfigError &) {
+        if (exceeded == Limit::Members)
+            fail(path, QStringLiteral("has an object with more than %1 members").arg(kMaxMembers));
         fail(path, QStringLiteral("is nested deeper than %1 levels").arg(kMaxDepth));
     }
 
@@ -112,6 +130,11 @@ void BarConfig::save() const
     }
     text = std::move(crlf);
 #endif
+
+    // Indentation makes deep trees much larger when written; a file that
+    // load would refuse is not written at all.
+    if (text.size() > static_cast<std::size_t>(kMaxFileBytes))
+        fail(path, QStringLiteral("would be larger than %1 bytes; not saved").arg(kMaxFileBytes));
 
     // Written beside the file and renamed over it, so a crash or a full disk
     // never leaves a truncated config.json behind.

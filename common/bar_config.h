@@ -27,6 +27,11 @@ public:
     // Deeper nesting is refused on load, so that no later recursive walk of
     // the tree (copy, dump, destruction) can run out of stack.
     static constexpr int kMaxDepth = 512;
+    // A configuration takes a few hundred bytes. Larger files are refused
+    // unread, and so are objects with more members: each member costs a
+    // search through those before it, which would freeze the bar.
+    static constexpr qint64 kMaxFileBytes = 1024 * 1024;
+    static constexpr int kMaxMembers = 1000;
     static constexpr double kDefaultOpacity = 0.7;
 
     explicit BarConfig(QString config_path);
