@@ -1,0 +1,115 @@
+// Fuzzes the switch box's reports: the bytes go to the bar's report handler
+// as one report and as a long sequence of reports of any length (0 to 64
+// bytes, the sequence possibly repeated). After every report the lit areas
+// must match a model of the decision table, and areas 1 and 3, which no
+// switch drives, must never light.
+
+#include "apps/QuorvelOlvane/QuorvelOlvane.h"
+#include "fuzz/fuzz_support.h"
+
+#include <QFile>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace {
+
+std::unique_ptr<QuorvelOlvane> g_window;
+
+// The decision table, written out independently of SwitchToArea.
+struct Model
+{
+    std::array<bool, 8> lit{};
+    bool mode = false;
+
+    void apply(const QByteArray &report)
+    {
+        if (report.size() < 4)
+            return;
+        const bool on = static_cast<unsigned char>(report[2]) == 33;
+        switch (static_cast<unsigned char>(report[3])) {
+        case 7:
+            mode = on;
+            lit[7] = on;
+            break;
+        case 1:
+            lit[mode ? 7 : 6] = on;
+            if (mode)
+                lit[7] = true;
+            break;
+        case 2:
+            lit[2] = on;
+            break;
+        case 3:
+            lit[4] = on;
+            break;
+        case 4:
+            lit[0] = on;
+            break;
+        case 5:
+            lit[5] = on;
+            break;
+        default:
+            break;
+        }
+    }
+};
+
+void reset()
+{
+    g_window->draw_widget->set_lit_areas({0, 1, 2, 3, 4, 5, 6, 7}, false);
+    g_window->switch_to_area = SwitchToArea();
+}
+
+void feed(Model &model, const QByteArray &report, std::size_t size)
+{
+    g_window->handle_hid_data(report);
+    model.apply(report);
+    const auto &lit = g_window->draw_widget->lit_flags;
+    FUZZ_CHECK(!lit[1] && !lit[3], size);
+    FUZZ_CHECK(lit == model.lit, size);
+    FUZZ_CHECK(g_window->switch_to_area.switch7_enabled == model.mode, size);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int * /*argc*/, char *** /*argv*/)
+{
+    fuzz::init_application();
+    QFile::remove(QStringLiteral("config.json"));
+    g_window = std::make_unique<QuorvelOlvane>();
+    g_window->resize(QuorvelOlvane::kMinimumWidth, QuorvelOlvane::kMinimumHeight);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const QByteArray all = fuzz::bytes(data, size);
+
+    // The whole input as one report, whatever its length.
+    reset();
+    Model single;
+    feed(single, all, size);
+
+    // The input as a sequence: a length byte (taken modulo 65), then that
+    // many bytes; the first byte says how often the sequence repeats.
+    if (size < 2)
+        return 0;
+    reset();
+    Model sequence;
+    const int repeats = 1 + data[0] % 16;
+    for (int round = 0; round < repeats; ++round) {
+        std::size_t at = 1;
+        while (at < size) {
+            const std::size_t length = data[at++] % 65;
+            const std::size_t take = length < size - at ? length : size - at;
+            feed(sequence, all.mid(static_cast<qsizetype>(at), static_cast<qsizetype>(take)), size);
+            at += take;
+        }
+    }
+    // The widget never repaints here, but a paint of the final state must work.
+    (void)g_window->draw_widget->grab();
+    return 0;
+}

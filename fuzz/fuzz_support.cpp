@@ -1,0 +1,43 @@
+#include "fuzz/fuzz_support.h"
+
+#include "tests/fake_hidapi.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace fuzz {
+
+void init_application()
+{
+    static int argc = 1;
+    static char name[] = "quorvel-fuzz";
+    static char *argv[] = {name, nullptr};
+
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Qt's warnings about odd colours and opacities are expected here.
+    qputenv("QT_LOGGING_RULES", "*.warning=false");
+    static const auto app = std::make_unique<QApplication>(argc, argv);
+
+    // No switch box: every window's reader finds none and ends at once.
+    fake_hid::reset_absent();
+
+    static QTemporaryDir folder;
+    if (!folder.isValid() || !QDir::setCurrent(folder.path())) {
+        std::fprintf(stderr, "fuzz: cannot make a working folder\n");
+        std::exit(2);
+    }
+}
+
+void fail(const char *what, std::size_t size)
+{
+    std::fprintf(stderr, "fuzz: property broken: %s (input of %zu bytes)\n", what, size);
+    std::fflush(stderr);
+    std::abort();
+}
+
+} // namespace fuzz
