@@ -4,6 +4,7 @@
 
 #include <hidapi/hidapi.h>
 
+#include <array>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -32,7 +33,8 @@ QString hidapi_error(hid_device *device)
 QString open_failure(int vid, int pid)
 {
     const QString reason = hidapi_error(nullptr);
-    hid_device_info *found = hid_enumerate(static_cast<unsigned short>(vid), static_cast<unsigned short>(pid));
+    hid_device_info *found =
+        hid_enumerate(static_cast<unsigned short>(vid), static_cast<unsigned short>(pid));
     if (!found) {
         return QStringLiteral("no %1 is connected; is it plugged in?").arg(device_name(vid, pid));
     }
@@ -71,7 +73,8 @@ void HIDReaderThread::stop()
 
 void HIDReaderThread::run()
 {
-    hid_device *device = hid_open(static_cast<unsigned short>(vid), static_cast<unsigned short>(pid), nullptr);
+    hid_device *device =
+        hid_open(static_cast<unsigned short>(vid), static_cast<unsigned short>(pid), nullptr);
     if (!device) {
         diagnostics::out(kErrorPrefix + open_failure(vid, pid));
         return;
@@ -82,16 +85,17 @@ void HIDReaderThread::run()
         failure = QStringLiteral("cannot switch the %1 to non-blocking reads: %2")
                       .arg(device_name(vid, pid), hidapi_error(device));
     } else {
-        unsigned char buffer[kReportSize];
+        std::array<unsigned char, kReportSize> buffer{};
         while (_running.load()) {
-            const int count = hid_read(device, buffer, sizeof buffer);
+            const int count = hid_read(device, buffer.data(), buffer.size());
             if (count < 0) {
                 failure = QStringLiteral("reading the %1 failed (unplugged?): %2")
                               .arg(device_name(vid, pid), hidapi_error(device));
                 break;
             }
             if (count > 0)
-                emit received(QByteArray(reinterpret_cast<const char *>(buffer), qMin(count, kReportSize)));
+                emit received(
+                    QByteArray(reinterpret_cast<const char *>(buffer.data()), qMin(count, kReportSize)));
             msleep(kPollPauseMs);
         }
     }
