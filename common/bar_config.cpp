@@ -29,6 +29,49 @@ bool is_space(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }
 
+// Parses the whole text as one JSON value within the nesting and member
+// limits; any fault becomes a ConfigError naming the file.
+BarConfig::Json parse_limited(const QByteArray &bytes, const QString &path)
+{
+    using Json = BarConfig::Json;
+    using Event = Json::parse_event_t;
+    // The parser reports the number of enclosing containers as `depth`: a
+    // container that starts at depth d is level d + 1. Members are counted per
+    // open object, indexed by its level.
+    enum class Limit { None, Depth, Members };
+    Limit exceeded = Limit::None;
+    std::vector<int> members;
+    const auto check = [&exceeded, &members](int depth, Event event, Json & /*value*/) {
+        const auto level = static_cast<std::size_t>(depth) + 1;
+        if (event == Event::object_start || event == Event::array_start) {
+            if (depth >= BarConfig::kMaxDepth) {
+                exceeded = Limit::Depth;
+                throw ConfigError("");
+            }
+            members.resize(level + 1);
+            members[level] = 0;
+        } else if (event == Event::key && ++members[level - 1] > BarConfig::kMaxMembers) {
+            exceeded = Limit::Members;
+            throw ConfigError("");
+        }
+        return true;
+    };
+
+    try {
+        return Json::parse(bytes.cbegin(), bytes.cend(), check);
+    } catch (const Json::parse_error &e) {
+        // The message carries the line and column; its "[json.exception...] " tag helps no user.
+        QString message = QString::fromUtf8(e.what());
+        if (message.startsWith(u'[') && message.contains(QStringLiteral("] ")))
+            message = message.mid(message.indexOf(QStringLiteral("] ")) + 2);
+        fail(path, QStringLiteral("is not valid JSON: ") + message);
+    } catch (const ConfigError &) {
+        if (exceeded == Limit::Members)
+            fail(path, QStringLiteral("has an object with more than %1 members").arg(BarConfig::kMaxMembers));
+        fail(path, QStringLiteral("is nested deeper than %1 levels").arg(BarConfig::kMaxDepth));
+    }
+}
+
 } // namespace
 
 BarConfig::BarConfig(QString config_path)
@@ -60,42 +103,7 @@ void BarConfig::load()
     if (bytes.startsWith("\xEF\xBB\xBF"))
         fail(path, QStringLiteral("starts with a byte-order mark; save it as UTF-8 without one"));
 
-    // The parser reports the number of enclosing containers as `depth`: a
-    // container that starts at depth d is level d + 1. Members are counted per
-    // open object, indexed by its level.
-    enum class Limit { None, Depth, Members };
-    Limit exceeded = Limit::None;
-    std::vector<int> members;
-    Json doc;
-    try {
-        doc = Json::parse(bytes.cbegin(), bytes.cend(),
-                          [&exceeded, &members](int depth, Json::parse_event_t event, Json & /*value*/) {
-                              using Event = Json::parse_event_t;
-                              if (event == Event::object_start || event == Event::array_start) {
-                                  if (depth >= kMaxDepth) {
-                                      exceeded = Limit::Depth;
-                                      throw ConfigError("");
-                                  }
-                                  members.resize(static_cast<std::size_t>(depth) + 2);
-                                  members[static_cast<std::size_t>(depth) + 1] = 0;
-                              } else if (event == Event::key
-                                         && ++members[static_cast<std::size_t>(depth)] > kMaxMembers) {
-                                  exceeded = Limit::Members;
-                                  throw ConfigError("");
-                              }
-                              return true;
-                          });
-    } catch (const Json::parse_error &e) {
-        // The message carries the line and column; its "[json.exception...] " tag helps no user.
-        QString message = QString::fromUtf8(e.what());
-        if (message.startsWith(u'[') && message.contains(QStringLiteral("] ")))
-            message = message.mid(message.indexOf(QStringLiteral("] ")) + 2);
-        fail(path, QStringLiteral("is not valid JSON: ") + message);
-    } catch (const ConfigError &) {
-        if (exceeded == Limit::Members)
-            fail(path, QStringLiteral("has an object with more than %1 members").arg(kMaxMembers));
-        fail(path, QStringLiteral("is nested deeper than %1 levels").arg(kMaxDepth));
-    }
+    Json doc = parse_limited(bytes, path);
 
     if (!doc.is_object())
         fail(path, QStringLiteral("the top level must be a JSON object"));

@@ -30,7 +30,7 @@ public:
     // A configuration takes a few hundred bytes. Larger files are refused
     // unread, and so are objects with more members: each member costs a
     // search through those before it, which would freeze the bar.
-    static constexpr qint64 kMaxFileBytes = 1024 * 1024;
+    static constexpr qint64 kMaxFileBytes = qint64{1024} * 1024;
     static constexpr int kMaxMembers = 1000;
     static constexpr double kDefaultOpacity = 0.7;
 
