@@ -68,7 +68,8 @@ void QuorvelOlvane::paintEvent(QPaintEvent * /*event*/)
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
-void QuorvelOlvane::_stop_reader()
+// Stops the reader thread: not a const operation, whatever the pointer allows.
+void QuorvelOlvane::_stop_reader() // NOLINT(readability-make-member-function-const)
 {
     if (hid_thread && hid_thread->isRunning()) {
         hid_thread->stop();

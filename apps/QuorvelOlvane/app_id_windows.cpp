@@ -1,6 +1,8 @@
 #include "apps/QuorvelOlvane/app_id.h"
 
 #include <windows.h>
+
+// Needs the declarations of windows.h above it.
 #include <shobjidl.h>
 
 void register_application_id()

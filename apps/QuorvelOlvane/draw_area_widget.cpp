@@ -90,7 +90,8 @@ void DrawAreaWidget::paintEvent(QPaintEvent * /*event*/)
 
     for (int row = 0; row < kRows; ++row) {
         for (int col = 0; col < kColumns; ++col) {
-            const auto index = static_cast<std::size_t>(row * kColumns + col);
+            const int area = row * kColumns + col;
+            const auto index = static_cast<std::size_t>(area);
             const QRect cell(static_cast<int>(col * cell_w), static_cast<int>(row * cell_h),
                              static_cast<int>(cell_w), static_cast<int>(cell_h));
             if (lit_flags[index]) {

@@ -23,12 +23,12 @@ public:
     void set_area_color(int area_id, const QString &color_hex);
     // Stores `color` for the area; an invalid one is reported with `source_text`.
     void set_area_color(int area_id, const QColor &color, const QString &source_text);
-    void set_area_opacity(double opacity);
+    void set_area_opacity(double value);
     void set_lit_areas(const QList<int> &indices, bool draw_flags);
 
-    // Alpha used for fills: opacity × 255 truncated toward zero, saturated to
+    // Alpha used for fills: `value` (an opacity) × 255 truncated toward zero, saturated to
     // the int range first so that no double value is undefined to convert.
-    static int alpha_for_opacity(double opacity);
+    static int alpha_for_opacity(double value);
 
     std::array<QColor, kAreaCount> fill_colors;
     std::array<bool, kAreaCount> lit_flags{};
