@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -23,7 +24,8 @@
 #include <string>
 #include <vector>
 
-struct hid_device_ {
+struct hid_device_
+{
     int fd = -1;
     std::string pending;
     std::deque<std::vector<unsigned char>> reports;
@@ -33,20 +35,22 @@ struct hid_device_ {
 
 namespace {
 
-const wchar_t *g_global_error = L"Success";
-const wchar_t *g_device_error = L"Success";
+// hidapi keeps its last error in global state; so does its stand-in.
+const wchar_t *g_global_error = L"Success"; // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+const wchar_t *g_device_error = L"Success"; // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 const char *pipe_path()
 {
     const char *path = std::getenv("QUORVEL_SWITCH_BOX");
-    return (path && *path) ? path : nullptr;
+    return (path != nullptr && *path != '\0') ? path : nullptr;
 }
 
 bool box_present()
 {
     const char *path = pipe_path();
-    struct stat st {};
-    return path && ::stat(path, &st) == 0 && S_ISFIFO(st.st_mode);
+    struct stat st
+    {};
+    return path != nullptr && ::stat(path, &st) == 0 && S_ISFIFO(st.st_mode);
 }
 
 void parse_line(hid_device *dev, const std::string &line)
@@ -63,24 +67,24 @@ void parse_line(hid_device *dev, const std::string &line)
         std::vector<unsigned char> bytes;
         std::string hex;
         while (in >> hex && bytes.size() < 64)
-            bytes.push_back(static_cast<unsigned char>(std::strtoul(hex.c_str(), nullptr, 16)));
+            bytes.emplace_back(static_cast<unsigned char>(std::strtoul(hex.c_str(), nullptr, 16)));
         if (!bytes.empty())
             dev->reports.push_back(bytes);
     } else if (word == "unplug") {
-        dev->reports.push_back({}); // an empty entry marks the unplug in sequence
+        dev->reports.emplace_back(); // an empty entry marks the unplug in sequence
     }
 }
 
 void drain_pipe(hid_device *dev)
 {
-    char buffer[4096];
+    std::array<char, 4096> buffer{};
     for (;;) {
-        const ssize_t n = ::read(dev->fd, buffer, sizeof buffer);
+        const ssize_t n = ::read(dev->fd, buffer.data(), buffer.size());
         if (n <= 0)
             break;
-        dev->pending.append(buffer, static_cast<std::size_t>(n));
+        dev->pending.append(buffer.data(), static_cast<std::size_t>(n));
     }
-    std::size_t end;
+    std::size_t end = 0;
     while ((end = dev->pending.find('\n')) != std::string::npos) {
         parse_line(dev, dev->pending.substr(0, end));
         dev->pending.erase(0, end + 1);
@@ -91,14 +95,22 @@ void drain_pipe(hid_device *dev)
 
 extern "C" {
 
-int HID_API_EXPORT hid_init(void) { return 0; }
-int HID_API_EXPORT hid_exit(void) { return 0; }
+int HID_API_EXPORT hid_init(void)
+{
+    return 0;
+}
+int HID_API_EXPORT hid_exit(void)
+{
+    return 0;
+}
 
 struct hid_device_info HID_API_EXPORT *hid_enumerate(unsigned short vendor_id, unsigned short product_id)
 {
     if (!box_present() || vendor_id != 0x2E8A || product_id != 0x000A)
         return nullptr;
-    auto *info = static_cast<hid_device_info *>(std::calloc(1, sizeof(hid_device_info)));
+    // hidapi's list is a C structure, freed with free() in hid_free_enumeration.
+    auto *info = static_cast<hid_device_info *>(
+        std::calloc(1, sizeof(hid_device_info))); // NOLINT(cppcoreguidelines-no-malloc)
     info->path = strdup(pipe_path());
     info->vendor_id = vendor_id;
     info->product_id = product_id;
@@ -109,13 +121,14 @@ void HID_API_EXPORT hid_free_enumeration(struct hid_device_info *devs)
 {
     while (devs) {
         hid_device_info *next = devs->next;
-        std::free(devs->path);
-        std::free(devs);
+        std::free(devs->path); // NOLINT(cppcoreguidelines-no-malloc)
+        std::free(devs);       // NOLINT(cppcoreguidelines-no-malloc)
         devs = next;
     }
 }
 
-hid_device HID_API_EXPORT *hid_open(unsigned short vendor_id, unsigned short product_id, const wchar_t * /*serial*/)
+hid_device HID_API_EXPORT *hid_open(unsigned short vendor_id, unsigned short product_id,
+                                    const wchar_t * /*serial*/)
 {
     if (!box_present() || vendor_id != 0x2E8A || product_id != 0x000A) {
         g_global_error = L"No HID devices with requested VID/PID found in the system.";
