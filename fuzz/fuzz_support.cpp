@@ -6,22 +6,24 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 namespace fuzz {
 
 void init_application()
 {
     static int argc = 1;
-    static char name[] = "quorvel-fuzz";
-    static char *argv[] = {name, nullptr};
+    static std::string name = "quorvel-fuzz";
+    static std::array<char *, 2> argv = {name.data(), nullptr};
 
     qputenv("QT_QPA_PLATFORM", "offscreen");
     // Qt's warnings about odd colours and opacities are expected here.
     qputenv("QT_LOGGING_RULES", "*.warning=false");
-    static const auto app = std::make_unique<QApplication>(argc, argv);
+    static const auto app = std::make_unique<QApplication>(argc, argv.data());
 
     // No switch box: every window's reader finds none and ends at once.
     fake_hid::reset_absent();

@@ -258,8 +258,8 @@ QPoint area_centre(const QSize &window, int area)
     constexpr int kMargin = 2;
     const double cell_w = (window.width() - 2 * kMargin) / 4.0;
     const double cell_h = (window.height() - 2 * kMargin) / 2.0;
-    return {kMargin + static_cast<int>((area % 4 + 0.5) * cell_w),
-            kMargin + static_cast<int>((area / 4 + 0.5) * cell_h)};
+    return {kMargin + static_cast<int>((static_cast<double>(area % 4) + 0.5) * cell_w),
+            kMargin + static_cast<int>((static_cast<double>(area / 4) + 0.5) * cell_h)};
 }
 
 bool close_to(const QColor &a, const QColor &b)
@@ -294,6 +294,16 @@ bool Bar::wait_for_colors(const QList<QPair<int, QColor>> &expected, int timeout
         QThread::msleep(kPollMs);
     }
     return false;
+}
+
+void Bar::pause()
+{
+    ::kill(static_cast<pid_t>(_process.processId()), SIGSTOP);
+}
+
+void Bar::resume()
+{
+    ::kill(static_cast<pid_t>(_process.processId()), SIGCONT);
 }
 
 void Bar::press_escape()

@@ -69,6 +69,11 @@ public:
     // Waits until every given area shows its colour; false after the deadline.
     bool wait_for_colors(const QList<QPair<int, QColor>> &expected, int timeout_ms = 15'000);
 
+    // Stops and continues the process (SIGSTOP, SIGCONT), so that file changes
+    // made meanwhile reach it together.
+    void pause();
+    void resume();
+
     // Presses Escape on the bar.
     void press_escape();
 

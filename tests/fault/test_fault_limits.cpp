@@ -27,7 +27,7 @@
 namespace {
 
 constexpr int kDeep = 100'000;
-constexpr qsizetype kTenMegabytes = 10 * 1024 * 1024;
+constexpr qsizetype kTenMegabytes = qsizetype{10} * 1024 * 1024;
 constexpr int kBurst = 100'000;
 
 QByteArray repeat(const char *piece, int times)
@@ -137,7 +137,7 @@ QList<QByteArray> burst_reports(unsigned seed)
             byte = static_cast<char>(random() % 256);
         // Mostly real commands on mapped switches, so the areas keep changing.
         if (report.size() >= 4 && random() % 4 != 0) {
-            report[2] = static_cast<char>(random() % 2 ? 33 : 0);
+            report[2] = static_cast<char>(random() % 2 != 0 ? 33 : 0);
             report[3] = static_cast<char>(std::array{1, 2, 3, 4, 5, 7}[random() % 6]);
         }
         reports << report;
@@ -262,9 +262,9 @@ void TestFaultLimits::large_file_data()
                                                      + repeat("[", 509) + repeat("]", 509) + "}}}"
                                               << QString() << 6 << QStringLiteral("#00ff80");
     QTest::newRow("a 1 MB string") << "{\"areas\": {\"5\": {\"color\": \"#8000FF\", \"note\": \""
-                                          + QByteArray(1000 * 1000, 'n') + "\"}}}"
+                                          + QByteArray(qsizetype{1000} * 1000, 'n') + "\"}}}"
                                    << QString() << 5 << QStringLiteral("#8000ff");
-    QTest::newRow("a 1 MB area key") << "{\"areas\": {\"" + QByteArray(1000 * 1000, '0')
+    QTest::newRow("a 1 MB area key") << "{\"areas\": {\"" + QByteArray(qsizetype{1000} * 1000, '0')
                                             + "4\": {\"color\": \"#0080FF\"}}}"
                                      << QString() << 4 << QStringLiteral("#0080ff");
     QTest::newRow("1000 members") << many_members(1000) << QString() << 0 << QStringLiteral("#ff8000");
@@ -374,7 +374,7 @@ void TestFaultLimits::report_burst_memory_flat()
     const long after_four = resident_kib();
     // A report that were kept would cost well over 100 bytes: 300,000 of them
     // more than 30 MB. The allowance is for allocator noise only.
-    QVERIFY2(after_four - after_first < 8 * 1024,
+    QVERIFY2(after_four - after_first < 8L * 1024,
              qPrintable(QStringLiteral("resident size grew from %1 KiB to %2 KiB over three more bursts")
                             .arg(after_first)
                             .arg(after_four)));

@@ -87,8 +87,8 @@ QByteArray repeat(const char *piece, int times)
 QByteArray ten_megabytes_of_entries()
 {
     QByteArray text;
-    text.reserve(10 * 1024 * 1024 + 64);
-    for (int key = 8; text.size() < 10 * 1024 * 1024; ++key)
+    text.reserve(qsizetype{10} * 1024 * 1024 + 64);
+    for (int key = 8; text.size() < qsizetype{10} * 1024 * 1024; ++key)
         text += "    \"" + QByteArray::number(key) + "\": {\"color\": \"#123456\"},\n";
     return text;
 }
@@ -165,6 +165,8 @@ void TestFaultRealBar::rewrite_storm()
     const QString config = folder.path() + QStringLiteral("/config.json");
     Bar bar(display, folder.path());
     start_lit(bar, folder.path(), palette(1));
+    if (QTest::currentTestFailed())
+        return;
 
     // 400 rewrites without a pause, in place (readers see half-written
     // files) and by rename (as many editors save), mixed.
@@ -188,7 +190,7 @@ void TestFaultRealBar::big_file_table()
     QTest::newRow("10 MB of area entries")
         << config_text(palette(20), ten_megabytes_of_entries()) << QByteArray("is larger than 1048576 bytes");
     QTest::newRow("a 10 MB string") << config_text(
-        palette(20), "    \"9\": {\"note\": \"" + QByteArray(10 * 1024 * 1024, 'n') + "\"},\n")
+        palette(20), "    \"9\": {\"note\": \"" + QByteArray(qsizetype{10} * 1024 * 1024, 'n') + "\"},\n")
                                     << QByteArray("is larger than 1048576 bytes");
     QTest::newRow("nested 100000 deep at the top") << repeat("{\"a\": ", 100'000) + "1" + repeat("}", 100'000)
                                                    << QByteArray("nested deeper than 512 levels");
@@ -231,6 +233,8 @@ void TestFaultRealBar::big_file_on_change()
     const QString config = folder.path() + QStringLiteral("/config.json");
     Bar bar(display, folder.path());
     start_lit(bar, folder.path(), palette(1));
+    if (QTest::currentTestFailed())
+        return;
 
     QVERIFY(write_in_place(config, content));
     QTRY_VERIFY_WITH_TIMEOUT(bar.standard_error().contains(refusal), 15'000);
@@ -293,11 +297,15 @@ void TestFaultRealBar::unreadable_on_change()
     const QString config = folder.path() + QStringLiteral("/config.json");
     Bar bar(display, folder.path(), directory ? std::nullopt : user);
     start_lit(bar, folder.path(), palette(1));
+    if (QTest::currentTestFailed())
+        return;
 
     if (directory) {
-        // Replaced at once, before the bar handles the removal.
-        QVERIFY(QFile::remove(config));
-        QVERIFY(QDir().mkdir(config));
+        // The bar sees the removal only once the directory is there.
+        bar.pause();
+        const bool replaced = QFile::remove(config) && QDir().mkdir(config);
+        bar.resume();
+        QVERIFY(replaced);
     } else {
         QVERIFY(::chmod(QFile::encodeName(config).constData(), 0) == 0);
     }
@@ -320,6 +328,8 @@ void TestFaultRealBar::unplugged_mid_stream()
     Bar bar(display, folder.path());
     const Palette colors = palette(4);
     start_lit(bar, folder.path(), colors);
+    if (QTest::currentTestFailed())
+        return;
 
     // 300 presses and releases, the unplug, then 300 more in the same write.
     std::mt19937 random(5);
