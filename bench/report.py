@@ -1,0 +1,135 @@
+#!/usr/bin/env python3
+"""Prints the benchmark figures from bench-results.txt with their targets."""
+
+import statistics
+import sys
+from collections import defaultdict
+
+MIB = 1024
+
+
+def load(path):
+    values = defaultdict(list)
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            parts = line.split()
+            if len(parts) == 2:
+                values[parts[0]].append(float(parts[1]))
+    return values
+
+
+def main():
+    v = load(sys.argv[1])
+
+    def one(key):
+        if key not in v:
+            sys.exit(f"bench: no figure {key} in {sys.argv[1]}")
+        return v[key][-1]
+
+    def median(key):
+        if key not in v:
+            sys.exit(f"bench: no figure {key} in {sys.argv[1]}")
+        return statistics.median(v[key])
+
+    rows = []
+
+    def row(figure, measured, target, holds):
+        rows.append((figure, measured, target, "yes" if holds is True else "NO" if holds is False else "-"))
+
+
+    if "bar_map_ms" in v:
+        startup_rows(v, row, median)
+    if "idle_cpu_pct" in v:
+        cpu_rows(row, one)
+    if "latency_reports" in v:
+        latency_rows(row, one)
+    if "paint_paint_width" in v:
+        paint_rows(row, one)
+    if "memory_memory_reports" in v:
+        memory_rows(row, one)
+    print_table(rows, v)
+
+
+def startup_rows(v, row, median):
+    runs = len(v.get("bar_map_ms", []))
+    floor_map, bar_map = median("floor_map_ms"), median("bar_map_ms")
+    row(f"1. start to window mapped, floor (median of {runs})", f"{floor_map:.1f} ms", "-", None)
+    row(f"1. start to window mapped, bar (median of {runs})", f"{bar_map:.1f} ms ({bar_map / floor_map:.2f} x floor)",
+        f"<= {1.25 * floor_map:.1f} ms (1.25 x floor)", bar_map <= 1.25 * floor_map)
+
+    floor_rss, bar_rss = median("floor_peak_rss_kib"), median("bar_peak_rss_kib")
+    row("2. peak resident memory, floor", f"{floor_rss / MIB:.1f} MiB", "-", None)
+    row("2. peak resident memory, bar", f"{bar_rss / MIB:.1f} MiB (floor + {(bar_rss - floor_rss) / MIB:.1f} MiB)",
+        f"<= {(floor_rss + 4 * MIB) / MIB:.1f} MiB (floor + 4 MiB)", bar_rss <= floor_rss + 4 * MIB)
+
+
+def cpu_rows(row, one):
+
+    for key, label in (("idle", "no reports"), ("busy", f"{one('busy_reports') / one('busy_seconds'):.0f} reports/s")):
+        pct = one(f"{key}_cpu_pct")
+        ticks = one(f"{key}_cpu_pct_ticks")
+        row(f"3. CPU while polling, {label}, {one(f'{key}_seconds'):.0f} s",
+            f"{pct:.3f} % of a core (ticks: {ticks:.2f} %)", "<= 0.5 %", pct <= 0.5)
+
+
+def latency_rows(row, one):
+
+    n = int(one("latency_reports"))
+    row(f"4. report to screen, median of {n}", f"{one('latency_report_to_frame_median_us') / 1000:.3f} ms", "-", None)
+    p99 = one("latency_report_to_frame_p99_us")
+    row(f"4. report to screen, p99 of {n}", f"{p99 / 1000:.3f} ms", "<= 2 ms", p99 <= 2000)
+    row(f"4. (read to end of grid paintEvent: median / p99)",
+        f"{one('latency_report_to_paint_median_us') / 1000:.3f} / {one('latency_report_to_paint_p99_us') / 1000:.3f} ms",
+        "-", None)
+
+
+def paint_rows(row, one):
+    w, h = int(one("paint_paint_width")), int(one("paint_paint_height"))
+    row(f"5. grid paint {w} x {h}, all lit: median / p99",
+        f"{one('paint_paint_median_us') / 1000:.3f} / {one('paint_paint_p99_us') / 1000:.3f} ms",
+        "<= 2 ms (inside the report budget)", one("paint_paint_p99_us") <= 2000)
+
+
+def memory_rows(row, one):
+
+    total = int(one("memory_memory_reports"))
+    rss_a, rss_b = one("memory_rss_after_1000_kib"), one("memory_rss_after_all_kib")
+    heap_a, heap_b = one("memory_heap_after_1000_kib"), one("memory_heap_after_all_kib")
+    row(f"6. resident memory after 1,000 / {total:,} reports",
+        f"{rss_a / MIB:.2f} / {rss_b / MIB:.2f} MiB ({(rss_b - rss_a):+.0f} KiB)",
+        "growth < 1 MiB", rss_b - rss_a < MIB)
+    row(f"6. (heap in use after 1,000 / {total:,} reports)",
+        f"{heap_a:.0f} / {heap_b:.0f} KiB ({heap_b - heap_a:+.0f} KiB)", "-", None)
+
+
+def cpu_model():
+    try:
+        with open("/proc/cpuinfo", encoding="utf-8") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return "unknown CPU"
+
+
+def print_table(rows, v):
+
+    widths = [max(len(r[i]) for r in rows + [("Figure", "Measured", "Target", "Holds")]) for i in range(4)]
+    def line(cells):
+        return "| " + " | ".join(c.ljust(wd) for c, wd in zip(cells, widths)) + " |"
+    print(line(("Figure", "Measured", "Target", "Holds")))
+    print("|" + "|".join("-" * (wd + 2) for wd in widths) + "|")
+    for r in rows:
+        print(line(r))
+    failed = [r for r in rows if r[3] == "NO"]
+    cpus = int(v["machine_cpus"][0]) if "machine_cpus" in v else 0
+    load = " to ".join(f"{v[k][0]:.2f}" for k in ("machine_load_before", "machine_load_after") if k in v)
+    rt = "timed parts under SCHED_FIFO" if v.get("machine_realtime", [0])[0] else "ordinary scheduling"
+    print(f"\nMachine: {cpu_model()}, {cpus} CPUs; load average {load} during the run; {rt}.")
+    held = sum(1 for r in rows if r[3] == "yes")
+    print(f"Targets: {held} hold, {len(failed)} do not.")
+
+
+if __name__ == "__main__":
+    main()
