@@ -31,5 +31,16 @@ echo "run-clang-tidy: ${#files[@]} files"
 # run-clang-tidy takes regular expressions; each path is matched exactly.
 patterns=()
 for f in "${files[@]}"; do patterns+=("^$(printf '%s' "$f" | sed 's/[.[\*^$()+?{|]/\\&/g')\$"); done
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+status=0
 "$runner" -clang-tidy-binary "$(command -v "$tool")" -p "$build_dir" -j "${JOBS:-2}" -quiet \
-    -warnings-as-errors='*' "${patterns[@]}"
+    "${patterns[@]}" 2>&1 | sed 's/\x1b\[[0-9;]*m//g' >"$log" || status=$?
+# Only the findings, not the commands run-clang-tidy echoes.
+grep -E '(warning|error): ' "$log" | sort -u || true
+findings=$(grep -cE '(warning|error): ' "$log" || true)
+if [ "$status" -ne 0 ] || [ "$findings" -ne 0 ]; then
+    echo "run-clang-tidy: $findings findings (status $status)" >&2
+    exit 1
+fi
+echo "run-clang-tidy: no findings"

@@ -258,8 +258,10 @@ QPoint area_centre(const QSize &window, int area)
     constexpr int kMargin = 2;
     const double cell_w = (window.width() - 2 * kMargin) / 4.0;
     const double cell_h = (window.height() - 2 * kMargin) / 2.0;
-    return {kMargin + static_cast<int>((static_cast<double>(area % 4) + 0.5) * cell_w),
-            kMargin + static_cast<int>((static_cast<double>(area / 4) + 0.5) * cell_h)};
+    const int row = area / 4;
+    const int column = area % 4;
+    return {kMargin + static_cast<int>((column + 0.5) * cell_w),
+            kMargin + static_cast<int>((row + 0.5) * cell_h)};
 }
 
 bool close_to(const QColor &a, const QColor &b)
