@@ -90,7 +90,14 @@ void BarConfig::load()
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         fail(path, QStringLiteral("cannot be opened: ") + file.errorString());
-    const QByteArray bytes = file.read(kMaxFileBytes + 1);
+    // Read in pieces: asking for the whole limit at once would allocate it.
+    QByteArray bytes;
+    while (bytes.size() <= kMaxFileBytes) {
+        const QByteArray piece = file.read(64 * 1024);
+        if (piece.isEmpty())
+            break;
+        bytes += piece;
+    }
     const bool read_failed = file.error() != QFileDevice::NoError;
     const QString read_error = file.errorString();
     file.close();

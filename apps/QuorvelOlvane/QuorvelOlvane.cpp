@@ -32,6 +32,8 @@ QuorvelOlvane::QuorvelOlvane()
     _init_geometry();
 
     draw_widget = new DrawAreaWidget();
+    // The grid replaces every pixel it covers: the window's fill below it is wasted work.
+    draw_widget->setAttribute(Qt::WA_OpaquePaintEvent);
     layout->addWidget(draw_widget);
 
     // switch_to_area is a plain member, constructed before the reader starts.

@@ -58,11 +58,19 @@ void DrawAreaWidget::set_area_opacity(double value)
 
 void DrawAreaWidget::set_lit_areas(const QList<int> &indices, bool draw_flags)
 {
+    QRegion changed;
     for (int index : indices) {
-        if (is_area(index))
+        if (is_area(index)) {
             lit_flags[static_cast<std::size_t>(index)] = draw_flags;
+            // The cell and its frame, whose outline reaches one pixel beyond it.
+            changed += cell_rect(index).adjusted(0, 0, 1, 1);
+        }
     }
-    update();
+    // Only the listed cells need painting again; with none, the whole grid.
+    if (changed.isEmpty())
+        update();
+    else
+        update(changed);
 }
 
 int DrawAreaWidget::alpha_for_opacity(double value)
@@ -77,36 +85,60 @@ int DrawAreaWidget::alpha_for_opacity(double value)
     return static_cast<int>(alpha); // truncates toward zero
 }
 
+QRect DrawAreaWidget::cell_rect(int index) const
+{
+    const double cell_w = width() / static_cast<double>(kColumns);
+    const double cell_h = height() / static_cast<double>(kRows);
+    const int row = index / kColumns;
+    const int col = index % kColumns;
+    // The products are truncated, not column × truncated width.
+    return {static_cast<int>(col * cell_w), static_cast<int>(row * cell_h), static_cast<int>(cell_w),
+            static_cast<int>(cell_h)};
+}
+
+void DrawAreaWidget::draw_frame(QPainter &painter, const QRect &cell) const
+{
+    const int x = cell.x();
+    const int y = cell.y();
+    const int w = cell.width();
+    const int h = cell.height();
+    if (w == 0 && h == 0) { // a cell of no size: leave it to the stroker's own rule
+        painter.setPen(frame_pen);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(cell);
+        return;
+    }
+    // The pixels a one-pixel pen outlines `cell` with (right and bottom edges
+    // one pixel outside it), as four strips: the stroker costs far more.
+    const QBrush brush = frame_pen.brush();
+    painter.fillRect(QRect(x, y, w + 1, 1), brush);
+    painter.fillRect(QRect(x, y + h, w + 1, 1), brush);
+    painter.fillRect(QRect(x, y + 1, 1, h - 1), brush);
+    painter.fillRect(QRect(x + w, y + 1, 1, h - 1), brush);
+}
+
 void DrawAreaWidget::paintEvent(QPaintEvent * /*event*/)
 {
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.fillRect(rect(), Qt::transparent);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
 
-    const double cell_w = width() / static_cast<double>(kColumns);
-    const double cell_h = height() / static_cast<double>(kRows);
     const int alpha = alpha_for_opacity(opacity);
-
-    for (int row = 0; row < kRows; ++row) {
-        for (int col = 0; col < kColumns; ++col) {
-            const int area = row * kColumns + col;
-            const auto index = static_cast<std::size_t>(area);
-            const QRect cell(static_cast<int>(col * cell_w), static_cast<int>(row * cell_h),
-                             static_cast<int>(cell_w), static_cast<int>(cell_h));
-            if (lit_flags[index]) {
-                painter.setPen(Qt::NoPen);
-                QColor &color = fill_colors[index];
-                // An unparsable colour leaves a lit cell entirely empty.
-                if (!color.isValid())
-                    continue;
-                color.setAlpha(alpha);
-                painter.setBrush(color);
-                painter.drawRect(cell);
-            }
-            painter.setPen(frame_pen);
-            painter.setBrush(Qt::NoBrush);
-            painter.drawRect(cell);
+    for (int area = 0; area < kAreaCount; ++area) {
+        const auto index = static_cast<std::size_t>(area);
+        const QRect cell = cell_rect(area);
+        if (lit_flags[index]) {
+            QColor &color = fill_colors[index];
+            // An unparsable colour leaves a lit cell entirely empty.
+            if (!color.isValid())
+                continue;
+            color.setAlpha(alpha);
+            // Still in Source mode: over the transparent pixels just laid
+            // down, blending would give exactly the source anyway.
+            painter.fillRect(cell, color);
         }
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        draw_frame(painter, cell);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QPainter>
 #include <QPen>
 #include <QWidget>
 
@@ -35,6 +36,13 @@ public:
     double opacity = 0.8;
     QPen frame_pen{QColor(Qt::lightGray), 1, Qt::SolidLine};
 
+    // Where an area is painted: column × cell width and row × cell height,
+    // each truncated toward zero, one cell in size.
+    QRect cell_rect(int index) const;
+
 protected:
     void paintEvent(QPaintEvent *event) override;
+
+private:
+    void draw_frame(QPainter &painter, const QRect &cell) const;
 };
