@@ -1,14 +1,19 @@
 #!/usr/bin/env python3
 """Draws the application icon: the bar in miniature, eight coloured areas in
-two rows of four on black with a grey outline. Writes resources/icon/icon.ico
-(16, 32, 48 px as 32-bit DIBs, 256 px as PNG, as Windows expects) and the PNG
-sizes used by Linux desktops. Standard library only.
+two rows of four on black with a grey outline. Standard library only. Writes
 
-Usage: scripts/make_icon.py [OUTPUT_DIR]   (default: resources/icon)
+- packaging/windows/QuorvelOlvane.ico: 16, 32, 48 px as 32-bit DIBs and 256 px
+  as PNG, as Windows expects; embedded in the executable for Explorer;
+- resources/icon/icon.ico: 16, 32 and 48 px only, the one the running bar
+  loads as its window icon. Qt decodes every image of it at each start and
+  hands them all to the window system, so the 256 px image would cost start-up
+  time for a size no title bar or taskbar uses;
+- resources/icon/icon-{16,32,48,256}.png for Linux desktops (hicolor).
+
+Usage: scripts/make_icon.py
 """
 import os
 import struct
-import sys
 import zlib
 
 PALETTE = [(255, 255, 0), (255, 0, 0), (255, 255, 0), (255, 0, 0),
@@ -77,18 +82,23 @@ def ico(images):
     return out + body
 
 
+RUNTIME_SIZES = (16, 32, 48)
+
+
 def main():
-    out_dir = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
-        os.path.dirname(os.path.abspath(__file__)), "..", "resources", "icon")
-    os.makedirs(out_dir, exist_ok=True)
+    root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+    icon_dir = os.path.join(root, "resources", "icon")
+    os.makedirs(icon_dir, exist_ok=True)
     images = []
     for size in SIZES:
         px = draw(size)
         images.append((size, png(px) if size >= 256 else dib(px)))
-        with open(os.path.join(out_dir, "icon-%d.png" % size), "wb") as f:
+        with open(os.path.join(icon_dir, "icon-%d.png" % size), "wb") as f:
             f.write(png(px))
-    with open(os.path.join(out_dir, "icon.ico"), "wb") as f:
+    with open(os.path.join(root, "packaging", "windows", "QuorvelOlvane.ico"), "wb") as f:
         f.write(ico(images))
+    with open(os.path.join(icon_dir, "icon.ico"), "wb") as f:
+        f.write(ico([(size, data) for size, data in images if size in RUNTIME_SIZES]))
 
 
 if __name__ == "__main__":

@@ -2,7 +2,7 @@
 """Compiles packaging/windows/QuorvelOlvane.rc with the mingw-w64 resource compiler
 the way the build does (from another folder, with the .rc's folder as include path
 and the version passed in), then reads the compiled .res back: the icon group must
-hold every image of resources/icon/icon.ico, the manifest must be resource 1 of type
+hold every image of packaging/windows/QuorvelOlvane.ico, the manifest must be resource 1 of type
 RT_MANIFEST with the file's exact bytes, and the version must be the one passed in.
 
 Usage: test_windows_resources.py SOURCE_DIR
@@ -80,7 +80,7 @@ def main():
         with open(res_path, "rb") as f:
             resources = list(parse_res(f.read()))
 
-    with open(os.path.join(src, "resources", "icon", "icon.ico"), "rb") as f:
+    with open(os.path.join(rc_dir, "QuorvelOlvane.ico"), "rb") as f:
         images = ico_images(f.read())
     with open(os.path.join(rc_dir, "QuorvelOlvane.manifest"), "rb") as f:
         manifest = f.read()
@@ -89,7 +89,7 @@ def main():
     for rtype, name, payload in resources:
         by_type.setdefault(rtype, []).append((name, payload))
 
-    # Icons: one group; each entry names an RT_ICON holding the same image as icon.ico.
+    # Icons: one group; each entry names an RT_ICON holding the same image as QuorvelOlvane.ico.
     groups = by_type.get(RT_GROUP_ICON, [])
     icons = dict(by_type.get(RT_ICON, []))
     if len(groups) != 1:
@@ -98,14 +98,14 @@ def main():
         group = groups[0][1]
         _, kind, count = struct.unpack_from("<HHH", group, 0)
         if kind != 1 or count != len(images):
-            failures.append(f"icon group has {count} images, icon.ico has {len(images)}")
+            failures.append(f"icon group has {count} images, QuorvelOlvane.ico has {len(images)}")
         sizes = set()
         for i in range(count):
             w, h, _, _, _, _, size, icon_id = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * i)
             sizes.add(w or 256)
             match = [img for img in images if img[0] == w and img[1] == h]
             if not match or icons.get(icon_id) != match[0][2]:
-                failures.append(f"icon {w or 256}px in the resource differs from icon.ico")
+                failures.append(f"icon {w or 256}px in the resource differs from QuorvelOlvane.ico")
         for wanted in (16, 32, 48, 256):
             if wanted not in sizes:
                 failures.append(f"no {wanted}px image in the icon resource")
