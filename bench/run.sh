@@ -21,6 +21,7 @@ only=" ${QO_BENCH_ONLY:-startup cpu latency paint memory} "
 wanted() { [[ $only == *" $1 "* ]]; }
 
 if [ -z "${QO_BENCH_IN_RT:-}" ]; then # built once, before any change of priority
+    "$source_dir/scripts/setup.sh" --tests
     echo "== building in $build" >&2
     cmake -S "$source_dir" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQO_BUILD_BENCH=ON >/dev/null
     cmake --build "$build" -j2 --target qo_bench >/dev/null
