@@ -59,7 +59,8 @@ BarConfig::Json parse_limited(const QByteArray &bytes, const QString &path)
 
     try {
         return Json::parse(bytes.cbegin(), bytes.cend(), check);
-    } catch (const Json::parse_error &e) {
+    } catch (const Json::exception &e) {
+        // A syntax error, or a number too large for a double (out_of_range).
         // The message carries the line and column; its "[json.exception...] " tag helps no user.
         QString message = QString::fromUtf8(e.what());
         if (message.startsWith(u'[') && message.contains(QStringLiteral("] ")))
