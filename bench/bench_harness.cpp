@@ -215,7 +215,8 @@ int run_paint(long width, long height, long iterations)
             times.push_back(us(end - start));
     }
     // The picture must be the lit grid, or the time means nothing.
-    if (target.pixelColor(static_cast<int>(width) / 8, static_cast<int>(height) / 4).rgb() != QColor(Qt::yellow).rgb()) {
+    if (target.pixelColor(static_cast<int>(width) / 8, static_cast<int>(height) / 4).rgb()
+        != QColor(Qt::yellow).rgb()) {
         std::fprintf(stderr, "qo_bench_harness: the rendered grid is not lit\n");
         return 1;
     }
@@ -270,7 +271,8 @@ int run_memory(BenchApp &app, long reports)
     feeder.join();
     app.on_frame = nullptr;
     if (result != 0) {
-        std::fprintf(stderr, "qo_bench_harness: timed out after %lld frames (%lld reports)\n", frames, emitted);
+        std::fprintf(stderr, "qo_bench_harness: timed out after %lld frames (%lld reports)\n", frames,
+                     emitted);
         return 1;
     }
     malloc_trim(0);

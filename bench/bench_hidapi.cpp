@@ -7,7 +7,8 @@
 #include <cstring>
 #include <mutex>
 
-struct hid_device_ {
+struct hid_device_
+{
     int unused = 0;
 };
 
@@ -51,10 +52,19 @@ long long reads()
 
 extern "C" {
 
-int hid_init(void) { return 0; }
-int hid_exit(void) { return 0; }
+int hid_init(void)
+{
+    return 0;
+}
+int hid_exit(void)
+{
+    return 0;
+}
 
-hid_device_info *hid_enumerate(unsigned short, unsigned short) { return nullptr; }
+hid_device_info *hid_enumerate(unsigned short, unsigned short)
+{
+    return nullptr;
+}
 
 void hid_free_enumeration(hid_device_info *devs)
 {
@@ -66,9 +76,15 @@ void hid_free_enumeration(hid_device_info *devs)
     }
 }
 
-hid_device *hid_open(unsigned short, unsigned short, const wchar_t *) { return new hid_device; }
+hid_device *hid_open(unsigned short, unsigned short, const wchar_t *)
+{
+    return new hid_device;
+}
 
-int hid_set_nonblocking(hid_device *, int) { return 0; }
+int hid_set_nonblocking(hid_device *, int)
+{
+    return 0;
+}
 
 int hid_read(hid_device *, unsigned char *data, size_t length)
 {
@@ -84,8 +100,14 @@ int hid_read(hid_device *, unsigned char *data, size_t length)
     return static_cast<int>(n);
 }
 
-void hid_close(hid_device *dev) { delete dev; }
+void hid_close(hid_device *dev)
+{
+    delete dev;
+}
 
-const wchar_t *hid_error(hid_device *) { return L"no error"; }
+const wchar_t *hid_error(hid_device *)
+{
+    return L"no error";
+}
 
 } // extern "C"

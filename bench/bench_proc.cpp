@@ -91,17 +91,28 @@ Options parse(int argc, char **argv)
                 o.argv.emplace_back(argv[i]);
             break;
         }
-        if (a == "--title") o.title = value("--title");
-        else if (a == "--cwd") o.cwd = value("--cwd");
-        else if (a == "--log") o.log = value("--log");
-        else if (a == "--pipe") o.pipe = value("--pipe");
-        else if (a == "--env") o.env.push_back(value("--env"));
-        else if (a == "--hold-ms") o.hold_ms = std::stoi(value("--hold-ms"));
-        else if (a == "--settle-ms") o.settle_ms = std::stoi(value("--settle-ms"));
-        else if (a == "--seconds") o.seconds = std::stod(value("--seconds"));
-        else if (a == "--rate") o.rate = std::stod(value("--rate"));
-        else if (a == "--switch") o.switch_no = std::stoi(value("--switch"));
-        else fail("unknown option " + a);
+        if (a == "--title")
+            o.title = value("--title");
+        else if (a == "--cwd")
+            o.cwd = value("--cwd");
+        else if (a == "--log")
+            o.log = value("--log");
+        else if (a == "--pipe")
+            o.pipe = value("--pipe");
+        else if (a == "--env")
+            o.env.push_back(value("--env"));
+        else if (a == "--hold-ms")
+            o.hold_ms = std::stoi(value("--hold-ms"));
+        else if (a == "--settle-ms")
+            o.settle_ms = std::stoi(value("--settle-ms"));
+        else if (a == "--seconds")
+            o.seconds = std::stod(value("--seconds"));
+        else if (a == "--rate")
+            o.rate = std::stod(value("--rate"));
+        else if (a == "--switch")
+            o.switch_no = std::stoi(value("--switch"));
+        else
+            fail("unknown option " + a);
     }
     if (o.argv.empty() || o.title.empty())
         fail("need --title and a program after --");
@@ -133,7 +144,8 @@ public:
 
     xcb_atom_t atom(const char *name)
     {
-        auto *reply = xcb_intern_atom_reply(conn, xcb_intern_atom(conn, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+        auto *reply = xcb_intern_atom_reply(
+            conn, xcb_intern_atom(conn, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
         if (!reply)
             fail(std::string("cannot intern ") + name);
         const xcb_atom_t a = reply->atom;
@@ -143,8 +155,11 @@ public:
 
     std::string title(xcb_window_t w)
     {
-        for (const auto &[property, type] : {std::pair{net_wm_name, utf8}, std::pair{xcb_atom_t(XCB_ATOM_WM_NAME), xcb_atom_t(XCB_ATOM_STRING)}}) {
-            auto *reply = xcb_get_property_reply(conn, xcb_get_property(conn, 0, w, property, type, 0, 256), nullptr);
+        for (const auto &[property, type] :
+             {std::pair{net_wm_name, utf8},
+              std::pair{xcb_atom_t(XCB_ATOM_WM_NAME), xcb_atom_t(XCB_ATOM_STRING)}}) {
+            auto *reply =
+                xcb_get_property_reply(conn, xcb_get_property(conn, 0, w, property, type, 0, 256), nullptr);
             if (!reply)
                 continue;
             std::string text(static_cast<const char *>(xcb_get_property_value(reply)),
@@ -177,7 +192,8 @@ public:
                 fail("X connection lost");
             int status = 0;
             if (waitpid(child, &status, WNOHANG) == child)
-                fail("the program ended before its window was mapped (status " + std::to_string(status) + ")");
+                fail("the program ended before its window was mapped (status " + std::to_string(status)
+                     + ")");
             pollfd p{fd, POLLIN, 0};
             ::poll(&p, 1, 5);
         }
@@ -357,7 +373,8 @@ int main(int argc, char **argv)
         const double period = 1000.0 / o.rate;
         for (double next = t0; next < t0 + o.seconds * 1000.0; next += period) {
             pause_ms(next - now_ms());
-            const std::string line = (reports % 2 == 0 ? "press " : "release ") + std::to_string(o.switch_no) + "\n";
+            const std::string line =
+                (reports % 2 == 0 ? "press " : "release ") + std::to_string(o.switch_no) + "\n";
             if (::write(pipe_fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
                 fail("cannot write to the switch box pipe");
             ++reports;
@@ -372,13 +389,13 @@ int main(int argc, char **argv)
     const double tick_ms = 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
     const double pct_ticks = 100.0 * static_cast<double>(after.ticks - before.ticks) * tick_ms / elapsed;
     const double pct = (before.run_ns >= 0 && after.run_ns >= 0)
-        ? 100.0 * static_cast<double>(after.run_ns - before.run_ns) / 1e6 / elapsed
-        : pct_ticks;
+                           ? 100.0 * static_cast<double>(after.run_ns - before.run_ns) / 1e6 / elapsed
+                           : pct_ticks;
 
     int status = 0;
     long peak = 0;
     finish(x, window, pid, status, peak);
-    std::printf("cpu_pct %.4f\ncpu_pct_ticks %.4f\nreports %d\nseconds %.3f\nexit_status %d\n",
-                pct, pct_ticks, reports, elapsed / 1000.0, status);
+    std::printf("cpu_pct %.4f\ncpu_pct_ticks %.4f\nreports %d\nseconds %.3f\nexit_status %d\n", pct,
+                pct_ticks, reports, elapsed / 1000.0, status);
     return status == 0 ? 0 : 1;
 }

@@ -8,14 +8,17 @@
 #include <mutex>
 #include <variant>
 
-struct hid_device_ {
+struct hid_device_
+{
     int id = 0;
 };
 
 namespace {
 
-struct EmptyRead {};
-struct ErrorRead {};
+struct EmptyRead
+{};
+struct ErrorRead
+{};
 using Step = std::variant<QByteArray, EmptyRead, ErrorRead>;
 
 std::mutex g_mutex;
@@ -77,8 +80,14 @@ Counts counts()
 
 extern "C" {
 
-int hid_init(void) { return 0; }
-int hid_exit(void) { return 0; }
+int hid_init(void)
+{
+    return 0;
+}
+int hid_exit(void)
+{
+    return 0;
+}
 
 hid_device_info *hid_enumerate(unsigned short vendor_id, unsigned short product_id)
 {

@@ -31,16 +31,17 @@ QByteArray read_file(const QString &path)
 
 QByteArray nested(int depth)
 {
-    return QByteArray("{\"areas\": {\"0\": {\"color\": ") + QByteArray(depth, '[') + QByteArray(depth, ']') + "}}}";
+    return QByteArray("{\"areas\": {\"0\": {\"color\": ") + QByteArray(depth, '[') + QByteArray(depth, ']')
+           + "}}}";
 }
 
 } // namespace
 
 // QCOMPARE cannot take JSON values (its overloads try to convert them).
-#define COMPARE_JSON(actual, expected)                                                                    \
-    QVERIFY2((actual) == (expected),                                                                      \
-             qPrintable(QStringLiteral("%1 != %2").arg(QString::fromStdString(Json(actual).dump()),        \
-                                                       QString::fromStdString(Json(expected).dump()))))
+#define COMPARE_JSON(actual, expected)                                                                       \
+    QVERIFY2((actual) == (expected), qPrintable(QStringLiteral("%1 != %2")                                   \
+                                                    .arg(QString::fromStdString(Json(actual).dump()),        \
+                                                         QString::fromStdString(Json(expected).dump()))))
 
 class TestBarConfig : public QObject
 {
@@ -107,20 +108,23 @@ void TestBarConfig::loadsMembersAsTheyAre_data()
     QTest::addColumn<QByteArray>("areas");
     QTest::addRow("empty object") << QByteArray("{}") << QByteArray("0.7") << QByteArray("{}");
     QTest::addRow("empty bar") << QByteArray(R"({"bar": {}})") << QByteArray("0.7") << QByteArray("{}");
-    QTest::addRow("both members") << QByteArray(R"({"bar": {"opacity": 0.9}, "areas": {"1": {"color": "#123456"}}})")
+    QTest::addRow("both members") << QByteArray(
+        R"({"bar": {"opacity": 0.9}, "areas": {"1": {"color": "#123456"}}})")
                                   << QByteArray("0.9") << QByteArray(R"({"1":{"color":"#123456"}})");
     QTest::addRow("wrong types further in are kept")
         << QByteArray(R"({"bar": {"opacity": "dim"}, "areas": [1, 2]})") << QByteArray(R"("dim")")
         << QByteArray("[1,2]");
-    QTest::addRow("boolean opacity kept") << QByteArray(R"({"bar": {"opacity": true}})") << QByteArray("true")
-                                          << QByteArray("{}");
+    QTest::addRow("boolean opacity kept")
+        << QByteArray(R"({"bar": {"opacity": true}})") << QByteArray("true") << QByteArray("{}");
     QTest::addRow("other members ignored")
-        << QByteArray(R"({"$schema": "x", "bar": {"opacity": 1, "size": 3}, "extra": null})") << QByteArray("1")
-        << QByteArray("{}");
-    QTest::addRow("huge numbers") << QByteArray(R"({"bar": {"opacity": 1e300}, "areas": {"0": {"color": 1e-300}}})")
+        << QByteArray(R"({"$schema": "x", "bar": {"opacity": 1, "size": 3}, "extra": null})")
+        << QByteArray("1") << QByteArray("{}");
+    QTest::addRow("huge numbers") << QByteArray(
+        R"({"bar": {"opacity": 1e300}, "areas": {"0": {"color": 1e-300}}})")
                                   << QByteArray("1e+300") << QByteArray(R"({"0":{"color":1e-300}})");
-    QTest::addRow("nested to the limit") << nested(BarConfig::kMaxDepth - 4) << QByteArray("0.7")
-                                         << QByteArray(Json::parse(nested(BarConfig::kMaxDepth - 4).toStdString())["areas"].dump().c_str());
+    QTest::addRow("nested to the limit")
+        << nested(BarConfig::kMaxDepth - 4) << QByteArray("0.7")
+        << QByteArray(Json::parse(nested(BarConfig::kMaxDepth - 4).toStdString())["areas"].dump().c_str());
 }
 
 void TestBarConfig::loadsMembersAsTheyAre()
@@ -173,15 +177,18 @@ void TestBarConfig::badFileFailsAndChangesNothing_data()
 {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("reason");
-    QTest::addRow("syntax error") << QByteArray("{\"bar\": {\"opacity\": 0.5,}\n}") << "line 1, column 25: syntax error";
+    QTest::addRow("syntax error") << QByteArray("{\"bar\": {\"opacity\": 0.5,}\n}")
+                                  << "line 1, column 25: syntax error";
     QTest::addRow("error on a later line") << QByteArray("{\n\n  \"areas\": x\n}") << "line 3";
     QTest::addRow("empty file") << QByteArray("") << "not valid JSON";
     QTest::addRow("byte-order mark") << QByteArray("\xEF\xBB\xBF{}") << "byte-order mark";
-    QTest::addRow("invalid UTF-8 in a string") << QByteArray("{\"areas\": {\"0\": {\"color\": \"\xFF\"}}}") << "not valid JSON";
+    QTest::addRow("invalid UTF-8 in a string")
+        << QByteArray("{\"areas\": {\"0\": {\"color\": \"\xFF\"}}}") << "not valid JSON";
     QTest::addRow("invalid UTF-8 outside strings") << QByteArray("{\xC3\x28}") << "not valid JSON";
     QTest::addRow("top-level array") << QByteArray("[]") << "top level must be a JSON object";
     QTest::addRow("top-level number") << QByteArray("0.5") << "top level must be a JSON object";
-    QTest::addRow("bar null") << QByteArray(R"({"bar": null, "areas": {"0": {}}})") << "\"bar\" must be a JSON object";
+    QTest::addRow("bar null") << QByteArray(R"({"bar": null, "areas": {"0": {}}})")
+                              << "\"bar\" must be a JSON object";
     QTest::addRow("bar array") << QByteArray(R"({"bar": [0.5]})") << "\"bar\" must be a JSON object";
     QTest::addRow("two values") << QByteArray("{} {}") << "not valid JSON";
     QTest::addRow("nested too deep") << nested(BarConfig::kMaxDepth + 10) << "nested deeper than 512";
@@ -221,7 +228,8 @@ void TestBarConfig::saveWritesExactLayout()
 {
     BarConfig config(m_path);
     config.opacity = 0.9;
-    config.areas = Json::parse(R"({"b": {"x": [1, {}], "e": {}, "a": []}, "é": "ü😀", "0": {"color": "#FF0000"}})");
+    config.areas =
+        Json::parse(R"({"b": {"x": [1, {}], "e": {}, "a": []}, "é": "ü😀", "0": {"color": "#FF0000"}})");
     config.save();
     const QByteArray expected = "{\n"
                                 "  \"areas\": {\n"
@@ -244,7 +252,8 @@ void TestBarConfig::saveWritesExactLayout()
 
 void TestBarConfig::saveDropsBarAndLoadsBackWithDefaultOpacity()
 {
-    write_file(m_path, R"({"bar": {"opacity": 0.9}, "areas": {"5": {"color": "#00FFFF"}, "1": {}}, "other": 1})");
+    write_file(m_path,
+               R"({"bar": {"opacity": 0.9}, "areas": {"5": {"color": "#00FFFF"}, "1": {}}, "other": 1})");
     BarConfig config(m_path);
     config.load();
     const Json areas = config.areas;
@@ -290,8 +299,10 @@ void TestBarConfig::resourcePathJoinsWorkingDirectory_data()
     QTest::addRow("leading slash") << "/resources/icon/icon.ico" << icon;
     QTest::addRow("leading backslash") << "\\resources/icon/icon.ico" << icon;
     QTest::addRow("mixed run of both") << "//\\/\\\\resources/icon/icon.ico" << icon;
-    QTest::addRow("empty gives the directory") << "" << "";
-    QTest::addRow("only separators give the directory") << "/\\/" << "";
+    QTest::addRow("empty gives the directory") << ""
+                                               << "";
+    QTest::addRow("only separators give the directory") << "/\\/"
+                                                        << "";
 }
 
 void TestBarConfig::resourcePathJoinsWorkingDirectory()
@@ -319,7 +330,8 @@ void TestBarConfig::resourcePathNamesExecutable()
     QDir::setCurrent(before);
     const QString exe = QCoreApplication::applicationFilePath();
     QCOMPARE(out.lines(), (QStringList{QStringLiteral("exe: ") + QDir::toNativeSeparators(exe),
-                                       QStringLiteral("base: ") + QDir::toNativeSeparators(QFileInfo(exe).absolutePath())}));
+                                       QStringLiteral("base: ")
+                                           + QDir::toNativeSeparators(QFileInfo(exe).absolutePath())}));
     QVERIFY(!out.text().contains(m_dir->path()));
 }
 

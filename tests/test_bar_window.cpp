@@ -145,6 +145,7 @@ void TestBarWindow::shortReportsChangeNothing()
 {
     QFETCH(QByteArray, report);
     QuorvelOlvane window;
+    QTRY_VERIFY(window.hid_thread->isFinished()); // its "no switch box" line is written
     OutputCapture out;
     window.handle_hid_data(report);
     QCOMPARE(lit(window), (std::array<bool, 8>{}));
@@ -190,6 +191,7 @@ void TestBarWindow::onlyBytesTwoAndThreeCount()
 void TestBarWindow::switchSevenModeThroughHandler()
 {
     QuorvelOlvane window;
+    QTRY_VERIFY(window.hid_thread->isFinished()); // its "no switch box" line is written
     OutputCapture out;
     window.handle_hid_data(QByteArray("\0\0\x21\x07", 4));
     window.handle_hid_data(QByteArray("\0\0\x21\x01", 4));

@@ -7,8 +7,9 @@
 
 namespace {
 
-const QList<QColor> kPalette = {QColor(255, 255, 0), QColor(255, 0, 0), QColor(255, 255, 0), QColor(255, 0, 0),
-                                QColor(0, 0, 255),   QColor(0, 255, 255), QColor(0, 0, 255), QColor(0, 255, 0)};
+const QList<QColor> kPalette = {QColor(255, 255, 0), QColor(255, 0, 0), QColor(255, 255, 0),
+                                QColor(255, 0, 0),   QColor(0, 0, 255), QColor(0, 255, 255),
+                                QColor(0, 0, 255),   QColor(0, 255, 0)};
 
 QList<QColor> colours(const QuorvelOlvane &window)
 {
@@ -123,7 +124,8 @@ void TestConfigBinding::paletteOrConfiguredColours_data()
     QTest::addRow("no areas member") << QByteArray(R"({"bar": {"opacity": 0.9}})") << kPalette;
     QTest::addRow("empty areas") << QByteArray(R"({"areas": {}})") << kPalette;
     QTest::addRow("only area 0: the rest stay black")
-        << QByteArray(R"({"areas": {"0": {"color": "#123456"}}})") << black_except({{0, QColor(0x12, 0x34, 0x56)}});
+        << QByteArray(R"({"areas": {"0": {"color": "#123456"}}})")
+        << black_except({{0, QColor(0x12, 0x34, 0x56)}});
     QTest::addRow("entry without color is white")
         << QByteArray(R"({"areas": {"3": {}}})") << black_except({{3, QColor(255, 255, 255)}});
     QTest::addRow("\"1\" then \"01\": the later wins")
@@ -172,9 +174,11 @@ void TestConfigBinding::badStartupFileRaises_data()
     QTest::addRow("byte-order mark") << QByteArray("\xEF\xBB\xBF{}") << "byte-order mark";
     QTest::addRow("top-level array") << QByteArray("[]") << "top level";
     QTest::addRow("bar null") << QByteArray(R"({"bar": null})") << "\"bar\"";
-    QTest::addRow("key x") << QByteArray(R"({"areas": {"0": {}, "x": {}}})") << "area key \"x\" is not a decimal integer";
+    QTest::addRow("key x") << QByteArray(R"({"areas": {"0": {}, "x": {}}})")
+                           << "area key \"x\" is not a decimal integer";
     QTest::addRow("key 1.5") << QByteArray(R"({"areas": {"1.5": {}}})") << "area key \"1.5\"";
-    QTest::addRow("entry not an object") << QByteArray(R"({"areas": {"0": 5}})") << "area \"0\" must be a JSON object";
+    QTest::addRow("entry not an object")
+        << QByteArray(R"({"areas": {"0": 5}})") << "area \"0\" must be a JSON object";
     QTest::addRow("areas an array") << QByteArray(R"({"areas": [1]})") << "\"areas\" must be a JSON object";
     QTest::addRow("areas a string") << QByteArray(R"({"areas": "0"})") << "\"areas\" must be a JSON object";
 }
@@ -212,9 +216,11 @@ void TestConfigBinding::changeAppliesLowOpacityAsIs()
 
 void TestConfigBinding::changeWithNonNumberOpacityAppliesOnlyColours()
 {
-    QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"opacity": 0.8}, "areas": {"0": {"color": "#111111"}}})"));
+    QVERIFY(write_file(QStringLiteral("config.json"),
+                       R"({"bar": {"opacity": 0.8}, "areas": {"0": {"color": "#111111"}}})"));
     QuorvelOlvane window;
-    QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"opacity": "half"}, "areas": {"0": {"color": "#222222"}}})"));
+    QVERIFY(write_file(QStringLiteral("config.json"),
+                       R"({"bar": {"opacity": "half"}, "areas": {"0": {"color": "#222222"}}})"));
     OutputCapture err(stderr);
     window.on_config_changed();
     QCOMPARE(colours(window)[0], QColor(0x22, 0x22, 0x22));
@@ -226,8 +232,9 @@ void TestConfigBinding::changeWithNonNumberOpacityAppliesOnlyColours()
 
 void TestConfigBinding::changeFailingAtAnEntryKeepsEarlierEntries()
 {
-    QVERIFY(write_file(QStringLiteral("config.json"),
-                       R"({"bar": {"opacity": 0.8}, "areas": {"0": {"color": "#111111"}, "2": {"color": "#111111"}}})"));
+    QVERIFY(write_file(
+        QStringLiteral("config.json"),
+        R"({"bar": {"opacity": 0.8}, "areas": {"0": {"color": "#111111"}, "2": {"color": "#111111"}}})"));
     QuorvelOlvane window;
     QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"opacity": 0.6},
         "areas": {"0": {"color": "#333333"}, "bad": {}, "2": {"color": "#444444"}}})"));
@@ -241,9 +248,11 @@ void TestConfigBinding::changeFailingAtAnEntryKeepsEarlierEntries()
 
 void TestConfigBinding::changeWithUnloadableFileAppliesNothing()
 {
-    QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"opacity": 0.8}, "areas": {"0": {"color": "#111111"}}})"));
+    QVERIFY(write_file(QStringLiteral("config.json"),
+                       R"({"bar": {"opacity": 0.8}, "areas": {"0": {"color": "#111111"}}})"));
     QuorvelOlvane window;
-    QVERIFY(write_file(QStringLiteral("config.json"), "{\"bar\": {\"opacity\": 0.6}, \"areas\": {\"0\": {\"color\": \"#2"));
+    QVERIFY(write_file(QStringLiteral("config.json"),
+                       "{\"bar\": {\"opacity\": 0.6}, \"areas\": {\"0\": {\"color\": \"#2"));
     OutputCapture err(stderr);
     window.on_config_changed();
     QCOMPARE(colours(window)[0], QColor(0x11, 0x11, 0x11));
@@ -256,7 +265,8 @@ void TestConfigBinding::hotReloadInPlaceWrite()
 {
     QVERIFY(write_file(QStringLiteral("config.json"), R"({"areas": {"0": {"color": "#111111"}}})"));
     QuorvelOlvane window;
-    QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"opacity": 0.55}, "areas": {"0": {"color": "#222222"}}})"));
+    QVERIFY(write_file(QStringLiteral("config.json"),
+                       R"({"bar": {"opacity": 0.55}, "areas": {"0": {"color": "#222222"}}})"));
     QTRY_COMPARE(colours(window)[0], QColor(0x22, 0x22, 0x22));
     QTRY_COMPARE(window.draw_widget->opacity, 0.55);
     QVERIFY(write_file(QStringLiteral("config.json"), R"({"areas": {"0": {"color": "#333333"}}})"));
@@ -276,7 +286,8 @@ void TestConfigBinding::hotReloadTwoSavesByRename()
 
 void TestConfigBinding::hotReloadDeletedFileStaysUnwatched()
 {
-    QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"opacity": 0.6}, "areas": {"0": {"color": "#111111"}}})"));
+    QVERIFY(write_file(QStringLiteral("config.json"),
+                       R"({"bar": {"opacity": 0.6}, "areas": {"0": {"color": "#111111"}}})"));
     QuorvelOlvane window;
     QVERIFY(QFile::remove(QStringLiteral("config.json")));
     QTRY_VERIFY(window.watcher->files().isEmpty());

@@ -7,8 +7,9 @@
 namespace {
 
 const QColor kFrame(Qt::lightGray);
-const QList<QColor> kPalette = {QColor(255, 255, 0), QColor(255, 0, 0), QColor(255, 255, 0), QColor(255, 0, 0),
-                                QColor(0, 0, 255),   QColor(0, 255, 255), QColor(0, 0, 255), QColor(0, 255, 0)};
+const QList<QColor> kPalette = {QColor(255, 255, 0), QColor(255, 0, 0), QColor(255, 255, 0),
+                                QColor(255, 0, 0),   QColor(0, 0, 255), QColor(0, 255, 255),
+                                QColor(0, 0, 255),   QColor(0, 255, 0)};
 
 // Counts the paints that reach the widget, to see repaint requests.
 class CountingWidget : public DrawAreaWidget
@@ -46,7 +47,7 @@ QPoint centre(int area, QSize size)
 bool same_rgb(QColor a, QColor b, int tolerance = 2)
 {
     return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance
-        && std::abs(a.blue() - b.blue()) <= tolerance;
+           && std::abs(a.blue() - b.blue()) <= tolerance;
 }
 
 QString describe(QColor c)
@@ -357,11 +358,21 @@ void TestDrawAreaWidget::eachSetterRequestsARepaint()
     widget.paints = 0;
 
     switch (setter) {
-    case 0: widget.set_init_area_color(); break;
-    case 1: widget.set_area_color(1, QStringLiteral("#123456")); break;
-    case 2: widget.set_area_opacity(0.3); break;
-    case 3: widget.set_lit_areas({1, 9, 2}, true); break;
-    default: widget.set_lit_areas({}, false); break;
+    case 0:
+        widget.set_init_area_color();
+        break;
+    case 1:
+        widget.set_area_color(1, QStringLiteral("#123456"));
+        break;
+    case 2:
+        widget.set_area_opacity(0.3);
+        break;
+    case 3:
+        widget.set_lit_areas({1, 9, 2}, true);
+        break;
+    default:
+        widget.set_lit_areas({}, false);
+        break;
     }
     // Requested, not painted inside the setter.
     QCOMPARE(widget.paints, 0);

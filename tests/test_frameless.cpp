@@ -20,7 +20,8 @@ constexpr int H = 80;
 // returns whether the event ended accepted.
 bool send_mouse(QWidget *target, QEvent::Type type, QPoint pos, Qt::MouseButton button)
 {
-    const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+    const Qt::MouseButtons buttons =
+        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
     QMouseEvent event(type, QPointF(pos), QPointF(target->mapToGlobal(pos)), button, buttons, Qt::NoModifier);
     QApplication::sendEvent(target, &event);
     return event.isAccepted();
@@ -87,7 +88,8 @@ void TestFrameless::zones_data()
     QTest::addRow("(w-7, 6) top edge") << QPoint(W - 7, 6) << s << FrameZone::Top;
     QTest::addRow("(6, h-6) bottom-left inner corner") << QPoint(6, H - 6) << s << FrameZone::BottomLeft;
     QTest::addRow("(7, h-6) bottom edge") << QPoint(7, H - 6) << s << FrameZone::Bottom;
-    QTest::addRow("(w-6, h-6) bottom-right inner corner") << QPoint(W - 6, H - 6) << s << FrameZone::BottomRight;
+    QTest::addRow("(w-6, h-6) bottom-right inner corner")
+        << QPoint(W - 6, H - 6) << s << FrameZone::BottomRight;
     QTest::addRow("(w-7, h-7) interior") << QPoint(W - 7, H - 7) << s << FrameZone::Interior;
     QTest::addRow("(6, 7) left edge") << QPoint(6, 7) << s << FrameZone::Left;
     QTest::addRow("minimum size, centre") << QPoint(200, 20) << QSize(400, 40) << FrameZone::Interior;
@@ -109,8 +111,10 @@ void TestFrameless::zoneEdgesAndCursors_data()
     QTest::addColumn<Qt::CursorShape>("cursor");
     QTest::addRow("top-left") << FrameZone::TopLeft << (Qt::TopEdge | Qt::LeftEdge) << Qt::SizeFDiagCursor;
     QTest::addRow("top-right") << FrameZone::TopRight << (Qt::TopEdge | Qt::RightEdge) << Qt::SizeBDiagCursor;
-    QTest::addRow("bottom-left") << FrameZone::BottomLeft << (Qt::BottomEdge | Qt::LeftEdge) << Qt::SizeBDiagCursor;
-    QTest::addRow("bottom-right") << FrameZone::BottomRight << (Qt::BottomEdge | Qt::RightEdge) << Qt::SizeFDiagCursor;
+    QTest::addRow("bottom-left") << FrameZone::BottomLeft << (Qt::BottomEdge | Qt::LeftEdge)
+                                 << Qt::SizeBDiagCursor;
+    QTest::addRow("bottom-right") << FrameZone::BottomRight << (Qt::BottomEdge | Qt::RightEdge)
+                                  << Qt::SizeFDiagCursor;
     QTest::addRow("top") << FrameZone::Top << Qt::Edges(Qt::TopEdge) << Qt::SizeVerCursor;
     QTest::addRow("bottom") << FrameZone::Bottom << Qt::Edges(Qt::BottomEdge) << Qt::SizeVerCursor;
     QTest::addRow("left") << FrameZone::Left << Qt::Edges(Qt::LeftEdge) << Qt::SizeHorCursor;
@@ -255,7 +259,8 @@ void TestFrameless::contextMenuHasOneEntry()
             texts << action->text();
         menu->close();
     });
-    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(300, 40), m_window->mapToGlobal(QPoint(300, 40)));
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(300, 40),
+                            m_window->mapToGlobal(QPoint(300, 40)));
     QApplication::sendEvent(m_window.get(), &event);
     QCOMPARE(texts, QStringList{QStringLiteral("閉じる")});
     QCOMPARE(parent, m_window.get());
@@ -270,7 +275,8 @@ void TestFrameless::choosingCloseEntryCloses()
         QTest::keyClick(menu, Qt::Key_Down);
         QTest::keyClick(menu, Qt::Key_Return);
     });
-    QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(10, 10), m_window->mapToGlobal(QPoint(10, 10)));
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(10, 10),
+                            m_window->mapToGlobal(QPoint(10, 10)));
     QApplication::sendEvent(m_window.get(), &event);
     QVERIFY(!m_window->isVisible());
 }
@@ -282,7 +288,8 @@ void TestFrameless::dismissingMenuKeepsBar()
         QVERIFY(menu);
         QTest::keyClick(menu, Qt::Key_Escape);
     });
-    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(300, 40), m_window->mapToGlobal(QPoint(300, 40)));
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(300, 40),
+                            m_window->mapToGlobal(QPoint(300, 40)));
     QApplication::sendEvent(m_window.get(), &event);
     QVERIFY(!QApplication::activePopupWidget());
     QVERIFY(m_window->isVisible());

@@ -21,8 +21,9 @@ QByteArray report_of(int size)
 // reads have happened, and collects what it emitted.
 void run_reader(HIDReaderThread &reader, QList<QByteArray> &received, int polls = -1)
 {
-    QObject::connect(&reader, &HIDReaderThread::received, &reader,
-                     [&received](const QByteArray &data) { received.append(data); }, Qt::DirectConnection);
+    QObject::connect(
+        &reader, &HIDReaderThread::received, &reader,
+        [&received](const QByteArray &data) { received.append(data); }, Qt::DirectConnection);
     reader.start();
     if (polls >= 0) {
         QTRY_VERIFY_WITH_TIMEOUT(fake_hid::counts().reads >= polls, 5000);
@@ -109,8 +110,9 @@ void TestHidReader::noDeviceWritesOneLine_data()
     QTest::addColumn<QByteArray>("enumeratedPath");
     QTest::addColumn<QString>("reason");
     QTest::addRow("nothing connected") << QByteArray() << "no switch box (USB 2e8a:000a) is connected";
-    QTest::addRow("connected but not openable") << QByteArray("/nonexistent/hidraw9")
-                                                << "cannot open the switch box (USB 2e8a:000a) at /nonexistent/hidraw9";
+    QTest::addRow("connected but not openable")
+        << QByteArray("/nonexistent/hidraw9")
+        << "cannot open the switch box (USB 2e8a:000a) at /nonexistent/hidraw9";
 }
 
 void TestHidReader::noDeviceWritesOneLine()
@@ -143,8 +145,9 @@ void TestHidReader::readErrorEndsTheThread()
     QVERIFY(!QTest::currentTestFailed());
     QCOMPARE(received, QList<QByteArray>{report_of(4)});
     QCOMPARE(out.lines().size(), 1);
-    QVERIFY2(out.lines()[0].startsWith(kPrefix + QStringLiteral("reading the switch box (USB 2e8a:000a) failed")),
-             qPrintable(out.text()));
+    QVERIFY2(
+        out.lines()[0].startsWith(kPrefix + QStringLiteral("reading the switch box (USB 2e8a:000a) failed")),
+        qPrintable(out.text()));
     QVERIFY(out.lines()[0].endsWith(QStringLiteral("scripted read failure")));
     QCOMPARE(fake_hid::counts().reads, 2);
     QCOMPARE(fake_hid::counts().closes, 1);

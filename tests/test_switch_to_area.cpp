@@ -56,7 +56,8 @@ void TestSwitchToArea::decisionTable_data()
             QTest::addRow("%s, (%d, 1)", m, cmd)
                 << mode << cmd << 1 << (mode ? Actions{{{7}, on}, {{7}, true}} : Actions{{{6}, on}});
             for (const int unmapped : {0, 6, 8, 255})
-                QTest::addRow("%s, (%d, %d) unmapped", m, cmd, unmapped) << mode << cmd << unmapped << Actions{};
+                QTest::addRow("%s, (%d, %d) unmapped", m, cmd, unmapped)
+                    << mode << cmd << unmapped << Actions{};
         }
     }
 }
@@ -73,7 +74,8 @@ void TestSwitchToArea::decisionTable()
     mapper.a7_force_on = modeOn;
     OutputCapture quiet;
     const Actions actions = mapper.handle(cmd, switchNo);
-    QVERIFY2(actions == expected, qPrintable(describe(actions) + QStringLiteral(" != ") + describe(expected)));
+    QVERIFY2(actions == expected,
+             qPrintable(describe(actions) + QStringLiteral(" != ") + describe(expected)));
     if (switchNo != 7) {
         QCOMPARE(mapper.switch7_enabled, modeOn);
         QCOMPARE(mapper.a7_force_on, modeOn);
@@ -130,8 +132,7 @@ void TestSwitchToArea::modeSequences_data()
     QTest::addColumn<Steps>("reports");
     QTest::addColumn<QList<int>>("lit");
 
-    QTest::addRow("mode on, then (0, 1): area 7 stays lit")
-        << Steps{{33, 7}, {0, 1}} << QList<int>{7};
+    QTest::addRow("mode on, then (0, 1): area 7 stays lit") << Steps{{33, 7}, {0, 1}} << QList<int>{7};
     QTest::addRow("mode on, then (0, 7): area 7 dark although switch 1 is on")
         << Steps{{33, 1}, {33, 7}, {33, 1}, {0, 7}} << QList<int>{6};
     QTest::addRow("mode on then off, then (0, 1) darkens area 6")
@@ -142,7 +143,8 @@ void TestSwitchToArea::modeSequences_data()
         << Steps{{33, 1}, {33, 7}, {0, 1}, {0, 7}, {0, 1}} << QList<int>{};
     QTest::addRow("the same report twice") << Steps{{33, 2}, {33, 2}} << QList<int>{2};
     QTest::addRow("areas 1 and 3 are driven by no switch")
-        << Steps{{33, 1}, {33, 2}, {33, 3}, {33, 4}, {33, 5}, {33, 6}, {33, 7}, {33, 8}} << QList<int>{0, 2, 4, 5, 6, 7};
+        << Steps{{33, 1}, {33, 2}, {33, 3}, {33, 4}, {33, 5}, {33, 6}, {33, 7}, {33, 8}}
+        << QList<int>{0, 2, 4, 5, 6, 7};
 }
 
 void TestSwitchToArea::modeSequences()

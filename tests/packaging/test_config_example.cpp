@@ -32,9 +32,10 @@ QJsonObject schema()
 QList<QRegularExpression> colour_patterns()
 {
     QList<QRegularExpression> patterns;
-    const QJsonArray any_of = schema()[QStringLiteral("$defs")][QStringLiteral("area")]
-                                  [QStringLiteral("properties")][QStringLiteral("color")]
-                                  [QStringLiteral("anyOf")].toArray();
+    const QJsonArray any_of =
+        schema()[QStringLiteral("$defs")][QStringLiteral("area")][QStringLiteral("properties")]
+                [QStringLiteral("color")][QStringLiteral("anyOf")]
+                    .toArray();
     for (const auto &entry : any_of)
         patterns.append(QRegularExpression(entry[QStringLiteral("pattern")].toString()));
     return patterns;
@@ -123,7 +124,8 @@ void TestConfigExample::barAppliesTheExample()
 
     QuorvelOlvane window; // throws on a file the bar cannot apply
     for (int i = 0; i < 8; ++i) {
-        const QString text = QString::fromStdString(expected.areas[std::to_string(i)]["color"].get<std::string>());
+        const QString text =
+            QString::fromStdString(expected.areas[std::to_string(i)]["color"].get<std::string>());
         QCOMPARE(window.draw_widget->fill_colors[static_cast<std::size_t>(i)], QColor(text));
     }
     QCOMPARE(window.draw_widget->opacity, expected.opacity.get<double>());
@@ -164,8 +166,8 @@ void TestConfigExample::areaKeyPatternMatchesTheCode()
     QFETCH(bool, integer);
 
     const QRegularExpression pattern(schema()[QStringLiteral("properties")][QStringLiteral("areas")]
-                                         [QStringLiteral("propertyNames")][QStringLiteral("pattern")]
-                                             .toString());
+                                             [QStringLiteral("propertyNames")][QStringLiteral("pattern")]
+                                                 .toString());
     QVERIFY(pattern.isValid());
     QCOMPARE(BarConfig::area_index_from_key(key.toStdString()).has_value(), integer);
     QCOMPARE(pattern.match(key).hasMatch(), integer);
