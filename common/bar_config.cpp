@@ -94,7 +94,7 @@ void BarConfig::load()
     // Read in pieces: asking for the whole limit at once would allocate it.
     QByteArray bytes;
     while (bytes.size() <= kMaxFileBytes) {
-        const QByteArray piece = file.read(64 * 1024);
+        const QByteArray piece = file.read(qint64{64} * 1024);
         if (piece.isEmpty())
             break;
         bytes += piece;

@@ -21,12 +21,22 @@ struct ErrorRead
 {};
 using Step = std::variant<QByteArray, EmptyRead, ErrorRead>;
 
-std::mutex g_mutex;
-bool g_present = false;
-bool g_nonblocking_fails = false;
-const char *g_enumerate_path = nullptr;
-std::deque<Step> g_steps;
-fake_hid::Counts g_counts;
+struct Script
+{
+    std::mutex mutex;
+    bool present = false;
+    bool nonblocking_fails = false;
+    const char *enumerate_path = nullptr;
+    std::deque<Step> steps;
+    fake_hid::Counts counts;
+};
+
+// The script is shared by the test thread and the reader thread.
+Script &script()
+{
+    static Script instance;
+    return instance;
+}
 
 } // namespace
 
@@ -34,46 +44,46 @@ namespace fake_hid {
 
 void reset_absent(const char *enumerate_path)
 {
-    const std::lock_guard lock(g_mutex);
-    g_present = false;
-    g_nonblocking_fails = false;
-    g_enumerate_path = enumerate_path;
-    g_steps.clear();
-    g_counts = {};
+    const std::lock_guard lock(script().mutex);
+    script().present = false;
+    script().nonblocking_fails = false;
+    script().enumerate_path = enumerate_path;
+    script().steps.clear();
+    script().counts = {};
 }
 
 void reset_present(bool nonblocking_fails)
 {
-    const std::lock_guard lock(g_mutex);
-    g_present = true;
-    g_nonblocking_fails = nonblocking_fails;
-    g_enumerate_path = nullptr;
-    g_steps.clear();
-    g_counts = {};
+    const std::lock_guard lock(script().mutex);
+    script().present = true;
+    script().nonblocking_fails = nonblocking_fails;
+    script().enumerate_path = nullptr;
+    script().steps.clear();
+    script().counts = {};
 }
 
 void push_report(const QByteArray &bytes)
 {
-    const std::lock_guard lock(g_mutex);
-    g_steps.emplace_back(bytes);
+    const std::lock_guard lock(script().mutex);
+    script().steps.emplace_back(bytes);
 }
 
 void push_empty_read()
 {
-    const std::lock_guard lock(g_mutex);
-    g_steps.emplace_back(EmptyRead{});
+    const std::lock_guard lock(script().mutex);
+    script().steps.emplace_back(EmptyRead{});
 }
 
 void push_error()
 {
-    const std::lock_guard lock(g_mutex);
-    g_steps.emplace_back(ErrorRead{});
+    const std::lock_guard lock(script().mutex);
+    script().steps.emplace_back(ErrorRead{});
 }
 
 Counts counts()
 {
-    const std::lock_guard lock(g_mutex);
-    return g_counts;
+    const std::lock_guard lock(script().mutex);
+    return script().counts;
 }
 
 } // namespace fake_hid
@@ -91,11 +101,13 @@ int hid_exit(void)
 
 hid_device_info *hid_enumerate(unsigned short vendor_id, unsigned short product_id)
 {
-    const std::lock_guard lock(g_mutex);
-    if (!g_enumerate_path)
+    const std::lock_guard lock(script().mutex);
+    if (!script().enumerate_path)
         return nullptr;
-    auto *info = static_cast<hid_device_info *>(std::calloc(1, sizeof(hid_device_info)));
-    info->path = strdup(g_enumerate_path);
+    // hidapi's list is a C structure, freed with free() in hid_free_enumeration.
+    auto *info = static_cast<hid_device_info *>(
+        std::calloc(1, sizeof(hid_device_info))); // NOLINT(cppcoreguidelines-no-malloc)
+    info->path = strdup(script().enumerate_path);
     info->vendor_id = vendor_id;
     info->product_id = product_id;
     return info;
@@ -105,42 +117,42 @@ void hid_free_enumeration(hid_device_info *devs)
 {
     while (devs) {
         hid_device_info *next = devs->next;
-        std::free(devs->path);
-        std::free(devs);
+        std::free(devs->path); // NOLINT(cppcoreguidelines-no-malloc)
+        std::free(devs);       // NOLINT(cppcoreguidelines-no-malloc)
         devs = next;
     }
 }
 
 hid_device *hid_open(unsigned short /*vendor_id*/, unsigned short /*product_id*/, const wchar_t * /*serial*/)
 {
-    const std::lock_guard lock(g_mutex);
-    if (!g_present)
+    const std::lock_guard lock(script().mutex);
+    if (!script().present)
         return nullptr;
-    ++g_counts.opens;
-    ++g_counts.open_handles;
-    return new hid_device{g_counts.opens};
+    ++script().counts.opens;
+    ++script().counts.open_handles;
+    return new hid_device{script().counts.opens};
 }
 
 int hid_set_nonblocking(hid_device * /*dev*/, int /*nonblock*/)
 {
-    const std::lock_guard lock(g_mutex);
-    ++g_counts.set_nonblocking;
-    return g_nonblocking_fails ? -1 : 0;
+    const std::lock_guard lock(script().mutex);
+    ++script().counts.set_nonblocking;
+    return script().nonblocking_fails ? -1 : 0;
 }
 
 int hid_read(hid_device * /*dev*/, unsigned char *data, size_t length)
 {
-    const std::lock_guard lock(g_mutex);
-    ++g_counts.reads;
-    if (g_steps.empty())
+    const std::lock_guard lock(script().mutex);
+    ++script().counts.reads;
+    if (script().steps.empty())
         return 0;
-    const Step step = g_steps.front();
-    g_steps.pop_front();
+    const Step step = script().steps.front();
+    script().steps.pop_front();
     if (std::holds_alternative<ErrorRead>(step))
         return -1;
     if (std::holds_alternative<EmptyRead>(step))
         return 0;
-    const QByteArray &bytes = std::get<QByteArray>(step);
+    const auto &bytes = std::get<QByteArray>(step);
     const std::size_t n = std::min(length, static_cast<std::size_t>(bytes.size()));
     std::memcpy(data, bytes.constData(), n);
     return static_cast<int>(n);
@@ -148,9 +160,9 @@ int hid_read(hid_device * /*dev*/, unsigned char *data, size_t length)
 
 void hid_close(hid_device *dev)
 {
-    const std::lock_guard lock(g_mutex);
-    ++g_counts.closes;
-    --g_counts.open_handles;
+    const std::lock_guard lock(script().mutex);
+    ++script().counts.closes;
+    --script().counts.open_handles;
     delete dev;
 }
 

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <cstdio>
 #include <unistd.h>
 
@@ -36,11 +37,14 @@ public:
     {
         std::fflush(m_stream);
         QByteArray bytes;
-        char buffer[4096];
+        std::array<char, 4096> buffer{};
         std::rewind(m_file);
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, m_file)) > 0)
-            bytes.append(buffer, static_cast<qsizetype>(n));
+        for (;;) {
+            const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), m_file);
+            if (n == 0)
+                break;
+            bytes.append(buffer.data(), static_cast<qsizetype>(n));
+        }
         std::fseek(m_file, 0, SEEK_END);
         return QString::fromUtf8(bytes);
     }

@@ -41,7 +41,9 @@ QPoint centre(int area, QSize size)
 {
     const double w = size.width() / 4.0;
     const double h = size.height() / 2.0;
-    return {static_cast<int>((area % 4 + 0.5) * w), static_cast<int>((area / 4 + 0.5) * h)};
+    const int row = area / 4;
+    const int col = area % 4;
+    return {static_cast<int>((col + 0.5) * w), static_cast<int>((row + 0.5) * h)};
 }
 
 bool same_rgb(QColor a, QColor b, int tolerance = 2)

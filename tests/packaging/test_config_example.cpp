@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+
 #include <string>
 
 namespace {
@@ -43,11 +45,9 @@ QList<QRegularExpression> colour_patterns()
 
 bool schema_accepts_colour(const QString &text)
 {
-    for (const QRegularExpression &pattern : colour_patterns()) {
-        if (pattern.match(text).hasMatch())
-            return true;
-    }
-    return false;
+    const QList<QRegularExpression> patterns = colour_patterns();
+    return std::ranges::any_of(
+        patterns, [&text](const QRegularExpression &pattern) { return pattern.match(text).hasMatch(); });
 }
 
 // Runs the test body in a fresh working directory, as the program runs in the
