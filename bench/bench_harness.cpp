@@ -29,6 +29,7 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -58,7 +59,7 @@ public:
 
     bool notify(QObject *receiver, QEvent *event) override
     {
-        const bool grid_paint = grid && receiver == grid && event->type() == QEvent::Paint;
+        const bool grid_paint = grid != nullptr && receiver == grid && event->type() == QEvent::Paint;
         ++_depth;
         const bool result = QApplication::notify(receiver, event);
         --_depth;
@@ -94,8 +95,8 @@ constexpr int kArea = 2;
 
 QByteArray report_for(long long n)
 {
-    const char bytes[8] = {0, 0, static_cast<char>(n % 2 == 0 ? 33 : 0), kSwitch, 0, 0, 0, 0};
-    return QByteArray(bytes, sizeof bytes);
+    const std::array<char, 8> bytes = {0, 0, static_cast<char>(n % 2 == 0 ? 33 : 0), kSwitch, 0, 0, 0, 0};
+    return {bytes.data(), static_cast<qsizetype>(bytes.size())};
 }
 
 bool lit_after(long long n)
@@ -241,17 +242,19 @@ int run_memory(BenchApp &app, long reports)
     std::thread feeder([&] {
         for (long long n = 0; n < reports && !stop.load(); ++n) {
             const QByteArray bytes = report_for(n);
-            unsigned char buffer[HIDReaderThread::kReportSize];
-            std::memcpy(buffer, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+            std::array<unsigned char, HIDReaderThread::kReportSize> buffer{};
+            std::memcpy(buffer.data(), bytes.constData(), static_cast<std::size_t>(bytes.size()));
             emitted = n + 1;
-            emit bar.hid_thread->received(QByteArray(reinterpret_cast<const char *>(buffer), bytes.size()));
+            emit bar.hid_thread->received(
+                QByteArray(reinterpret_cast<const char *>(buffer.data()), bytes.size()));
             if (!shown.try_acquire_for(std::chrono::seconds(10)))
                 break;
         }
     });
 
     long long frames = 0;
-    long rss_1000 = -1, heap_1000 = -1;
+    long rss_1000 = -1;
+    long heap_1000 = -1;
     QEventLoop loop;
     app.on_frame = [&] {
         ++frames;

@@ -14,11 +14,21 @@ struct hid_device_
 
 namespace {
 
-std::mutex g_mutex;
-QByteArray g_pending;
-bench_hid::Clock::time_point g_read_at;
-long long g_reports = 0;
-long long g_reads = 0;
+struct State
+{
+    std::mutex mutex;
+    QByteArray pending;
+    bench_hid::Clock::time_point read_at;
+    long long reports = 0;
+    long long reads = 0;
+};
+
+// Shared by the harness's thread and the reader thread.
+State &state()
+{
+    static State instance;
+    return instance;
+}
 
 } // namespace
 
@@ -26,26 +36,26 @@ namespace bench_hid {
 
 void arm(const QByteArray &report)
 {
-    const std::lock_guard lock(g_mutex);
-    g_pending = report;
+    const std::lock_guard lock(state().mutex);
+    state().pending = report;
 }
 
 Clock::time_point last_report_read_at()
 {
-    const std::lock_guard lock(g_mutex);
-    return g_read_at;
+    const std::lock_guard lock(state().mutex);
+    return state().read_at;
 }
 
 long long reports_read()
 {
-    const std::lock_guard lock(g_mutex);
-    return g_reports;
+    const std::lock_guard lock(state().mutex);
+    return state().reports;
 }
 
 long long reads()
 {
-    const std::lock_guard lock(g_mutex);
-    return g_reads;
+    const std::lock_guard lock(state().mutex);
+    return state().reads;
 }
 
 } // namespace bench_hid
@@ -61,7 +71,7 @@ int hid_exit(void)
     return 0;
 }
 
-hid_device_info *hid_enumerate(unsigned short, unsigned short)
+hid_device_info *hid_enumerate(unsigned short /*vendor_id*/, unsigned short /*product_id*/)
 {
     return nullptr;
 }
@@ -70,33 +80,35 @@ void hid_free_enumeration(hid_device_info *devs)
 {
     while (devs) {
         hid_device_info *next = devs->next;
-        std::free(devs->path);
-        std::free(devs);
+        std::free(devs->path); // NOLINT(cppcoreguidelines-no-malloc) hidapi's C ABI frees with free()
+        std::free(devs);       // NOLINT(cppcoreguidelines-no-malloc)
         devs = next;
     }
 }
 
-hid_device *hid_open(unsigned short, unsigned short, const wchar_t *)
+hid_device *hid_open(unsigned short /*vendor_id*/, unsigned short /*product_id*/,
+                     const wchar_t * /*serial_number*/)
 {
     return new hid_device;
 }
 
-int hid_set_nonblocking(hid_device *, int)
+int hid_set_nonblocking(hid_device * /*dev*/, int /*nonblock*/)
 {
     return 0;
 }
 
-int hid_read(hid_device *, unsigned char *data, size_t length)
+int hid_read(hid_device * /*dev*/, unsigned char *data, size_t length)
 {
-    const std::lock_guard lock(g_mutex);
-    ++g_reads;
-    if (g_pending.isEmpty())
+    State &s = state();
+    const std::lock_guard lock(s.mutex);
+    ++s.reads;
+    if (s.pending.isEmpty())
         return 0;
-    const std::size_t n = std::min(length, static_cast<std::size_t>(g_pending.size()));
-    std::memcpy(data, g_pending.constData(), n);
-    g_pending.clear();
-    ++g_reports;
-    g_read_at = bench_hid::Clock::now(); // the read is about to return the report
+    const std::size_t n = std::min(length, static_cast<std::size_t>(s.pending.size()));
+    std::memcpy(data, s.pending.constData(), n);
+    s.pending.clear();
+    ++s.reports;
+    s.read_at = bench_hid::Clock::now(); // the read is about to return the report
     return static_cast<int>(n);
 }
 
@@ -105,7 +117,7 @@ void hid_close(hid_device *dev)
     delete dev;
 }
 
-const wchar_t *hid_error(hid_device *)
+const wchar_t *hid_error(hid_device * /*dev*/)
 {
     return L"no error";
 }

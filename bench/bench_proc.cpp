@@ -25,13 +25,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -72,47 +72,54 @@ double now_ms()
     return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
 }
 
+// Applies the option at argv[i]; returns the index of the last argument it
+// used, so that the caller steps over the option's value.
+int take_option(Options &o, int argc, char **argv, int i)
+{
+    const std::string a = argv[i];
+    auto value = [&]() -> std::string {
+        if (i + 1 >= argc)
+            fail(a + " needs a value");
+        return argv[++i];
+    };
+    if (a == "--title")
+        o.title = value();
+    else if (a == "--cwd")
+        o.cwd = value();
+    else if (a == "--log")
+        o.log = value();
+    else if (a == "--pipe")
+        o.pipe = value();
+    else if (a == "--env")
+        o.env.push_back(value());
+    else if (a == "--hold-ms")
+        o.hold_ms = std::stoi(value());
+    else if (a == "--settle-ms")
+        o.settle_ms = std::stoi(value());
+    else if (a == "--seconds")
+        o.seconds = std::stod(value());
+    else if (a == "--rate")
+        o.rate = std::stod(value());
+    else if (a == "--switch")
+        o.switch_no = std::stoi(value());
+    else
+        fail("unknown option " + a);
+    return i;
+}
+
 Options parse(int argc, char **argv)
 {
     if (argc < 2)
         fail("usage: qo_bench_proc startup|cpu [options] -- PROGRAM ARGS...");
     Options o;
     o.mode = argv[1];
-    int i = 2;
-    auto value = [&](const char *name) -> std::string {
-        if (i + 1 >= argc)
-            fail(std::string(name) + " needs a value");
-        return argv[++i];
-    };
-    for (; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--") {
+    for (int i = 2; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0) {
             for (++i; i < argc; ++i)
                 o.argv.emplace_back(argv[i]);
             break;
         }
-        if (a == "--title")
-            o.title = value("--title");
-        else if (a == "--cwd")
-            o.cwd = value("--cwd");
-        else if (a == "--log")
-            o.log = value("--log");
-        else if (a == "--pipe")
-            o.pipe = value("--pipe");
-        else if (a == "--env")
-            o.env.push_back(value("--env"));
-        else if (a == "--hold-ms")
-            o.hold_ms = std::stoi(value("--hold-ms"));
-        else if (a == "--settle-ms")
-            o.settle_ms = std::stoi(value("--settle-ms"));
-        else if (a == "--seconds")
-            o.seconds = std::stod(value("--seconds"));
-        else if (a == "--rate")
-            o.rate = std::stod(value("--rate"));
-        else if (a == "--switch")
-            o.switch_no = std::stoi(value("--switch"));
-        else
-            fail("unknown option " + a);
+        i = take_option(o, argc, argv, i);
     }
     if (o.argv.empty() || o.title.empty())
         fail("need --title and a program after --");
@@ -129,7 +136,7 @@ public:
     X()
     {
         conn = xcb_connect(nullptr, nullptr);
-        if (xcb_connection_has_error(conn))
+        if (xcb_connection_has_error(conn) != 0)
             fail("cannot connect to the X display");
         root = xcb_setup_roots_iterator(xcb_get_setup(conn)).data->root;
         const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
@@ -142,14 +149,14 @@ public:
     }
     ~X() { xcb_disconnect(conn); }
 
-    xcb_atom_t atom(const char *name)
+    xcb_atom_t atom(const char *name) const
     {
         auto *reply = xcb_intern_atom_reply(
             conn, xcb_intern_atom(conn, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
         if (!reply)
             fail(std::string("cannot intern ") + name);
         const xcb_atom_t a = reply->atom;
-        std::free(reply);
+        std::free(reply); // NOLINT(cppcoreguidelines-no-malloc) xcb replies are released with free()
         return a;
     }
 
@@ -164,7 +171,7 @@ public:
                 continue;
             std::string text(static_cast<const char *>(xcb_get_property_value(reply)),
                              static_cast<std::size_t>(xcb_get_property_value_length(reply)));
-            std::free(reply);
+            std::free(reply); // NOLINT(cppcoreguidelines-no-malloc) xcb replies are released with free()
             if (!text.empty())
                 return text;
         }
@@ -182,13 +189,13 @@ public:
                 xcb_window_t window = 0;
                 if ((event->response_type & 0x7f) == XCB_MAP_NOTIFY)
                     window = reinterpret_cast<xcb_map_notify_event_t *>(event)->window;
-                std::free(event);
-                if (window && this->title(window) == title) {
+                std::free(event); // NOLINT(cppcoreguidelines-no-malloc) xcb events are released with free()
+                if (window != 0 && this->title(window) == title) {
                     mapped_at = at;
                     return window;
                 }
             }
-            if (xcb_connection_has_error(conn))
+            if (xcb_connection_has_error(conn) != 0)
                 fail("X connection lost");
             int status = 0;
             if (waitpid(child, &status, WNOHANG) == child)
@@ -200,7 +207,7 @@ public:
         return 0;
     }
 
-    void close_window(xcb_window_t w)
+    void close_window(xcb_window_t w) const
     {
         xcb_client_message_event_t ev{};
         ev.response_type = XCB_CLIENT_MESSAGE;
@@ -236,8 +243,9 @@ pid_t spawn(const Options &o)
             dup2(log, 2);
         }
         std::vector<char *> args;
+        // execv takes char *const[] but does not write through it.
         for (const std::string &a : o.argv)
-            args.push_back(const_cast<char *>(a.c_str()));
+            args.push_back(const_cast<char *>(a.c_str())); // NOLINT(cppcoreguidelines-pro-type-const-cast)
         args.push_back(nullptr);
         execv(args[0], args.data());
         _exit(127);
@@ -248,10 +256,11 @@ pid_t spawn(const Options &o)
 void pause_ms(double ms)
 {
     const double until = now_ms() + ms;
-    double left;
-    while ((left = until - now_ms()) > 0) {
+    double left = until - now_ms();
+    while (left > 0) {
         timespec ts{static_cast<time_t>(left / 1e3), static_cast<long>(std::fmod(left, 1e3) * 1e6)};
         nanosleep(&ts, nullptr);
+        left = until - now_ms();
     }
 }
 
@@ -275,7 +284,8 @@ void finish(X &x, xcb_window_t w, pid_t pid, int &exit_status, long &peak_kib)
         pause_ms(1);
     }
     exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    peak_kib = usage.ru_maxrss;
+    // glibc declares rusage's fields inside unions.
+    peak_kib = usage.ru_maxrss; // NOLINT(cppcoreguidelines-pro-type-union-access)
 }
 
 struct CpuSample
@@ -346,7 +356,7 @@ int main(int argc, char **argv)
     const pid_t pid = spawn(o);
     double mapped = 0;
     const xcb_window_t window = x.wait_mapped(o.title, pid, started + 20000, mapped);
-    if (!window) {
+    if (window == 0) {
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
         fail("no window titled \"" + o.title + "\" was mapped within 20 s");
@@ -371,8 +381,11 @@ int main(int argc, char **argv)
     int reports = 0;
     if (o.rate > 0) {
         const double period = 1000.0 / o.rate;
-        for (double next = t0; next < t0 + o.seconds * 1000.0; next += period) {
-            pause_ms(next - now_ms());
+        const double end = t0 + o.seconds * 1000.0;
+        // Send times come from the count, not a running sum, so that rounding
+        // does not build up over a long run.
+        for (long long k = 0; t0 + static_cast<double>(k) * period < end; ++k) {
+            pause_ms(t0 + static_cast<double>(k) * period - now_ms());
             const std::string line =
                 (reports % 2 == 0 ? "press " : "release ") + std::to_string(o.switch_no) + "\n";
             if (::write(pipe_fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
