@@ -6,6 +6,7 @@
 
 #include "apps/QuorvelOlvane/QuorvelOlvane.h"
 #include "fuzz/fuzz_support.h"
+#include "tests/switch_model.h"
 
 #include <QFile>
 
@@ -19,52 +20,13 @@ namespace {
 // libFuzzer calls plain functions; the window they share lives here.
 std::unique_ptr<QuorvelOlvane> g_window; // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
-// The decision table, written out independently of SwitchToArea.
-struct Model
-{
-    std::array<bool, 8> lit{};
-    bool mode = false;
-
-    void apply(const QByteArray &report)
-    {
-        if (report.size() < 4)
-            return;
-        const bool on = static_cast<unsigned char>(report[2]) == 33;
-        switch (static_cast<unsigned char>(report[3])) {
-        case 7:
-            mode = on;
-            lit[7] = on;
-            break;
-        case 1:
-            lit[mode ? 7 : 6] = on;
-            if (mode)
-                lit[7] = true;
-            break;
-        case 2:
-            lit[2] = on;
-            break;
-        case 3:
-            lit[4] = on;
-            break;
-        case 4:
-            lit[0] = on;
-            break;
-        case 5:
-            lit[5] = on;
-            break;
-        default:
-            break;
-        }
-    }
-};
-
 void reset()
 {
     g_window->draw_widget->set_lit_areas({0, 1, 2, 3, 4, 5, 6, 7}, false);
     g_window->switch_to_area = SwitchToArea();
 }
 
-void feed(Model &model, const QByteArray &report, std::size_t size)
+void feed(SwitchModel &model, const QByteArray &report, std::size_t size)
 {
     g_window->handle_hid_data(report);
     model.apply(report);
@@ -91,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     // The whole input as one report, whatever its length.
     reset();
-    Model single;
+    SwitchModel single;
     feed(single, all, size);
 
     // The input as a sequence: a length byte (taken modulo 65), then that
@@ -99,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size < 2)
         return 0;
     reset();
-    Model sequence;
+    SwitchModel sequence;
     const int repeats = 1 + data[0] % 16;
     for (int round = 0; round < repeats; ++round) {
         std::size_t at = 1;

@@ -5,6 +5,7 @@
 #include "apps/QuorvelOlvane/QuorvelOlvane.h"
 #include "common/bar_config.h"
 #include "tests/fake_hidapi.h"
+#include "tests/switch_model.h"
 
 #include <QDir>
 #include <QFile>
@@ -86,45 +87,6 @@ long resident_kib()
     }
     return -1;
 }
-
-// The decision table, independent of SwitchToArea: the expected lit areas.
-struct Model
-{
-    std::array<bool, 8> lit{};
-    bool mode = false;
-
-    void apply(const QByteArray &report)
-    {
-        if (report.size() < 4)
-            return;
-        const bool on = static_cast<unsigned char>(report[2]) == 33;
-        switch (static_cast<unsigned char>(report[3])) {
-        case 7:
-            mode = on;
-            lit[7] = on;
-            break;
-        case 1:
-            lit[mode ? 7 : 6] = on;
-            if (mode)
-                lit[7] = true;
-            break;
-        case 2:
-            lit[2] = on;
-            break;
-        case 3:
-            lit[4] = on;
-            break;
-        case 4:
-            lit[0] = on;
-            break;
-        case 5:
-            lit[5] = on;
-            break;
-        default:
-            break;
-        }
-    }
-};
 
 QList<QByteArray> burst_reports(unsigned seed)
 {
@@ -348,7 +310,7 @@ void TestFaultLimits::report_burst()
 {
     QuorvelOlvane window;
     const QList<QByteArray> reports = burst_reports(1);
-    Model model;
+    SwitchModel model;
     for (const QByteArray &report : reports)
         model.apply(report);
 

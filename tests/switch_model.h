@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <array>
+
+// The switch table written out again, independently of SwitchToArea: what a
+// sequence of reports should leave lit. Fuzz and fault tests check the bar
+// against it.
+struct SwitchModel
+{
+    std::array<bool, 8> lit{};
+    bool mode = false;
+
+    void apply(const QByteArray &report)
+    {
+        if (report.size() < 4)
+            return;
+        const bool on = static_cast<unsigned char>(report[2]) == 33;
+        switch (static_cast<unsigned char>(report[3])) {
+        case 7:
+            mode = on;
+            lit[7] = on;
+            break;
+        case 1:
+            lit[mode ? 7 : 6] = on;
+            if (mode)
+                lit[7] = true;
+            break;
+        case 2:
+            lit[2] = on;
+            break;
+        case 3:
+            lit[4] = on;
+            break;
+        case 4:
+            lit[0] = on;
+            break;
+        case 5:
+            lit[5] = on;
+            break;
+        default:
+            break;
+        }
+    }
+};
