@@ -70,8 +70,8 @@ private slots:
     void alphaIsOpacityTruncated_data();
     void alphaIsOpacityTruncated();
     void unlitAreaKeepsOnlyItsFrame();
-    void colourAlphaIsReplacedByOpacity();
-    void litFreshAreaIsBlack();
+    void fillAlphaComesFromOpacity_data();
+    void fillAlphaComesFromOpacity();
     void invalidColourIsReportedAndStored();
     void invalidColourLeavesLitCellEmpty();
     void paletteReplacesEveryColour();
@@ -170,25 +170,30 @@ void TestDrawAreaWidget::unlitAreaKeepsOnlyItsFrame()
     QCOMPARE(image.pixelColor(300, 0), kFrame);
 }
 
-void TestDrawAreaWidget::colourAlphaIsReplacedByOpacity()
+void TestDrawAreaWidget::fillAlphaComesFromOpacity_data()
 {
-    DrawAreaWidget widget;
-    widget.set_area_color(6, QStringLiteral("#20FF0000")); // #AARRGGBB with alpha 0x20
-    widget.set_lit_areas({6}, true);
-    const QImage image = render(widget);
-    const QColor pixel = image.pixelColor(centre(6, image.size()));
-    QCOMPARE(pixel.alpha(), 204);
-    QVERIFY2(same_rgb(pixel, QColor(255, 0, 0)), qPrintable(describe(pixel)));
+    QTest::addColumn<int>("area");
+    QTest::addColumn<QString>("colour");
+    QTest::addColumn<QColor>("rgb");
+    // A fresh widget has no palette: its areas are black.
+    QTest::addRow("fresh area is black") << 7 << QString() << QColor(0, 0, 0);
+    // #AARRGGBB with alpha 0x20: the opacity's alpha replaces it.
+    QTest::addRow("colour with its own alpha") << 6 << QStringLiteral("#20FF0000") << QColor(255, 0, 0);
 }
 
-void TestDrawAreaWidget::litFreshAreaIsBlack()
+void TestDrawAreaWidget::fillAlphaComesFromOpacity()
 {
+    QFETCH(int, area);
+    QFETCH(QString, colour);
+    QFETCH(QColor, rgb);
     DrawAreaWidget widget;
-    widget.set_lit_areas({7}, true);
+    if (!colour.isNull())
+        widget.set_area_color(area, colour);
+    widget.set_lit_areas({area}, true);
     const QImage image = render(widget);
-    const QColor pixel = image.pixelColor(centre(7, image.size()));
+    const QColor pixel = image.pixelColor(centre(area, image.size()));
     QCOMPARE(pixel.alpha(), 204);
-    QVERIFY2(same_rgb(pixel, QColor(0, 0, 0)), qPrintable(describe(pixel)));
+    QVERIFY2(same_rgb(pixel, rgb), qPrintable(describe(pixel)));
 }
 
 void TestDrawAreaWidget::invalidColourIsReportedAndStored()
