@@ -113,6 +113,19 @@ std::optional<RunAs> unprivileged_user(QString *why_not)
             return std::nullopt;
         }
     }
+    // A build tree under a private folder (mktemp -d makes 0700 ones) keeps
+    // the program and the virtual switch box out of that user's reach.
+    const int reachable =
+        QProcess::execute(QStringLiteral("setpriv"),
+                          {QStringLiteral("--reuid=") + kFaultUser, QStringLiteral("--regid=") + kFaultUser,
+                           QStringLiteral("--clear-groups"), QStringLiteral("--"), QStringLiteral("sh"),
+                           QStringLiteral("-c"), QStringLiteral("test -x \"$0\" && test -r \"$1\""),
+                           QStringLiteral(QO_PROGRAM), QStringLiteral(QO_SWITCH_BOX_LIBRARY)});
+    if (reachable != 0) {
+        *why_not = QStringLiteral("the build tree is not readable by a user without privileges (%1)")
+                       .arg(QStringLiteral(QO_PROGRAM));
+        return std::nullopt;
+    }
     return RunAs{kFaultUser};
 }
 
