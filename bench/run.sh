@@ -4,6 +4,7 @@
 #
 #   bench/run.sh                  everything (about two minutes)
 #   QO_BENCH_RUNS=20 bench/run.sh more start-up runs (default 12 of each)
+#   QO_BENCH_CPU_RUNS=5 bench/run.sh more CPU runs (default 3 of each)
 #   QO_BENCH_ONLY="startup cpu" bench/run.sh
 #                                 only some parts: startup (figures 1, 2),
 #                                 cpu (3), latency (4), paint (5), memory (6)
@@ -17,6 +18,7 @@ source_dir=$(cd "$(dirname "$0")/.." && pwd)
 build=${QO_BENCH_BUILD:-$source_dir/build/bench}
 runs=${QO_BENCH_RUNS:-12}
 cpu_seconds=${QO_BENCH_CPU_SECONDS:-10}
+cpu_runs=${QO_BENCH_CPU_RUNS:-3}
 only=" ${QO_BENCH_ONLY:-startup cpu latency paint memory} "
 wanted() { [[ $only == *" $1 "* ]]; }
 
@@ -124,12 +126,28 @@ done
 fi
 
 if wanted cpu; then
-echo "== CPU while polling: ${cpu_seconds} s with no reports, ${cpu_seconds} s at 10 reports a second" >&2
+echo "== CPU while polling: ${cpu_seconds} s with no reports and ${cpu_seconds} s at 10 reports a second," \
+     "$cpu_runs runs of each, alternating with the polling floor" >&2
 # CPU time is a cost, not a latency: measured under ordinary scheduling.
-ordinary "$proc" cpu --title QuorvelOlvane --cwd "$work/run" --log "$logs/bar.log" "${bar_env[@]}" \
-    --seconds "$cpu_seconds" --rate 0 -- "$build/QuorvelOlvane" | record "idle_"
-ordinary "$proc" cpu --title QuorvelOlvane --cwd "$work/run" --log "$logs/bar.log" "${bar_env[@]}" \
-    --seconds "$cpu_seconds" --rate 10 --pipe "$pipe" -- "$build/QuorvelOlvane" | record "busy_"
+cpu() { # what, rate, then the program and its arguments
+    local what=$1 rate=$2; shift 2
+    local title=QuorvelOlvane env=("${bar_env[@]}")
+    [ "$what" = floor ] && title="QuorvelOlvane floor"
+    ordinary "$proc" cpu --title "$title" --cwd "$work/run" --log "$logs/$what.log" "${env[@]}" \
+        --seconds "$cpu_seconds" --rate "$rate" --pipe "$pipe" -- "$@"
+}
+for i in $(seq 1 "$cpu_runs"); do
+    for rate in 0 10; do
+        key=$([ "$rate" = 0 ] && echo idle || echo busy)
+        if (( i % 2 )); then
+            cpu floor "$rate" "$build/bench/qo_bench_floor" --poll | record "floor_${key}_"
+            cpu bar "$rate" "$build/QuorvelOlvane" | record "${key}_"
+        else
+            cpu bar "$rate" "$build/QuorvelOlvane" | record "${key}_"
+            cpu floor "$rate" "$build/bench/qo_bench_floor" --poll | record "floor_${key}_"
+        fi
+    done
+done
 fi
 
 harness=$build/bench/qo_bench_harness
