@@ -2,7 +2,7 @@
 # Builds the benchmarks and runs them all on a private virtual X server;
 # prints every figure with its target and whether it holds.
 #
-#   bench/run.sh                  everything (about two minutes)
+#   bench/run.sh                  everything (about four minutes)
 #   QO_BENCH_RUNS=20 bench/run.sh more start-up runs (default 12 of each)
 #   QO_BENCH_CPU_RUNS=5 bench/run.sh more CPU runs (default 3 of each)
 #   QO_BENCH_ONLY="startup cpu" bench/run.sh
