@@ -21,6 +21,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -71,8 +72,13 @@ int main(int argc, char *argv[])
         cell->setGeometry(2, 2, window.width() - 4, window.height() - 4);
         reader = QThread::create([&running, cell] {
             hid_device *device = hid_open(0x2E8A, 0x000A, nullptr);
-            if (!device)
+            if (!device) {
+                // A floor that does not poll would flatter the bar: fail instead.
+                std::fputs("qo_bench_floor: no switch box to poll\n", stderr);
+                QMetaObject::invokeMethod(
+                    qApp, [] { QCoreApplication::exit(2); }, Qt::QueuedConnection);
                 return;
+            }
             hid_set_nonblocking(device, 1);
             std::array<unsigned char, 64> buffer{};
             while (running.load()) {
