@@ -131,9 +131,10 @@ echo "== CPU while polling: ${cpu_seconds} s with no reports and ${cpu_seconds} 
 # CPU time is a cost, not a latency: measured under ordinary scheduling.
 cpu() { # what, rate, then the program and its arguments
     local what=$1 rate=$2; shift 2
-    local title=QuorvelOlvane env=("${bar_env[@]}")
+    local title=QuorvelOlvane
     [ "$what" = floor ] && title="QuorvelOlvane floor"
-    ordinary "$proc" cpu --title "$title" --cwd "$work/run" --log "$logs/$what.log" "${env[@]}" \
+    # Both poll the virtual switch box: the same device cost on each side.
+    ordinary "$proc" cpu --title "$title" --cwd "$work/run" --log "$logs/$what.log" "${bar_env[@]}" \
         --seconds "$cpu_seconds" --rate "$rate" --pipe "$pipe" -- "$@"
 }
 for i in $(seq 1 "$cpu_runs"); do
