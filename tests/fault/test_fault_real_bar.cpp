@@ -120,6 +120,8 @@ private:
     // Starts the bar on `colors` with five areas lit and waits until they show.
     void start_lit(Bar &bar, const QString &folder, const Palette &colors);
     void close_with_status_zero(Bar &bar);
+    // Waits for the bar to give up at start-up: status 1, naming the file and `reason`.
+    void expect_refused_at_startup(Bar &bar, const QByteArray &reason);
 
     fault::Display display;
     std::optional<fault::RunAs> user;
@@ -149,6 +151,15 @@ void TestFaultRealBar::close_with_status_zero(Bar &bar)
     const std::optional<int> status = bar.wait_for_exit();
     QVERIFY2(status.has_value(), bar.standard_error().constData());
     QCOMPARE(*status, 0);
+}
+
+void TestFaultRealBar::expect_refused_at_startup(Bar &bar, const QByteArray &reason)
+{
+    const std::optional<int> status = bar.wait_for_exit();
+    QVERIFY2(status.has_value(), "the bar crashed or hung on the file");
+    QCOMPARE(*status, 1);
+    const QByteArray error = bar.standard_error();
+    QVERIFY2(error.contains("config.json") && error.contains(reason), error.constData());
 }
 
 void TestFaultRealBar::rewrite_storm_data()
@@ -212,12 +223,7 @@ void TestFaultRealBar::big_file_at_startup()
     QVERIFY(write_in_place(folder.path() + QStringLiteral("/config.json"), content));
     Bar bar(display, folder.path());
     bar.start();
-
-    const std::optional<int> status = bar.wait_for_exit();
-    QVERIFY2(status.has_value(), "the bar crashed or hung on the file");
-    QCOMPARE(*status, 1);
-    const QByteArray error = bar.standard_error();
-    QVERIFY2(error.contains("config.json") && error.contains(refusal), error.constData());
+    expect_refused_at_startup(bar, refusal);
 }
 
 void TestFaultRealBar::big_file_on_change_data()
@@ -275,11 +281,7 @@ void TestFaultRealBar::unreadable_at_startup()
     }
     Bar bar(display, folder.path(), directory ? std::nullopt : user);
     bar.start();
-    const std::optional<int> status = bar.wait_for_exit();
-    QVERIFY2(status.has_value(), bar.standard_error().constData());
-    QCOMPARE(*status, 1);
-    const QByteArray error = bar.standard_error();
-    QVERIFY2(error.contains("config.json") && error.contains(reason), error.constData());
+    expect_refused_at_startup(bar, reason);
 }
 
 void TestFaultRealBar::unreadable_on_change_data()
