@@ -37,6 +37,11 @@ public:
     std::unique_ptr<BarConfig> config;
     std::unique_ptr<QFileSystemWatcher> watcher;
 
+signals:
+    // The switch box's state as the current reader reports it; it outlives
+    // the reader, which is replaced when the configured box changes.
+    void device_state_changed(DeviceState state, const QString &reason);
+
 public slots:
     void on_config_changed();
     void handle_hid_data(const QByteArray &data);
