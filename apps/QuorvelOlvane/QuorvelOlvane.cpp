@@ -119,6 +119,7 @@ void QuorvelOlvane::_load_config_at_startup()
     if (!config->areas.is_object() || config->areas.empty())
         draw_widget->set_init_area_color();
     apply_config_to_bar();
+    apply_options();
 
     watcher = std::make_unique<QFileSystemWatcher>(QStringList{config->path});
     connect(watcher.get(), &QFileSystemWatcher::fileChanged, this, &QuorvelOlvane::on_config_changed);
@@ -155,6 +156,10 @@ void QuorvelOlvane::apply_config_to_bar()
     draw_widget->set_area_opacity(*opacity);
 }
 
+void QuorvelOlvane::apply_options()
+{
+}
+
 void QuorvelOlvane::on_config_changed()
 {
     // Editors that save by renaming a new file over the old one make the
@@ -165,6 +170,7 @@ void QuorvelOlvane::on_config_changed()
     try {
         config->load();
         apply_config_to_bar();
+        apply_options();
     } catch (const std::exception &e) {
         diagnostics::err(QStringLiteral("QuorvelOlvane: changed configuration not applied: ")
                          + QString::fromUtf8(e.what()));

@@ -28,6 +28,9 @@ public:
     ~QuorvelOlvane() override;
 
     void apply_config_to_bar();
+    // Applies the opt-in settings of config->options; each feature takes its
+    // typed values from there, at start-up and after every change.
+    void apply_options();
 
     QWidget *central = nullptr;
     QVBoxLayout *layout = nullptr;
