@@ -11,6 +11,7 @@ namespace fake_hid {
 
 struct Counts
 {
+    int open_attempts = 0;
     int opens = 0;
     int set_nonblocking = 0;
     int reads = 0;
@@ -23,6 +24,9 @@ struct Counts
 void reset_absent(const char *enumerate_path = nullptr);
 // A device that opens; set-up fails when `nonblocking_fails`.
 void reset_present(bool nonblocking_fails = false);
+
+// Plugs the box in or pulls it out, keeping the script and the counts.
+void set_present(bool present);
 
 void push_report(const QByteArray &bytes);
 void push_empty_read();

@@ -36,13 +36,8 @@ QuorvelOlvane::QuorvelOlvane()
     draw_widget->setAttribute(Qt::WA_OpaquePaintEvent);
     layout->addWidget(draw_widget);
 
-    // switch_to_area is a plain member, constructed before the reader starts.
-    hid_thread = std::make_unique<HIDReaderThread>();
-    connect(hid_thread.get(), &HIDReaderThread::received, this, &QuorvelOlvane::handle_hid_data);
-    hid_thread->start();
-
-    // The reader is already running here; if the configuration throws, the
-    // destructor of hid_thread stops and joins it before the error leaves.
+    // The reader starts from apply_options(), on the box that the
+    // configuration names: a bad file ends start-up before any device is opened.
     _load_config_at_startup();
 
     setMouseTracking(true);
@@ -158,6 +153,50 @@ void QuorvelOlvane::apply_config_to_bar()
 
 void QuorvelOlvane::apply_options()
 {
+    _apply_device_options();
+}
+
+void QuorvelOlvane::_apply_device_options()
+{
+    const DeviceOptions &device = config->options.device;
+    if (!hid_thread || hid_thread->vid != device.vendor_id || hid_thread->pid != device.product_id
+        || hid_thread->reconnect != device.reconnect) {
+        // A reader stays on the ids it was made for: a new box means a new reader.
+        _stop_reader();
+        hid_thread.reset();
+        ++_reader_generation;
+        _device_state.reset();
+        _device_reason.clear();
+        hid_thread = std::make_unique<HIDReaderThread>(device);
+        connect(hid_thread.get(), &HIDReaderThread::received, this, &QuorvelOlvane::handle_hid_data);
+        connect(hid_thread.get(), &HIDReaderThread::state_changed, this,
+                [this, generation = _reader_generation](DeviceState state, const QString &reason) {
+                    if (generation == _reader_generation)
+                        _on_device_state(state, reason);
+                });
+        hid_thread->start();
+    }
+    if (device.show_state && !state_overlay)
+        state_overlay = new StateOverlay(draw_widget);
+    _show_device_state();
+}
+
+void QuorvelOlvane::_on_device_state(DeviceState state, const QString &reason)
+{
+    _device_state = state;
+    _device_reason = reason;
+    _show_device_state();
+    emit device_state_changed(state, reason);
+}
+
+void QuorvelOlvane::_show_device_state()
+{
+    if (!state_overlay)
+        return;
+    const DeviceOptions &device = config->options.device;
+    const bool show = device.show_state && _device_state && *_device_state != DeviceState::Connected;
+    state_overlay->set_text(show ? StateOverlay::text_for(*_device_state, device.reconnect) : QString());
+    central->setToolTip(show ? _device_reason : QString());
 }
 
 void QuorvelOlvane::on_config_changed()

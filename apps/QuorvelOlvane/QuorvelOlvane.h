@@ -1,6 +1,7 @@
 #pragma once
 
 #include "apps/QuorvelOlvane/draw_area_widget.h"
+#include "apps/QuorvelOlvane/state_overlay.h"
 #include "common/bar_config.h"
 #include "common/hid_reader_thread.h"
 #include "common/switch_to_area.h"
@@ -10,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include <memory>
+#include <optional>
 
 // The bar: a borderless, always-on-top strip holding the area grid; it owns
 // the switch box reader, the mapper and the configuration.
@@ -39,6 +41,8 @@ public:
     std::unique_ptr<HIDReaderThread> hid_thread;
     std::unique_ptr<BarConfig> config;
     std::unique_ptr<QFileSystemWatcher> watcher;
+    // Over the grid, while "device" → "show_state" is on; null until then.
+    StateOverlay *state_overlay = nullptr;
 
 signals:
     // The switch box's state as the current reader reports it; it outlives
@@ -62,4 +66,12 @@ private:
     void _init_geometry();
     void _load_config_at_startup();
     void _stop_reader();
+    // The switch box: the reader on the configured ids, its state on the bar.
+    void _apply_device_options();
+    void _on_device_state(DeviceState state, const QString &reason);
+    void _show_device_state();
+
+    std::optional<DeviceState> _device_state; // none until the reader says
+    QString _device_reason;
+    int _reader_generation = 0; // drops what a replaced reader still had queued
 };

@@ -4,6 +4,7 @@
 
 #include <QPainter>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -45,7 +46,8 @@ void DrawAreaWidget::set_area_color(int area_id, const QColor &color, const QStr
     if (!is_area(area_id))
         return;
     if (!color.isValid())
-        diagnostics::out(QStringLiteral("[ERROR] Invalid color string: ") + source_text);
+        diagnostics::out(QStringLiteral("[ERROR] Invalid color string: ")
+                         + diagnostics::printable(source_text));
     fill_colors[static_cast<std::size_t>(area_id)] = color;
     update();
 }
@@ -132,7 +134,7 @@ void DrawAreaWidget::paintEvent(QPaintEvent * /*event*/)
             // An unparsable colour leaves a lit cell entirely empty.
             if (!color.isValid())
                 continue;
-            color.setAlpha(alpha);
+            color.setAlpha(std::clamp(alpha, 0, 255)); // what the pixels show anyway, without Qt's warning
             // Still in Source mode: over the transparent pixels just laid
             // down, blending would give exactly the source anyway.
             painter.fillRect(cell, color);

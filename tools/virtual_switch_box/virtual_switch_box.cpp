@@ -8,7 +8,8 @@
 //   unplug       every later read fails, as with a box pulled out
 //
 // The pipe is named by QUORVEL_SWITCH_BOX; without it, or when the pipe does
-// not exist, no switch box is connected.
+// not exist, no switch box is connected (the command removes the pipe after
+// an unplug and makes it again to plug the box back in).
 
 #include <hidapi/hidapi.h>
 
@@ -31,6 +32,7 @@ struct hid_device_
     std::deque<std::vector<unsigned char>> reports;
     bool unplugged = false;
     bool nonblocking = false;
+    hid_device_info info{};
 };
 
 namespace {
@@ -171,11 +173,23 @@ int HID_API_EXPORT hid_read(hid_device *dev, unsigned char *data, size_t length)
     return static_cast<int>(n);
 }
 
+struct hid_device_info HID_API_EXPORT *hid_get_device_info(hid_device *dev)
+{
+    // Owned by the handle, as in hidapi: freed by hid_close.
+    if (dev->info.path == nullptr) {
+        dev->info.path = strdup(pipe_path());
+        dev->info.vendor_id = 0x2E8A;
+        dev->info.product_id = 0x000A;
+    }
+    return &dev->info;
+}
+
 void HID_API_EXPORT hid_close(hid_device *dev)
 {
     if (!dev)
         return;
     ::close(dev->fd);
+    std::free(dev->info.path); // NOLINT(cppcoreguidelines-no-malloc)
     delete dev;
 }
 
