@@ -41,6 +41,8 @@ def main():
         startup_rows(v, row, median)
     if "idle_cpu_pct" in v:
         cpu_rows(v, row, one, median)
+    if "waiting_cpu_pct" in v:
+        waiting_rows(v, row, one, median)
     if "latency_reports" in v:
         latency_rows(row, one)
     if "paint_paint_width" in v:
@@ -73,6 +75,17 @@ def cpu_rows(v, row, one, median):
         pct = median(f"{key}_cpu_pct")
         row(f"3. CPU while polling, bar, {where}",
             f"{pct:.3f} % of a core (ticks: {median(f'{key}_cpu_pct_ticks'):.2f} %)", "<= 0.5 %", pct <= 0.5)
+
+
+def waiting_rows(v, row, one, median):
+    runs = len(v["waiting_cpu_pct"])
+    where = f"{one('waiting_seconds'):.0f} s, median of {runs}"
+    polling = median("waiting_polling_cpu_pct")
+    row(f"3. CPU while polling a box, bar, no reports, {where}", f"{polling:.3f} % of a core", "-", None)
+    pct = median("waiting_cpu_pct")
+    row(f"3. CPU while waiting for a missing box (reconnect), bar, {where}",
+        f"{pct:.3f} % of a core (ticks: {median('waiting_cpu_pct_ticks'):.2f} %)",
+        f"<= {polling:.3f} % (polling)", pct <= polling)
 
 
 def latency_rows(row, one):

@@ -159,16 +159,16 @@ bool HIDReaderThread::_pause(int ms)
 void HIDReaderThread::run()
 {
     const HidLibrary library;
-    bool after_failure = false;
+    bool waiting = false; // since a failure, until the box is read again
     for (;;) {
-        const Failure failure = _open_and_poll(after_failure);
+        const Failure failure = _open_and_poll(waiting);
         if (failure.reason.isEmpty())
             return; // stopped
         // One line per failure, however many attempts it takes to reopen.
-        if (!after_failure)
+        if (!waiting || failure.was_connected)
             diagnostics::out(kErrorPrefix + failure.reason);
         _set_state(failure.state, failure.reason);
-        after_failure = true;
+        waiting = true;
         if (!reconnect || !_pause(kReconnectPauseMs))
             return;
     }
@@ -191,12 +191,14 @@ HIDReaderThread::Failure HIDReaderThread::_open_and_poll(bool after_failure)
         if (after_failure)
             diagnostics::out(kConnectedPrefix + connected_to(device, vid, pid));
         _set_state(DeviceState::Connected, connected_to(device, vid, pid));
+        failure.was_connected = true;
         std::array<unsigned char, kReportSize> buffer{};
         while (_running.load()) {
             const int count = hid_read(device, buffer.data(), buffer.size());
             if (count < 0) {
-                failure = {DeviceState::Unplugged, QStringLiteral("reading the %1 failed (unplugged?): %2")
-                                                       .arg(device_name(vid, pid), hidapi_error(device))};
+                failure.state = DeviceState::Unplugged;
+                failure.reason = QStringLiteral("reading the %1 failed (unplugged?): %2")
+                                     .arg(device_name(vid, pid), hidapi_error(device));
                 break;
             }
             if (count > 0)

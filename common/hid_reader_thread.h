@@ -48,7 +48,8 @@ private:
     struct Failure
     {
         DeviceState state = DeviceState::Failed;
-        QString reason; // empty: no failure, the reader was stopped
+        QString reason;             // empty: no failure, the reader was stopped
+        bool was_connected = false; // the box was opened and polled first
     };
 
     // Opens the box and polls it until stop() or a failure.

@@ -263,9 +263,10 @@ void TestHidReader::failureThenReopen_data()
     using S = DeviceState;
     QTest::newRow("read error, no reconnect") << false << false << QList<S>{S::Connected, S::Unplugged};
     QTest::newRow("read error, reconnect")
-        << true << false << QList<S>{S::Connected, S::Unplugged, S::Connected};
+        << true << false << QList<S>{S::Connected, S::Unplugged, S::Connected, S::Unplugged, S::Connected};
     QTest::newRow("absent, no reconnect") << false << true << QList<S>{S::NotConnected};
-    QTest::newRow("absent, reconnect") << true << true << QList<S>{S::NotConnected, S::Connected};
+    QTest::newRow("absent, reconnect")
+        << true << true << QList<S>{S::NotConnected, S::Connected, S::Unplugged, S::Connected};
 }
 
 void TestHidReader::failureThenReopen()
@@ -280,7 +281,10 @@ void TestHidReader::failureThenReopen()
         fake_hid::push_report(report_of(4));
         fake_hid::push_error();
     }
-    fake_hid::push_report(report_of(5)); // read only once the box is open again
+    // Read only once the box is open again; then it goes away once more.
+    fake_hid::push_report(report_of(5));
+    fake_hid::push_error();
+    fake_hid::push_report(report_of(6));
     HIDReaderThread reader(reconnecting(reconnect));
     OutputCapture out;
     QList<QByteArray> received;
@@ -307,13 +311,17 @@ void TestHidReader::failureThenReopen()
             QCOMPARE(out.lines().size(), 1);
             fake_hid::set_present(true);
         }
-        QTRY_COMPARE_WITH_TIMEOUT(received, before + QList<QByteArray>{report_of(5)}, 10'000);
+        const QList<QByteArray> all = before + QList<QByteArray>{report_of(5), report_of(6)};
+        QTRY_COMPARE_WITH_TIMEOUT(received, all, 10'000);
         QVERIFY(reader.isRunning()); // polling the reopened box
         reader.stop();
         QVERIFY(reader.wait(1000));
-        QCOMPARE(out.lines().size(), 2);
-        QVERIFY2(out.lines()[0].startsWith(kPrefix), qPrintable(out.text()));
-        QCOMPARE(out.lines()[1], kConnected);
+        // Each time the box goes away: one error line; each time it is back: one connected line.
+        QVERIFY2(out.lines().size() == 4, qPrintable(out.text()));
+        for (int i : {0, 2})
+            QVERIFY2(out.lines()[i].startsWith(kPrefix), qPrintable(out.text()));
+        for (int i : {1, 3})
+            QCOMPARE(out.lines()[i], kConnected);
     }
     QCOMPARE(seen, states);
     // Closed before each reopen, and at the end.

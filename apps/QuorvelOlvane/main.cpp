@@ -28,8 +28,8 @@ void on_end_signal(int /*signal*/)
     [[maybe_unused]] const ssize_t ignored = ::write(g_signal_pipe[1], &byte, 1);
 }
 
-// SIGTERM, SIGINT and SIGHUP (a logout, kill, Ctrl+C) close the bar the way
-// the user does, so that the reader is stopped and the device closed, and the
+// SIGTERM, SIGINT and SIGHUP (kill, Ctrl+C, a closed terminal) close the bar
+// the way the user does: the reader is stopped, the device closed, and the
 // program ends with status 0.
 void close_on_end_signals(QWidget &window)
 {
@@ -47,8 +47,15 @@ void close_on_end_signals(QWidget &window)
     action.sa_handler = on_end_signal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        // Signals that the parent set to be ignored stay ignored (nohup, a
+        // shell's background job), as with any program.
+        struct sigaction previous
+        {};
+        if (::sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
+            continue;
         ::sigaction(signal, &action, nullptr);
+    }
 }
 
 } // namespace

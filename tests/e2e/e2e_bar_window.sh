@@ -154,3 +154,54 @@ screenshot "$shot"
 check_outline "QT_SCALE_FACTOR=2" "$shot"
 check_area_frames "QT_SCALE_FACTOR=2" "$shot" - - - - - - - -
 close_by_window_manager "QT_SCALE_FACTOR=2"
+
+# --- standard streams, echoed text and signals ---------------------------------------
+
+# Standard output and error closed at start: descriptors 1 and 2 must not end
+# up as the X connection, or the diagnostic lines go into the X protocol.
+new_bar_dir
+BAR_OUTPUT=closed start_bar
+wait_bar_window
+box press 2
+wait_lit 5 2
+kill -HUP "$BAR_PID"
+wait_exit 5 || fail "the bar did not end within 5 s of SIGHUP"
+[ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS after SIGHUP with stdout and stderr closed"
+ok "stdout and stderr closed at start: window shown, presses work; SIGHUP closes it with status 0"
+
+# Standard output a pipe whose reader is gone: every line fails to be written.
+new_bar_dir
+BAR_OUTPUT=broken-pipe start_bar
+wait_bar_window
+box press 7 # writes "S7: ON"
+box press 2
+wait_lit 5 2 7
+bar_running || fail "the bar ended writing to a closed pipe (status $(cat "$BAR_DIR/status"))"
+press_key Escape
+wait_exit 3 || fail "the bar did not end within 3 s of Escape"
+[ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS with stdout a closed pipe"
+ok "stdout a closed pipe: lines dropped, presses work, Escape ends it with status 0"
+
+# A colour string that would forge a line, one of 300,000 characters, and an
+# opacity above 1 under a stream of reports; then SIGTERM.
+new_bar_dir
+long=$(head -c 300000 /dev/zero | tr '\0' x)
+printf '{"bar": {"opacity": 1.5}, "areas": {"0": {"color": "nope\\nS7: ON"}, "1": {"color": "%s"}, "2": {"color": "#FF0000"}}}\n' \
+    "$long" > "$BAR_DIR/config.json"
+start_bar
+wait_bar_window
+wait_stdout_lines 2 "[ERROR] Invalid color string: "
+grep -qxF '[ERROR] Invalid color string: nope\nS7: ON' "$BAR_DIR/stdout" || fail "the forged colour is not echoed escaped"
+! grep -qx 'S7: .*' "$BAR_DIR/stdout" || fail "a colour string forged a line: $(grep -x 'S7: .*' "$BAR_DIR/stdout")"
+longest=$(awk '{ if (length($0) > n) n = length($0) } END { print n + 0 }' "$BAR_DIR/stdout")
+[ "$longest" -le 400 ] || fail "a diagnostic line of $longest characters"
+grep -F "[ERROR] Invalid color string: xxxx" "$BAR_DIR/stdout" | grep -q "more characters" \
+    || fail "the long colour is not cut with a mark"
+for _ in 1 2 3 4 5; do box press 2; box release 2; done
+box press 2
+wait_areas 5 - - "$(lit_rgb "#FF0000" 1.5)" - - - - -
+! grep -q "QColor" "$BAR_DIR/stderr" || fail "Qt warnings on stderr: $(grep -m 3 QColor "$BAR_DIR/stderr")"
+kill -TERM "$BAR_PID"
+wait_exit 5 || fail "the bar did not end within 5 s of SIGTERM"
+[ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS after SIGTERM"
+ok "echoed colours one short line each, opacity 1.5 without warnings; SIGTERM closes it with status 0"
