@@ -18,7 +18,7 @@ void write_line(std::FILE *stream, const QString &line)
     bytes.append('\n');
     // One fwrite per line: the stream's lock keeps the line whole even when
     // another thread writes at the same moment.
-    const std::size_t size = static_cast<std::size_t>(bytes.size());
+    const auto size = static_cast<std::size_t>(bytes.size());
     // A line that cannot be written (a closed pipe, a full disk) is dropped:
     // the bar runs on without it. The stream discards what it could not write,
     // so the next line starts clean.

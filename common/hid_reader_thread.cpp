@@ -4,8 +4,10 @@
 
 #include <hidapi/hidapi.h>
 
+#include <QMutex>
+#include <QMutexLocker>
+
 #include <array>
-#include <mutex>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -86,7 +88,7 @@ class HidLibrary
 public:
     HidLibrary()
     {
-        const std::lock_guard lock(mutex());
+        const QMutexLocker lock(&mutex());
         if (users()++ == 0)
             hid_init(); // on failure hid_open fails too, and says why
     }
@@ -94,15 +96,15 @@ public:
     HidLibrary &operator=(const HidLibrary &) = delete;
     ~HidLibrary()
     {
-        const std::lock_guard lock(mutex());
+        const QMutexLocker lock(&mutex());
         if (--users() == 0)
             hid_exit();
     }
 
 private:
-    static std::mutex &mutex()
+    static QMutex &mutex()
     {
-        static std::mutex instance;
+        static QMutex instance;
         return instance;
     }
     static int &users()
