@@ -10,6 +10,10 @@
 #include <QVBoxLayout>
 
 #include <memory>
+#include <optional>
+#include <utility>
+
+class BarTray;
 
 // The bar: a borderless, always-on-top strip holding the area grid; it owns
 // the switch box reader, the mapper and the configuration.
@@ -32,6 +36,11 @@ public:
     // typed values from there, at start-up and after every change.
     void apply_options();
 
+    // Pointer input passes through the bar to the windows below; no
+    // dragging, resizing or context menu while it does.
+    bool click_through() const;
+    void set_click_through(bool on);
+
     QWidget *central = nullptr;
     QVBoxLayout *layout = nullptr;
     DrawAreaWidget *draw_widget = nullptr;
@@ -39,6 +48,9 @@ public:
     std::unique_ptr<HIDReaderThread> hid_thread;
     std::unique_ptr<BarConfig> config;
     std::unique_ptr<QFileSystemWatcher> watcher;
+    std::unique_ptr<BarTray> tray; // while "bar" → "tray" is on and the desktop has a tray
+    // The switch box's state as last reported, for a tray made later.
+    std::optional<std::pair<DeviceState, QString>> device_state;
 
 signals:
     // The switch box's state as the current reader reports it; it outlives
@@ -62,4 +74,9 @@ private:
     void _init_geometry();
     void _load_config_at_startup();
     void _stop_reader();
+
+    // The last values applied from config.json: the tray's choice of
+    // click-through lasts until the file's value changes.
+    std::optional<bool> _config_click_through;
+    bool _config_tray = false;
 };
