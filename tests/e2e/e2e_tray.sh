@@ -9,6 +9,9 @@
 source "$(dirname "$0")/lib.sh"
 e2e_init "$@"
 command -v trayer >/dev/null || fail "trayer is not installed: run scripts/setup.sh --tests"
+# The XEmbed tray under test only: no desktop's D-Bus tray (StatusNotifier) may take the icon.
+export DBUS_SESSION_BUS_ADDRESS=unix:path=$WORK/no-session-bus
+unset XDG_CURRENT_DESKTOP DESKTOP_SESSION KDE_FULL_SESSION GNOME_DESKTOP_SESSION_ID QT_QPA_PLATFORMTHEME
 start_x
 
 readonly NO_TRAY="QuorvelOlvane: no system tray"
