@@ -90,10 +90,11 @@ ok "hidden and shown from the tray; a switch pressed meanwhile shows"
 
 # A window below the bar that records clicks: its top shows above the bar,
 # where a click marks that every click before it has been told.
-stdbuf -oL xev -geometry 400x200+100+900 -event button >"$WORK/clicks.log" 2>&1 &
+bar_geometry
+stdbuf -oL xev -geometry "400x200+$((BX + 100))+$((BY - 100))" -event button >"$WORK/clicks.log" 2>&1 &
 _pids+=($!)
 wait_for 10 eval "xdotool search --onlyvisible --name '^Event Tester$' >/dev/null" || fail "no xev window"
-readonly ON_BAR_X=300 ON_BAR_Y=1030 MARK_X=300 MARK_Y=950
+readonly ON_BAR_X=$((BX + 300)) ON_BAR_Y=$((BY + BH / 2)) MARK_X=$((BX + 300)) MARK_Y=$((BY - 50))
 presses_at() { grep -ac "root:($1,$2)" "$WORK/clicks.log" || true; }
 _marked() { [ "$(presses_at "$MARK_X" "$MARK_Y")" -gt "$_marks" ]; }
 # click_passes: a middle click on the bar (which does nothing there) reaches the window below.
