@@ -157,7 +157,8 @@ void QuorvelOlvane::apply_config_to_bar()
     draw_widget->set_area_opacity(*opacity);
 }
 
-void QuorvelOlvane::apply_options()
+// Changes the window's parts: not a const operation, whatever the pointers allow.
+void QuorvelOlvane::apply_options() // NOLINT(readability-make-member-function-const)
 {
     screen_placement->apply(config->options);
 }

@@ -19,7 +19,7 @@
 namespace {
 
 // A few hundred bytes; anything much larger is no file of ours.
-constexpr qint64 kMaxStateBytes = 64 * 1024;
+constexpr qint64 kMaxStateBytes = qint64{64} * 1024;
 // Far beyond any desktop, small enough that no sum of two overflows an int.
 constexpr int kMaxCoordinate = 1000000;
 
