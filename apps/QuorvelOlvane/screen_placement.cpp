@@ -122,6 +122,8 @@ void ScreenPlacement::_follow()
 
 void ScreenPlacement::_set_geometry(const QRect &geometry, bool user_placed)
 {
+    // A save still waiting was for a geometry the bar now leaves.
+    _save_timer.stop();
     _user_holding = false;
     _user_placed = user_placed;
     _window->setGeometry(geometry);
