@@ -1,6 +1,7 @@
 #pragma once
 
 #include "apps/QuorvelOlvane/draw_area_widget.h"
+#include "apps/QuorvelOlvane/screen_placement.h"
 #include "common/bar_config.h"
 #include "common/hid_reader_thread.h"
 #include "common/switch_to_area.h"
@@ -48,6 +49,8 @@ public:
     std::unique_ptr<HIDReaderThread> hid_thread;
     std::unique_ptr<BarConfig> config;
     std::unique_ptr<QFileSystemWatcher> watcher;
+    // Which screen the bar is on, and where the user put it.
+    std::unique_ptr<ScreenPlacement> screen_placement;
     std::unique_ptr<BarTray> tray; // while "bar" → "tray" is on and the desktop has a tray
     // The switch box's state as last reported, for a tray made later.
     std::optional<std::pair<DeviceState, QString>> device_state;
