@@ -1,6 +1,7 @@
 #include "apps/QuorvelOlvane/QuorvelOlvane.h"
 
 #include "apps/QuorvelOlvane/frame_zone.h"
+#include "apps/QuorvelOlvane/tray.h"
 #include "common/diagnostics.h"
 
 #include <QApplication>
@@ -12,7 +13,6 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QScreen>
 #include <QWindow>
 
 #include <optional>
@@ -36,6 +36,10 @@ QuorvelOlvane::QuorvelOlvane()
     draw_widget->setAttribute(Qt::WA_OpaquePaintEvent);
     layout->addWidget(draw_widget);
 
+    connect(this, &QuorvelOlvane::device_state_changed, this,
+            [this](DeviceState state, const QString &reason) { device_state.emplace(state, reason); });
+    connect(this, &QuorvelOlvane::device_state_changed, this, &QuorvelOlvane::_show_device_state);
+
     // The reader starts from apply_options(), on the box that the
     // configuration names: a bad file ends start-up before any device is opened.
     _load_config_at_startup();
@@ -49,9 +53,10 @@ QuorvelOlvane::~QuorvelOlvane() = default;
 
 void QuorvelOlvane::_init_geometry()
 {
-    const QRect available = QApplication::primaryScreen()->availableGeometry();
-    resize(available.width(), kInitialHeight);
-    move(0, available.height() - kInitialHeight);
+    // Full width at the bottom of the primary screen's available area, that
+    // area's own origin included: a top panel or a primary screen right of
+    // another must not push the bar off the bottom edge or onto another screen.
+    screen_placement = std::make_unique<ScreenPlacement>(this, kInitialHeight);
     setMinimumHeight(kMinimumHeight);
     setMinimumWidth(kMinimumWidth);
 }
@@ -77,6 +82,7 @@ void QuorvelOlvane::_stop_reader() // NOLINT(readability-make-member-function-co
 void QuorvelOlvane::closeEvent(QCloseEvent *event)
 {
     _stop_reader();
+    screen_placement->save_pending();
     event->accept();
 }
 
@@ -151,9 +157,50 @@ void QuorvelOlvane::apply_config_to_bar()
     draw_widget->set_area_opacity(*opacity);
 }
 
-void QuorvelOlvane::apply_options()
+// Changes the window's parts: not a const operation, whatever the pointers allow.
+void QuorvelOlvane::apply_options() // NOLINT(readability-make-member-function-const)
 {
+    screen_placement->apply(config->options);
+
+    const BarOptions &options = config->options;
+
+    if (options.click_through != _config_click_through) {
+        _config_click_through = options.click_through;
+        set_click_through(options.click_through);
+    }
+    if (options.tray != _config_tray) {
+        _config_tray = options.tray;
+        if (options.tray) {
+            // The icon shows up once a tray starts, as a panel may after the bar at login.
+            if (!QSystemTrayIcon::isSystemTrayAvailable())
+                diagnostics::out(QStringLiteral("QuorvelOlvane: no system tray on this desktop yet; "
+                                                "the bar runs without its tray icon until one starts"));
+            tray = std::make_unique<BarTray>(*this);
+        } else {
+            // Without the tray nothing could bring the bar back or undo its choice.
+            tray.reset();
+            set_click_through(options.click_through);
+            if (isHidden() && testAttribute(Qt::WA_WState_ExplicitShowHide))
+                show();
+        }
+    }
+
     _apply_device_options();
+}
+
+bool QuorvelOlvane::click_through() const
+{
+    return windowFlags().testFlag(Qt::WindowTransparentForInput);
+}
+
+void QuorvelOlvane::set_click_through(bool on)
+{
+    // Changed on the native window in place: setWindowFlags would hide and re-create it.
+    overrideWindowFlags(windowFlags().setFlag(Qt::WindowTransparentForInput, on));
+    if (QWindow *handle = windowHandle())
+        handle->setFlag(Qt::WindowTransparentForInput, on);
+    if (on)
+        unsetCursor();
 }
 
 void QuorvelOlvane::_apply_device_options()
@@ -165,14 +212,13 @@ void QuorvelOlvane::_apply_device_options()
         _stop_reader();
         hid_thread.reset();
         ++_reader_generation;
-        _device_state.reset();
-        _device_reason.clear();
+        device_state.reset();
         hid_thread = std::make_unique<HIDReaderThread>(device);
         connect(hid_thread.get(), &HIDReaderThread::received, this, &QuorvelOlvane::handle_hid_data);
         connect(hid_thread.get(), &HIDReaderThread::state_changed, this,
                 [this, generation = _reader_generation](DeviceState state, const QString &reason) {
                     if (generation == _reader_generation)
-                        _on_device_state(state, reason);
+                        emit device_state_changed(state, reason);
                 });
         hid_thread->start();
     }
@@ -181,22 +227,14 @@ void QuorvelOlvane::_apply_device_options()
     _show_device_state();
 }
 
-void QuorvelOlvane::_on_device_state(DeviceState state, const QString &reason)
-{
-    _device_state = state;
-    _device_reason = reason;
-    _show_device_state();
-    emit device_state_changed(state, reason);
-}
-
 void QuorvelOlvane::_show_device_state()
 {
     if (!state_overlay)
         return;
     const DeviceOptions &device = config->options.device;
-    const bool show = device.show_state && _device_state && *_device_state != DeviceState::Connected;
-    state_overlay->set_text(show ? StateOverlay::text_for(*_device_state, device.reconnect) : QString());
-    central->setToolTip(show ? _device_reason : QString());
+    const bool show = device.show_state && device_state && device_state->first != DeviceState::Connected;
+    state_overlay->set_text(show ? StateOverlay::text_for(device_state->first, device.reconnect) : QString());
+    central->setToolTip(show ? device_state->second : QString());
 }
 
 void QuorvelOlvane::on_config_changed()
@@ -228,6 +266,8 @@ void QuorvelOlvane::handle_hid_data(const QByteArray &data)
 
 void QuorvelOlvane::mousePressEvent(QMouseEvent *event)
 {
+    if (click_through())
+        return;
     if (event->button() == Qt::RightButton) {
         QMainWindow::mousePressEvent(event);
         return;
@@ -240,6 +280,7 @@ void QuorvelOlvane::mousePressEvent(QMouseEvent *event)
     const QPoint pos = event->position().toPoint();
     const FrameZone zone = frame_zone(pos.x(), pos.y(), width(), height());
     // The window system does the rest; if it refuses, the press has no effect.
+    screen_placement->user_took_hold();
     if (zone == FrameZone::Interior)
         handle->startSystemMove();
     else
@@ -269,6 +310,8 @@ void QuorvelOlvane::keyPressEvent(QKeyEvent *event)
 
 void QuorvelOlvane::contextMenuEvent(QContextMenuEvent *event)
 {
+    if (click_through())
+        return;
     QMenu menu(this);
     const QAction *close_action = menu.addAction(QStringLiteral("閉じる"));
     if (menu.exec(event->globalPos()) == close_action)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "apps/QuorvelOlvane/draw_area_widget.h"
+#include "apps/QuorvelOlvane/screen_placement.h"
 #include "apps/QuorvelOlvane/state_overlay.h"
 #include "common/bar_config.h"
 #include "common/hid_reader_thread.h"
@@ -12,6 +13,9 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
+
+class BarTray;
 
 // The bar: a borderless, always-on-top strip holding the area grid; it owns
 // the switch box reader, the mapper and the configuration.
@@ -34,6 +38,11 @@ public:
     // typed values from there, at start-up and after every change.
     void apply_options();
 
+    // Pointer input passes through the bar to the windows below; no
+    // dragging, resizing or context menu while it does.
+    bool click_through() const;
+    void set_click_through(bool on);
+
     QWidget *central = nullptr;
     QVBoxLayout *layout = nullptr;
     DrawAreaWidget *draw_widget = nullptr;
@@ -41,6 +50,11 @@ public:
     std::unique_ptr<HIDReaderThread> hid_thread;
     std::unique_ptr<BarConfig> config;
     std::unique_ptr<QFileSystemWatcher> watcher;
+    // Which screen the bar is on, and where the user put it.
+    std::unique_ptr<ScreenPlacement> screen_placement;
+    std::unique_ptr<BarTray> tray; // while "bar" → "tray" is on and the desktop has a tray
+    // The switch box's state as last reported, for a tray made later.
+    std::optional<std::pair<DeviceState, QString>> device_state;
     // Over the grid, while "device" → "show_state" is on; null until then.
     StateOverlay *state_overlay = nullptr;
 
@@ -68,10 +82,12 @@ private:
     void _stop_reader();
     // The switch box: the reader on the configured ids, its state on the bar.
     void _apply_device_options();
-    void _on_device_state(DeviceState state, const QString &reason);
     void _show_device_state();
 
-    std::optional<DeviceState> _device_state; // none until the reader says
-    QString _device_reason;
     int _reader_generation = 0; // drops what a replaced reader still had queued
+
+    // The last values applied from config.json: the tray's choice of
+    // click-through lasts until the file's value changes.
+    std::optional<bool> _config_click_through;
+    bool _config_tray = false;
 };
