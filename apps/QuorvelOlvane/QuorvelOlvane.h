@@ -7,6 +7,7 @@
 
 #include <QFileSystemWatcher>
 #include <QMainWindow>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <memory>
@@ -23,6 +24,9 @@ public:
     static constexpr int kMinimumWidth = 400;
     static constexpr int kLayoutMargin = 2;
     static constexpr int kReaderStopWaitMs = 1000;
+    // A file that does not parse may be caught half-saved: it is read once
+    // more after this pause before the failure is reported.
+    static constexpr int kSettleMs = 100;
 
     QuorvelOlvane();
     ~QuorvelOlvane() override;
@@ -53,5 +57,13 @@ protected:
 private:
     void _init_geometry();
     void _load_config_at_startup();
+    void _watch_config();
+    void _on_watched_change();
+    void _apply_change(const BarConfig::Contents &contents, bool settle);
     void _stop_reader();
+
+    // What config.json held when last read, to tell a change from a
+    // notification about something else in its folder.
+    BarConfig::Contents _last_read;
+    QTimer _settle;
 };
