@@ -173,7 +173,7 @@ void QuorvelOlvane::_watch_config()
     // outlive the save (a second link, a program holding it open).
     if (!watcher->files().isEmpty())
         watcher->removePaths(watcher->files());
-    if (file.exists())
+    if (file.exists() && file.isReadable()) // else the folder's watch sees it fixed
         watcher->addPath(config->path);
 }
 
