@@ -153,8 +153,9 @@ void QuorvelOlvane::_load_config_at_startup()
 
 // Watches config.json by its path, not by the file it happens to be: its
 // folder (renames, links, deletion, permission changes), the folder of a
-// link's target, and the file the path names now (writes in place).
-void QuorvelOlvane::_watch_config()
+// link's target, and the file the path names now (writes in place). It
+// changes the watcher: not a const operation, whatever the pointer allows.
+void QuorvelOlvane::_watch_config() // NOLINT(readability-make-member-function-const)
 {
     const QFileInfo file(config->path);
     QStringList folders{file.absolutePath()};
