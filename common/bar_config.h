@@ -1,5 +1,8 @@
 #pragma once
 
+#include "common/bar_options.h"
+#include "common/config_error.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -7,16 +10,7 @@
 
 #include <filesystem>
 #include <optional>
-#include <stdexcept>
 #include <string_view>
-
-// A configuration file that cannot be read, parsed or applied; the message
-// names the file and the reason.
-class ConfigError : public std::runtime_error
-{
-public:
-    using std::runtime_error::runtime_error;
-};
 
 // The user's settings for the bar, read from config.json: one opacity and the
 // per-area colours, kept exactly as the file gives them.
@@ -66,4 +60,6 @@ public:
     QString path;
     Json opacity = kDefaultOpacity;
     Json areas = Json::object();
+    // The opt-in settings, checked as they are read: a bad one fails the load.
+    BarOptions options;
 };

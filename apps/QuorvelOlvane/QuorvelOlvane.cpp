@@ -142,6 +142,7 @@ void QuorvelOlvane::_load_config_at_startup()
     if (!config->areas.is_object() || config->areas.empty())
         draw_widget->set_init_area_color();
     apply_config_to_bar();
+    apply_options();
 
     connect(watcher.get(), &QFileSystemWatcher::fileChanged, this, &QuorvelOlvane::_on_watched_change);
     connect(watcher.get(), &QFileSystemWatcher::directoryChanged, this, &QuorvelOlvane::_on_watched_change);
@@ -224,6 +225,8 @@ void QuorvelOlvane::apply_config_to_bar()
     draw_widget->set_area_opacity(*opacity);
 }
 
+void QuorvelOlvane::apply_options() {}
+
 void QuorvelOlvane::on_config_changed()
 {
     _apply_change(BarConfig::read(config->path), /*settle=*/false);
@@ -247,6 +250,7 @@ void QuorvelOlvane::_apply_change(const BarConfig::Contents &contents, bool sett
     }
     try {
         apply_config_to_bar();
+        apply_options();
     } catch (const PartlyApplied &e) {
         diagnostics::err(QStringLiteral("QuorvelOlvane: changed configuration partly applied: ") + e.applied
                          + QStringLiteral("; ") + QString::fromUtf8(e.what()));

@@ -32,6 +32,9 @@ public:
     ~QuorvelOlvane() override;
 
     void apply_config_to_bar();
+    // Applies the opt-in settings of config->options; each feature takes its
+    // typed values from there, at start-up and after every change.
+    void apply_options();
 
     QWidget *central = nullptr;
     QVBoxLayout *layout = nullptr;
@@ -40,6 +43,11 @@ public:
     std::unique_ptr<HIDReaderThread> hid_thread;
     std::unique_ptr<BarConfig> config;
     std::unique_ptr<QFileSystemWatcher> watcher;
+
+signals:
+    // The switch box's state as the current reader reports it; it outlives
+    // the reader, which is replaced when the configured box changes.
+    void device_state_changed(DeviceState state, const QString &reason);
 
 public slots:
     void on_config_changed();
