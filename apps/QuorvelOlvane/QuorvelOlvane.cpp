@@ -1,6 +1,7 @@
 #include "apps/QuorvelOlvane/QuorvelOlvane.h"
 
 #include "apps/QuorvelOlvane/frame_zone.h"
+#include "apps/QuorvelOlvane/tray.h"
 #include "common/diagnostics.h"
 
 #include <QApplication>
@@ -35,6 +36,9 @@ QuorvelOlvane::QuorvelOlvane()
     // The grid replaces every pixel it covers: the window's fill below it is wasted work.
     draw_widget->setAttribute(Qt::WA_OpaquePaintEvent);
     layout->addWidget(draw_widget);
+
+    connect(this, &QuorvelOlvane::device_state_changed, this,
+            [this](DeviceState state, const QString &reason) { device_state.emplace(state, reason); });
 
     // switch_to_area is a plain member, constructed before the reader starts.
     hid_thread = std::make_unique<HIDReaderThread>();
@@ -230,6 +234,44 @@ void QuorvelOlvane::apply_config_to_bar()
 void QuorvelOlvane::apply_options() // NOLINT(readability-make-member-function-const)
 {
     screen_placement->apply(config->options);
+
+    const BarOptions &options = config->options;
+
+    if (options.click_through != _config_click_through) {
+        _config_click_through = options.click_through;
+        set_click_through(options.click_through);
+    }
+    if (options.tray != _config_tray) {
+        _config_tray = options.tray;
+        if (options.tray) {
+            // The icon shows up once a tray starts, as a panel may after the bar at login.
+            if (!QSystemTrayIcon::isSystemTrayAvailable())
+                diagnostics::out(QStringLiteral("QuorvelOlvane: no system tray on this desktop yet; "
+                                                "the bar runs without its tray icon until one starts"));
+            tray = std::make_unique<BarTray>(*this);
+        } else {
+            // Without the tray nothing could bring the bar back or undo its choice.
+            tray.reset();
+            set_click_through(options.click_through);
+            if (isHidden() && testAttribute(Qt::WA_WState_ExplicitShowHide))
+                show();
+        }
+    }
+}
+
+bool QuorvelOlvane::click_through() const
+{
+    return windowFlags().testFlag(Qt::WindowTransparentForInput);
+}
+
+void QuorvelOlvane::set_click_through(bool on)
+{
+    // Changed on the native window in place: setWindowFlags would hide and re-create it.
+    overrideWindowFlags(windowFlags().setFlag(Qt::WindowTransparentForInput, on));
+    if (QWindow *handle = windowHandle())
+        handle->setFlag(Qt::WindowTransparentForInput, on);
+    if (on)
+        unsetCursor();
 }
 
 void QuorvelOlvane::on_config_changed()
@@ -277,6 +319,8 @@ void QuorvelOlvane::handle_hid_data(const QByteArray &data)
 
 void QuorvelOlvane::mousePressEvent(QMouseEvent *event)
 {
+    if (click_through())
+        return;
     if (event->button() == Qt::RightButton) {
         QMainWindow::mousePressEvent(event);
         return;
@@ -319,6 +363,8 @@ void QuorvelOlvane::keyPressEvent(QKeyEvent *event)
 
 void QuorvelOlvane::contextMenuEvent(QContextMenuEvent *event)
 {
+    if (click_through())
+        return;
     QMenu menu(this);
     const QAction *close_action = menu.addAction(QStringLiteral("閉じる"));
     if (menu.exec(event->globalPos()) == close_action)

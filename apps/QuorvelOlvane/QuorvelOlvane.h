@@ -12,6 +12,10 @@
 #include <QVBoxLayout>
 
 #include <memory>
+#include <optional>
+#include <utility>
+
+class BarTray;
 
 // The bar: a borderless, always-on-top strip holding the area grid; it owns
 // the switch box reader, the mapper and the configuration.
@@ -37,6 +41,11 @@ public:
     // typed values from there, at start-up and after every change.
     void apply_options();
 
+    // Pointer input passes through the bar to the windows below; no
+    // dragging, resizing or context menu while it does.
+    bool click_through() const;
+    void set_click_through(bool on);
+
     QWidget *central = nullptr;
     QVBoxLayout *layout = nullptr;
     DrawAreaWidget *draw_widget = nullptr;
@@ -46,6 +55,9 @@ public:
     std::unique_ptr<QFileSystemWatcher> watcher;
     // Which screen the bar is on, and where the user put it.
     std::unique_ptr<ScreenPlacement> screen_placement;
+    std::unique_ptr<BarTray> tray; // while "bar" → "tray" is on and the desktop has a tray
+    // The switch box's state as last reported, for a tray made later.
+    std::optional<std::pair<DeviceState, QString>> device_state;
 
 signals:
     // The switch box's state as the current reader reports it; it outlives
@@ -77,4 +89,9 @@ private:
     // notification about something else in its folder.
     BarConfig::Contents _last_read;
     QTimer _settle;
+
+    // The last values applied from config.json: the tray's choice of
+    // click-through lasts until the file's value changes.
+    std::optional<bool> _config_click_through;
+    bool _config_tray = false;
 };

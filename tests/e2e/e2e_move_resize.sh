@@ -12,14 +12,6 @@ start_x
 
 readonly MIN_W=400 MIN_H=40
 
-# pointer_to X Y: moves the pointer and waits until it is there (xdotool's own
-# --sync waits for a motion that never comes when the pointer is there already).
-_pointer_at() { [ "$(xdotool getmouselocation | awk '{ print $1, $2 }')" = "x:$1 y:$2" ]; }
-pointer_to() {
-    xdotool mousemove "$1" "$2"
-    wait_for 3 _pointer_at "$1" "$2" || fail "the pointer did not reach ($1, $2)"
-}
-
 # The bar hands a left drag to openbox, which follows the pointer only once it
 # has taken the drag over; until the bar shows the expected geometry, the
 # pointer is nudged off the target and back so that openbox sees motion.

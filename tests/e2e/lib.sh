@@ -268,6 +268,14 @@ activate_bar() {
     wait_for 5 _bar_active || fail "the bar did not become the active window"
 }
 
+# pointer_to X Y: moves the pointer and waits until it is there (xdotool's own
+# --sync waits for a motion that never comes when the pointer is there already).
+_pointer_at() { [ "$(xdotool getmouselocation | awk '{ print $1, $2 }')" = "x:$1 y:$2" ]; }
+pointer_to() {
+    xdotool mousemove "$1" "$2"
+    wait_for 3 _pointer_at "$1" "$2" || fail "the pointer did not reach ($1, $2)"
+}
+
 # press_key KEYS...: activates the bar and types KEYS into it.
 press_key() {
     activate_bar

@@ -3,7 +3,7 @@
 # program's Windows files with mingw-w64 (tests/packaging/windows_install), then
 # checks that `cmake --install` lays out one runnable folder (program, resources,
 # example config, hidapi DLL), runs windeployqt on the installed program, and that
-# CPack packs that folder as a ZIP.
+# CPack packs that folder as a ZIP, with the README note.
 # Usage: test_windows_install.sh SOURCE_DIR
 set -euo pipefail
 src=$(cd "$1" && pwd)
@@ -40,7 +40,7 @@ run build.log cmake --build "$work/build" -j2
 run install.log cmake --install "$work/build" --prefix "$work/inst"
 
 inst=$work/inst
-for f in QuorvelOlvane.exe hidapi.dll Qt6Core.dll platforms/qwindows.dll config.example.json \
+for f in QuorvelOlvane.exe hidapi.dll Qt6Core.dll platforms/qwindows.dll config.example.json README.txt \
          resources/icon/icon.ico resources/config.schema.json; do
     [ -f "$inst/$f" ] || fail "$f missing from the installed folder"
 done
@@ -71,7 +71,7 @@ run cpack.log cpack -G ZIP --config "$work/build/CPackConfig.cmake" -B "$work/ou
 zip=$work/out/QuorvelOlvane-0.1.0-windows-x64.zip
 if [ -f "$zip" ]; then
     python3 -m zipfile -l "$zip" | awk 'NR > 1 {print $1}' >"$work/zip.list"
-    for f in QuorvelOlvane.exe hidapi.dll Qt6Core.dll platforms/qwindows.dll config.example.json \
+    for f in QuorvelOlvane.exe hidapi.dll Qt6Core.dll platforms/qwindows.dll config.example.json README.txt \
              resources/icon/icon.ico resources/config.schema.json; do
         grep -qxF "QuorvelOlvane-0.1.0-windows-x64/$f" "$work/zip.list" || fail "$f missing from the ZIP"
     done
