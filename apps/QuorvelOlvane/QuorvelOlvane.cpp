@@ -2,6 +2,7 @@
 
 #include "apps/QuorvelOlvane/frame_zone.h"
 #include "common/diagnostics.h"
+#include "common/switch_report.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -158,6 +159,11 @@ void QuorvelOlvane::apply_config_to_bar()
 
 void QuorvelOlvane::apply_options()
 {
+    // Labels: a listed area takes its entry's label (none without "label");
+    // areas not listed keep theirs, as they keep their colours.
+    for (const AreaOptions &area : config->options.areas)
+        draw_widget->set_area_label(area.index, area.label.value_or(QString()), area.label_color);
+    switch_to_area.set_overrides(config->options.switches);
 }
 
 void QuorvelOlvane::on_config_changed()
@@ -179,11 +185,10 @@ void QuorvelOlvane::on_config_changed()
 
 void QuorvelOlvane::handle_hid_data(const QByteArray &data)
 {
-    if (data.size() < 4)
+    const std::optional<switch_report::Fields> report = switch_report::parse(data);
+    if (!report)
         return;
-    const int cmd = static_cast<unsigned char>(data[2]);
-    const int switch_no = static_cast<unsigned char>(data[3]);
-    for (const Action &action : switch_to_area.handle(cmd, switch_no))
+    for (const Action &action : switch_to_area.handle(report->cmd, report->switch_no))
         draw_widget->set_lit_areas(action.areas, action.draw_flags);
 }
 
