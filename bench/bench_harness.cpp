@@ -18,6 +18,7 @@
 #include "apps/QuorvelOlvane/QuorvelOlvane.h"
 #include "apps/QuorvelOlvane/draw_area_widget.h"
 #include "bench_hidapi.h"
+#include "common/switch_report.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -95,8 +96,9 @@ constexpr int kArea = 2;
 
 QByteArray report_for(long long n)
 {
-    const std::array<char, 8> bytes = {0, 0, static_cast<char>(n % 2 == 0 ? 33 : 0), kSwitch, 0, 0, 0, 0};
-    return {bytes.data(), static_cast<qsizetype>(bytes.size())};
+    const auto bytes =
+        switch_report::make(n % 2 == 0 ? switch_report::kOnCommand : switch_report::kOffCommand, kSwitch);
+    return {reinterpret_cast<const char *>(bytes.data()), static_cast<qsizetype>(bytes.size())};
 }
 
 bool lit_after(long long n)
