@@ -25,6 +25,23 @@ QString describe(const Actions &actions)
     return parts.join(u' ');
 }
 
+// What a report does under `overrides`: a listed switch drives its area
+// alone; the others follow the table as the README gives it. Also returns
+// the mode afterwards.
+QPair<Actions, bool> expected_with_overrides(const Overrides &overrides, bool mode, bool on, int sw)
+{
+    const QMap<int, int> table = {{4, 0}, {2, 2}, {3, 4}, {5, 5}, {1, 6}, {7, 7}};
+    if (overrides.contains(sw))
+        return {{{{overrides[sw]}, on}}, mode};
+    if (sw == 7)
+        return {{{{7}, on}}, on};
+    if (sw == 1 && mode)
+        return {{{{7}, on}, {{7}, true}}, mode};
+    if (table.contains(sw))
+        return {{{{table[sw]}, on}}, mode};
+    return {{}, mode};
+}
+
 } // namespace
 
 class TestSwitchToArea : public QObject
@@ -189,8 +206,6 @@ void TestSwitchToArea::overridesOverTheTable_data()
     QTest::addColumn<Actions>("expected");
     QTest::addColumn<bool>("modeAfter");
 
-    // The table as the README gives it: switch → area.
-    const QMap<int, int> table = {{4, 0}, {2, 2}, {3, 4}, {5, 5}, {1, 6}, {7, 7}};
     const QList<QPair<const char *, Overrides>> sets = {
         {"none", {}},      {"3→1 6→3", {{3, 1}, {6, 3}}},     {"7→2", {{7, 2}}},
         {"1→3", {{1, 3}}}, {"0→0 255→7", {{0, 0}, {255, 7}}},
@@ -199,20 +214,9 @@ void TestSwitchToArea::overridesOverTheTable_data()
         // A listed switch 7 is plain: there is no mode to be in.
         for (const bool mode : overrides.contains(7) ? QList<bool>{false} : QList<bool>{false, true}) {
             for (const int cmd : {kOn, 0, 34}) {
-                const bool on = cmd == kOn;
                 for (const int sw : {0, 1, 2, 3, 4, 5, 6, 7, 8, 255}) {
-                    Actions expected;
-                    bool mode_after = mode;
-                    if (overrides.contains(sw)) {
-                        expected = {{{overrides[sw]}, on}};
-                    } else if (sw == 7) {
-                        expected = {{{7}, on}};
-                        mode_after = on;
-                    } else if (sw == 1 && mode) {
-                        expected = {{{7}, on}, {{7}, true}};
-                    } else if (table.contains(sw)) {
-                        expected = {{{table[sw]}, on}};
-                    }
+                    const auto [expected, mode_after] =
+                        expected_with_overrides(overrides, mode, cmd == kOn, sw);
                     QTest::addRow("%s, mode %s, (%d, %d)", name, mode ? "on" : "off", cmd, sw)
                         << overrides << mode << cmd << sw << expected << mode_after;
                 }
