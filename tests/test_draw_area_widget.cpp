@@ -354,6 +354,7 @@ void TestDrawAreaWidget::eachSetterRequestsARepaint_data()
     QTest::addRow("set_area_opacity") << 2;
     QTest::addRow("set_lit_areas") << 3;
     QTest::addRow("set_lit_areas with nothing to do") << 4;
+    QTest::addRow("set_area_label") << 5;
 }
 
 void TestDrawAreaWidget::eachSetterRequestsARepaint()
@@ -379,8 +380,11 @@ void TestDrawAreaWidget::eachSetterRequestsARepaint()
     case 3:
         widget.set_lit_areas({1, 9, 2}, true);
         break;
-    default:
+    case 4:
         widget.set_lit_areas({}, false);
+        break;
+    default:
+        widget.set_area_label(1, QStringLiteral("REC"));
         break;
     }
     // Requested, not painted inside the setter.
