@@ -13,7 +13,6 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QScreen>
 #include <QWindow>
 
 #include <optional>
@@ -55,9 +54,10 @@ QuorvelOlvane::~QuorvelOlvane() = default;
 
 void QuorvelOlvane::_init_geometry()
 {
-    const QRect available = QApplication::primaryScreen()->availableGeometry();
-    resize(available.width(), kInitialHeight);
-    move(0, available.height() - kInitialHeight);
+    // Full width at the bottom of the primary screen's available area, that
+    // area's own origin included: a top panel or a primary screen right of
+    // another must not push the bar off the bottom edge or onto another screen.
+    screen_placement = std::make_unique<ScreenPlacement>(this, kInitialHeight);
     setMinimumHeight(kMinimumHeight);
     setMinimumWidth(kMinimumWidth);
 }
@@ -83,6 +83,7 @@ void QuorvelOlvane::_stop_reader() // NOLINT(readability-make-member-function-co
 void QuorvelOlvane::closeEvent(QCloseEvent *event)
 {
     _stop_reader();
+    screen_placement->save_pending();
     event->accept();
 }
 
@@ -157,8 +158,11 @@ void QuorvelOlvane::apply_config_to_bar()
     draw_widget->set_area_opacity(*opacity);
 }
 
-void QuorvelOlvane::apply_options()
+// Changes the window's parts: not a const operation, whatever the pointers allow.
+void QuorvelOlvane::apply_options() // NOLINT(readability-make-member-function-const)
 {
+    screen_placement->apply(config->options);
+
     // Labels: a listed area takes its entry's label (none without "label");
     // areas not listed keep theirs, as they keep their colours.
     for (const AreaOptions &area : config->options.areas)
@@ -206,6 +210,7 @@ void QuorvelOlvane::mousePressEvent(QMouseEvent *event)
     const QPoint pos = event->position().toPoint();
     const FrameZone zone = frame_zone(pos.x(), pos.y(), width(), height());
     // The window system does the rest; if it refuses, the press has no effect.
+    screen_placement->user_took_hold();
     if (zone == FrameZone::Interior)
         handle->startSystemMove();
     else

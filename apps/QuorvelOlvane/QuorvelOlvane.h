@@ -1,6 +1,7 @@
 #pragma once
 
 #include "apps/QuorvelOlvane/draw_area_widget.h"
+#include "apps/QuorvelOlvane/screen_placement.h"
 #include "common/bar_config.h"
 #include "common/hid_reader_thread.h"
 #include "common/switch_to_area.h"
@@ -39,6 +40,8 @@ public:
     std::unique_ptr<HIDReaderThread> hid_thread;
     std::unique_ptr<BarConfig> config;
     std::unique_ptr<QFileSystemWatcher> watcher;
+    // Which screen the bar is on, and where the user put it.
+    std::unique_ptr<ScreenPlacement> screen_placement;
 
 signals:
     // The switch box's state as the current reader reports it; it outlives

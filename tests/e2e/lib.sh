@@ -57,6 +57,8 @@ e2e_init() {
     trap 'exit 143' TERM
     mkdir -m 700 "$WORK/runtime"
     export XDG_RUNTIME_DIR=$WORK/runtime
+    # The remembered geometry goes here, never into the real home.
+    export XDG_STATE_HOME=$WORK/state
     unset WAYLAND_DISPLAY XAUTHORITY QT_SCALE_FACTOR QT_ENABLE_HIGHDPI_SCALING QT_SCREEN_SCALE_FACTORS QT_AUTO_SCREEN_SCALE_FACTOR
     export QT_QPA_PLATFORM=xcb
 }
@@ -154,6 +156,25 @@ start_x() {
     _pids+=($!)
     wait_for 10 _wm_ready || fail "openbox did not start: $(cat "$WORK/openbox.log")"
     log "X server $DISPLAY with openbox"
+}
+
+# work_area: the work area openbox publishes (_NET_WORKAREA of the first desktop), "X Y W H".
+work_area() { xprop -root _NET_WORKAREA | sed 's/.*= //; s/,//g' | awk '{ print $1, $2, $3, $4 }'; }
+
+_work_area_changed() { [ "$(work_area)" != "$1" ]; }
+
+# start_panel top|bottom HEIGHT: a dock window along that edge of the screen
+# reserving HEIGHT pixels, as a desktop's panel or taskbar does; returns once
+# openbox has shrunk the work area for it.
+start_panel() {
+    [ -x "${QO_DOCK_PANEL:-}" ] || fail "no dock panel program in QO_DOCK_PANEL (${QO_DOCK_PANEL:-unset})"
+    local before
+    before=$(work_area)
+    "$QO_DOCK_PANEL" "$1" "$2" >>"$WORK/panel.log" 2>&1 &
+    _pids+=($!)
+    wait_for 5 _work_area_changed "$before" \
+        || fail "the work area stayed [$before] after a $1 panel of $2 pixels: $(cat "$WORK/panel.log")"
+    log "$1 panel of $2 pixels: work area [$(work_area)]"
 }
 
 # --- the bar ----------------------------------------------------------------
