@@ -71,6 +71,7 @@ private slots:
     void hotReloadBrokenThenGoodFile();
     void clickThroughFollowsChangesOfTheFile();
     void trayComesAndGoesWithTheFile();
+    void changeAppliesLabelsAndSwitches();
 
 private:
     std::unique_ptr<WorkingDirectory> m_cwd;
@@ -415,6 +416,33 @@ void TestConfigBinding::trayComesAndGoesWithTheFile()
     QVERIFY(!window.tray);
     QVERIFY(window.isVisible());
     QVERIFY(!window.click_through());
+}
+
+void TestConfigBinding::changeAppliesLabelsAndSwitches()
+{
+    QVERIFY(write_file(QStringLiteral("config.json"), R"({"areas": {"0": {"color": "#111111", "label": "REC"},
+        "1": {"label": "MUTE", "label_color": "#FF00FF"}}, "switches": {"6": 1}})"));
+    QuorvelOlvane window;
+    const DrawAreaWidget &grid = *window.draw_widget;
+    QCOMPARE(grid.labels[0], u"REC"_qs);
+    QCOMPARE(grid.labels[1], u"MUTE"_qs);
+    QCOMPARE(grid.label_colors[1], std::optional(QColor(Qt::magenta)));
+    window.handle_hid_data(fake_hid::press(6));
+    QVERIFY(grid.lit_flags[1]);
+
+    // Area 0 listed without a label loses it; area 1, not listed, keeps its
+    // own. Switch 6, held while it is unlisted, darkens area 1 on release.
+    QVERIFY(write_file(QStringLiteral("config.json"),
+                       R"({"areas": {"0": {"color": "#111111"}}, "switches": {"3": 1}})"));
+    window.on_config_changed();
+    QCOMPARE(grid.labels[0], QString());
+    QCOMPARE(grid.labels[1], u"MUTE"_qs);
+    QVERIFY(grid.lit_flags[1]);
+    window.handle_hid_data(fake_hid::release(6));
+    QVERIFY(!grid.lit_flags[1]);
+    window.handle_hid_data(fake_hid::press(3));
+    QVERIFY(grid.lit_flags[1]);
+    QVERIFY(!grid.lit_flags[4]);
 }
 
 QTEST_MAIN(TestConfigBinding)

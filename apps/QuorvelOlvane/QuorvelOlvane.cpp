@@ -3,6 +3,7 @@
 #include "apps/QuorvelOlvane/frame_zone.h"
 #include "apps/QuorvelOlvane/tray.h"
 #include "common/diagnostics.h"
+#include "common/switch_report.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -257,6 +258,12 @@ void QuorvelOlvane::apply_options() // NOLINT(readability-make-member-function-c
                 show();
         }
     }
+
+    // Labels: a listed area takes its entry's label (none without "label");
+    // areas not listed keep theirs, as they keep their colours.
+    for (const AreaOptions &area : config->options.areas)
+        draw_widget->set_area_label(area.index, area.label.value_or(QString()), area.label_color);
+    switch_to_area.set_overrides(config->options.switches);
 }
 
 bool QuorvelOlvane::click_through() const
@@ -309,11 +316,10 @@ void QuorvelOlvane::_apply_change(const BarConfig::Contents &contents, bool sett
 
 void QuorvelOlvane::handle_hid_data(const QByteArray &data)
 {
-    if (data.size() < 4)
+    const std::optional<switch_report::Fields> report = switch_report::parse(data);
+    if (!report)
         return;
-    const int cmd = static_cast<unsigned char>(data[2]);
-    const int switch_no = static_cast<unsigned char>(data[3]);
-    for (const Action &action : switch_to_area.handle(cmd, switch_no))
+    for (const Action &action : switch_to_area.handle(report->cmd, report->switch_no))
         draw_widget->set_lit_areas(action.areas, action.draw_flags);
 }
 
