@@ -46,7 +46,7 @@ def main():
     if "latency_reports" in v:
         latency_rows(row, one)
     if "paint_paint_width" in v:
-        paint_rows(row, one)
+        paint_rows(v, row, one)
     if "memory_memory_reports" in v:
         memory_rows(row, one)
     print_table(rows, v)
@@ -91,19 +91,23 @@ def waiting_rows(v, row, one, median):
 def latency_rows(row, one):
 
     n = int(one("latency_reports"))
-    row(f"4. report to screen, median of {n}", f"{one('latency_report_to_frame_median_us') / 1000:.3f} ms", "-", None)
+    row(f"4. report to screen, all areas labelled, median of {n}", f"{one('latency_report_to_frame_median_us') / 1000:.3f} ms", "-", None)
     p99 = one("latency_report_to_frame_p99_us")
-    row(f"4. report to screen, p99 of {n}", f"{p99 / 1000:.3f} ms", "<= 2 ms", p99 <= 2000)
+    row(f"4. report to screen, all areas labelled, p99 of {n}", f"{p99 / 1000:.3f} ms", "<= 2 ms", p99 <= 2000)
     row(f"4. (read to end of grid paintEvent: median / p99)",
         f"{one('latency_report_to_paint_median_us') / 1000:.3f} / {one('latency_report_to_paint_p99_us') / 1000:.3f} ms",
         "-", None)
 
 
-def paint_rows(row, one):
+def paint_rows(v, row, one):
     w, h = int(one("paint_paint_width")), int(one("paint_paint_height"))
     row(f"5. grid paint {w} x {h}, all lit: median / p99",
         f"{one('paint_paint_median_us') / 1000:.3f} / {one('paint_paint_p99_us') / 1000:.3f} ms",
         "<= 2 ms (inside the report budget)", one("paint_paint_p99_us") <= 2000)
+    if "paint_labels_paint_width" in v:
+        row(f"5. grid paint {w} x {h}, all lit and labelled: median / p99",
+            f"{one('paint_labels_paint_median_us') / 1000:.3f} / {one('paint_labels_paint_p99_us') / 1000:.3f} ms",
+            "<= 2 ms (inside the report budget)", one("paint_labels_paint_p99_us") <= 2000)
 
 
 def memory_rows(row, one):

@@ -178,13 +178,29 @@ grep -q "エラー: no switch box" "$logs/waiting.log" || { echo "bench: the wai
 fi
 
 harness=$build/bench/qo_bench_harness
+# Report to screen with a label in every area: the colours above, labelled.
+mkdir -p "$work/labels"
+cp -r "$work/run/resources" "$work/labels/"
+cat > "$work/labels/config.json" <<'JSON'
+{
+  "bar": { "opacity": 0.85 },
+  "areas": {
+    "0": { "color": "#FFD400", "label": "REC" }, "1": { "color": "#E53935", "label": "MUTE" },
+    "2": { "color": "#FFD400", "label": "CAM" }, "3": { "color": "#E53935", "label": "TALK" },
+    "4": { "color": "#1E88E5", "label": "CH 1" }, "5": { "color": "#00ACC1", "label": "CH 2" },
+    "6": { "color": "#1E88E5", "label": "CH 3" }, "7": { "color": "#43A047", "label": "ライブ" }
+  }
+}
+JSON
 if wanted latency; then
-    echo "== report to screen: 1,000 reports through the reader" >&2
-    (cd "$work/run" && "$harness" latency --reports 1000) 2>>"$logs/harness.log" | record "latency_"
+    echo "== report to screen: 1,000 reports through the reader, all areas labelled" >&2
+    (cd "$work/labels" && "$harness" latency --reports 1000) 2>>"$logs/harness.log" | record "latency_"
 fi
 if wanted paint; then
-    echo "== grid paint, 3840 x 160, all areas lit" >&2
+    echo "== grid paint, 3840 x 160, all areas lit, without and with labels" >&2
     (cd "$work/run" && "$harness" paint --width 3840 --height 160 --iterations 1000) 2>>"$logs/harness.log" | record "paint_"
+    (cd "$work/run" && "$harness" paint --width 3840 --height 160 --iterations 1000 --labels) \
+        2>>"$logs/harness.log" | record "paint_labels_"
 fi
 if wanted memory; then
     echo "== memory across 100,000 reports" >&2

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/switch_report.h"
+
 #include <QByteArray>
 
 #include <optional>
@@ -33,5 +35,20 @@ void push_empty_read();
 void push_error(); // hid_read returns -1
 
 Counts counts();
+
+// A report as the switch box sends it: `cmd` and `switch_no` in their bytes.
+inline QByteArray box_report(int cmd, int switch_no)
+{
+    const auto bytes = switch_report::make(cmd, switch_no);
+    return {reinterpret_cast<const char *>(bytes.data()), static_cast<qsizetype>(bytes.size())};
+}
+inline QByteArray press(int switch_no)
+{
+    return box_report(switch_report::kOnCommand, switch_no);
+}
+inline QByteArray release(int switch_no)
+{
+    return box_report(switch_report::kOffCommand, switch_no);
+}
 
 } // namespace fake_hid

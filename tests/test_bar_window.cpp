@@ -158,9 +158,10 @@ void TestBarWindow::shortReportsChangeNothing_data()
 {
     QTest::addColumn<QByteArray>("report");
     QTest::addRow("empty") << QByteArray();
-    QTest::addRow("one byte") << QByteArray("\x21", 1);
-    QTest::addRow("two bytes") << QByteArray("\x00\x21", 2);
-    QTest::addRow("three bytes with cmd 33") << QByteArray("\x00\x00\x21", 3);
+    // The first bytes of a press of switch 2: the switch byte is missing.
+    QTest::addRow("one byte") << fake_hid::press(2).left(1);
+    QTest::addRow("two bytes") << fake_hid::press(2).left(2);
+    QTest::addRow("three bytes with the on command") << fake_hid::press(2).left(3);
 }
 
 void TestBarWindow::shortReportsChangeNothing()
@@ -182,19 +183,28 @@ void TestBarWindow::onlyBytesTwoAndThreeCount_data()
     QByteArray noise(64, '\0');
     for (int i = 0; i < 64; ++i)
         noise[i] = static_cast<char>(0x5A + 7 * i);
+    using switch_report::kCommandByte;
+    using switch_report::kSwitchByte;
     QByteArray r = noise;
-    r[2] = 33;
-    r[3] = 2;
+    r[kCommandByte] = switch_report::kOnCommand;
+    r[kSwitchByte] = 2;
     QTest::addRow("64 bytes, switch 2 on") << r << 2;
-    r[3] = 3;
+    r[kSwitchByte] = 3;
     QTest::addRow("64 bytes, switch 3 lights area 4") << r << 4;
-    r[3] = 4;
+    r[kSwitchByte] = 4;
     QTest::addRow("64 bytes, switch 4 lights area 0") << r << 0;
-    QTest::addRow("exactly 4 bytes") << QByteArray("\xFF\xFF\x21\x05", 4) << 5;
-    QTest::addRow("switch 1 in byte 0 is not read") << QByteArray("\x01\x07\x21\x02\x06", 5) << 2;
-    r[3] = static_cast<char>(0x81); // 129 read unsigned: unmapped, not -127
+    QByteArray shortest = QByteArray(switch_report::kMinimumSize, '\xFF');
+    shortest[kCommandByte] = switch_report::kOnCommand;
+    shortest[kSwitchByte] = 5;
+    QTest::addRow("exactly 4 bytes") << shortest << 5;
+    QByteArray decoys = fake_hid::press(2).left(5);
+    decoys[0] = 1; // a switch number and a command outside their bytes
+    decoys[1] = 7;
+    decoys[4] = 6;
+    QTest::addRow("switch 1 in byte 0 is not read") << decoys << 2;
+    r[kSwitchByte] = static_cast<char>(0x81); // 129 read unsigned: unmapped, not -127
     QTest::addRow("high switch byte is unsigned") << r << -1;
-    r[3] = 6;
+    r[kSwitchByte] = 6;
     QTest::addRow("switch 6 drives nothing") << r << -1;
 }
 
@@ -215,12 +225,12 @@ void TestBarWindow::switchSevenModeThroughHandler()
     QuorvelOlvane window;
     QTRY_VERIFY(window.hid_thread->isFinished()); // its "no switch box" line is written
     OutputCapture out;
-    window.handle_hid_data(QByteArray("\0\0\x21\x07", 4));
-    window.handle_hid_data(QByteArray("\0\0\x21\x01", 4));
-    window.handle_hid_data(QByteArray("\0\0\x00\x01", 4));
+    window.handle_hid_data(fake_hid::press(7));
+    window.handle_hid_data(fake_hid::press(1));
+    window.handle_hid_data(fake_hid::release(1));
     QVERIFY(lit(window)[7]);
     QVERIFY(!lit(window)[6]);
-    window.handle_hid_data(QByteArray("\0\0\x00\x07", 4));
+    window.handle_hid_data(fake_hid::release(7));
     QVERIFY(!lit(window)[7]);
     QCOMPARE(out.lines(), (QStringList{"S7: ON", "S7: OFF"}));
 }
@@ -228,8 +238,8 @@ void TestBarWindow::switchSevenModeThroughHandler()
 void TestBarWindow::readerReportsLightAreas()
 {
     fake_hid::reset_present();
-    fake_hid::push_report(QByteArray("\0\0\x21\x02", 4));
-    fake_hid::push_report(QByteArray("\0\0\x21\x05", 4));
+    fake_hid::push_report(fake_hid::press(2));
+    fake_hid::push_report(fake_hid::press(5));
     fake_hid::push_report(QByteArray("\0\0\x00\x02", 4));
     QuorvelOlvane window;
     QTRY_VERIFY(lit(window)[5]);

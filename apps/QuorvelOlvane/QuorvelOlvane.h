@@ -9,6 +9,7 @@
 
 #include <QFileSystemWatcher>
 #include <QMainWindow>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <memory>
@@ -29,6 +30,9 @@ public:
     static constexpr int kMinimumWidth = 400;
     static constexpr int kLayoutMargin = 2;
     static constexpr int kReaderStopWaitMs = 1000;
+    // A file that does not parse may be caught half-saved: it is read once
+    // more after this pause before the failure is reported.
+    static constexpr int kSettleMs = 100;
 
     QuorvelOlvane();
     ~QuorvelOlvane() override;
@@ -79,12 +83,20 @@ protected:
 private:
     void _init_geometry();
     void _load_config_at_startup();
+    void _watch_config();
+    void _on_watched_change();
+    void _apply_change(const BarConfig::Contents &contents, bool settle);
     void _stop_reader();
     // The switch box: the reader on the configured ids, its state on the bar.
     void _apply_device_options();
     void _show_device_state();
 
     int _reader_generation = 0; // drops what a replaced reader still had queued
+
+    // What config.json held when last read, to tell a change from a
+    // notification about something else in its folder.
+    BarConfig::Contents _last_read;
+    QTimer _settle;
 
     // The last values applied from config.json: the tray's choice of
     // click-through lasts until the file's value changes.

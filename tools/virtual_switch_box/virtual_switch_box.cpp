@@ -2,14 +2,16 @@
 // plays the switch box: it reads commands from a named pipe and answers the
 // program's hid_read calls with the reports they describe.
 //
-//   press N      report {0x00, 0x00, 33, N, 0, 0, 0, 0}  (switch N on)
-//   release N    report {0x00, 0x00, 0, N, 0, 0, 0, 0}   (switch N off)
+//   press N      an 8-byte report of switch N with the "on" command
+//   release N    the same with the "off" command
 //   raw B0 B1..  report of exactly these bytes (hex, 1 to 64 of them)
 //   unplug       every later read fails, as with a box pulled out
 //
 // The pipe is named by QUORVEL_SWITCH_BOX; without it, or when the pipe does
 // not exist, no switch box is connected (the command removes the pipe after
 // an unplug and makes it again to plug the box back in).
+
+#include "common/switch_report.h"
 
 #include <hidapi/hidapi.h>
 
@@ -62,9 +64,11 @@ void parse_line(hid_device *dev, const std::string &line)
     in >> word;
     if (word == "press" || word == "release") {
         int number = 0;
-        if (in >> number)
-            dev->reports.push_back({0x00, 0x00, static_cast<unsigned char>(word == "press" ? 33 : 0),
-                                    static_cast<unsigned char>(number), 0, 0, 0, 0});
+        if (in >> number) {
+            const auto report = switch_report::make(
+                word == "press" ? switch_report::kOnCommand : switch_report::kOffCommand, number);
+            dev->reports.emplace_back(report.begin(), report.end());
+        }
     } else if (word == "raw") {
         std::vector<unsigned char> bytes;
         std::string hex;
