@@ -348,8 +348,8 @@ void TestBarWindow::changedDeviceRestartsTheReader()
     QCOMPARE(window.hid_thread->pid, 17);
     QSignalSpy states(&window, &QuorvelOlvane::device_state_changed);
     QTRY_COMPARE(states.count(), 1);
-    window.handle_hid_data(QByteArray("\0\0\x21\x07", 4)); // mode on, area 7
-    window.handle_hid_data(QByteArray("\0\0\x21\x02", 4)); // area 2
+    window.handle_hid_data(fake_hid::press(7)); // mode on, area 7
+    window.handle_hid_data(fake_hid::press(2));
 
     QVERIFY(write_file(config, R"({"device": {"vendor_id": "2e8a", "reconnect": true}})"));
     window.on_config_changed();
