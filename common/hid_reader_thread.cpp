@@ -161,7 +161,8 @@ bool HIDReaderThread::_pause(int ms)
 void HIDReaderThread::run()
 {
     const HidLibrary library;
-    bool waiting = false; // since a failure, until the box is read again
+    bool waiting = false;   // since a failure, until the box is read again
+    bool unplugged = false; // the last failure was a box going away
     for (;;) {
         const Failure failure = _open_and_poll(waiting);
         if (failure.reason.isEmpty())
@@ -169,7 +170,13 @@ void HIDReaderThread::run()
         // One line per failure, however many attempts it takes to reopen.
         if (!waiting || failure.was_connected)
             diagnostics::out(kErrorPrefix + failure.reason);
-        _set_state(failure.state, failure.reason);
+        // A box that was pulled out is still "unplugged" while it stays away,
+        // not merely "not connected"; any other news (no permission) is shown.
+        const bool still_away =
+            waiting && !failure.was_connected && unplugged && failure.state == DeviceState::NotConnected;
+        if (!still_away)
+            _set_state(failure.state, failure.reason);
+        unplugged = failure.was_connected ? failure.state == DeviceState::Unplugged : unplugged && still_away;
         waiting = true;
         if (!reconnect || !_pause(kReconnectPauseMs))
             return;

@@ -62,6 +62,7 @@ private slots:
     void destructorJoinsARunningThread();
     void failureThenReopen_data();
     void failureThenReopen();
+    void unpluggedBoxStaysUnpluggedWhileAway();
     void stopWhileWaitingEndsWithinOnePass();
 };
 
@@ -253,6 +254,34 @@ void TestHidReader::destructorJoinsARunningThread()
     }
     QCOMPARE(fake_hid::counts().closes, 1);
     QCOMPARE(fake_hid::counts().open_handles, 0);
+}
+
+void TestHidReader::unpluggedBoxStaysUnpluggedWhileAway()
+{
+    fake_hid::reset_present();
+    fake_hid::push_error();
+    HIDReaderThread reader(reconnecting(true));
+    OutputCapture out;
+    QList<DeviceState> seen;
+    connect(
+        &reader, &HIDReaderThread::state_changed, &reader,
+        [&seen](DeviceState state, const QString &) {
+            seen.append(state);
+            // Pulled out for good at the failed read: reopening finds nothing.
+            if (state == DeviceState::Unplugged)
+                fake_hid::set_present(false);
+        },
+        Qt::DirectConnection);
+    reader.start();
+    QTRY_VERIFY_WITH_TIMEOUT(fake_hid::counts().open_attempts >= 3, 10'000);
+    fake_hid::set_present(true);
+    QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 3, 10'000);
+    reader.stop();
+    QVERIFY(reader.wait(1000));
+    // Failed attempts in between say neither "not connected" nor a line each.
+    QCOMPARE(seen,
+             (QList<DeviceState>{DeviceState::Connected, DeviceState::Unplugged, DeviceState::Connected}));
+    QCOMPARE(out.lines().size(), 2);
 }
 
 void TestHidReader::failureThenReopen_data()

@@ -66,8 +66,10 @@ void StateOverlay::paintEvent(QPaintEvent * /*event*/)
     path.addText(origin, font, shown);
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    // The rim covers the grid's lines under the letters; the rest of each
-    // lit area shows as before.
+    // A dark plate just behind the text keeps the grid's middle line from
+    // striking through the letters; the rest of each lit area shows as before.
+    const QRectF plate = path.boundingRect().adjusted(-margin, -2, margin, 2);
+    painter.fillRect(plate, QColor(0, 0, 0, 200));
     painter.strokePath(path, QPen(QColor(0, 0, 0), 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.fillPath(path, kTextColor);
 }
