@@ -346,6 +346,12 @@ void QuorvelOlvane::_apply_change(const BarConfig::Contents &contents, bool sett
     }
 }
 
+void QuorvelOlvane::close_and_quit()
+{
+    if (close())
+        QCoreApplication::quit();
+}
+
 void QuorvelOlvane::handle_hid_data(const QByteArray &data)
 {
     const std::optional<switch_report::Fields> report = switch_report::parse(data);

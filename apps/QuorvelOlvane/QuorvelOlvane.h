@@ -68,6 +68,9 @@ signals:
     void device_state_changed(DeviceState state, const QString &reason);
 
 public slots:
+    // Closes the bar and ends the program, also while the bar is hidden
+    // (closing a hidden window ends no event loop by itself).
+    void close_and_quit();
     void on_config_changed();
     void handle_hid_data(const QByteArray &data);
 

@@ -31,7 +31,7 @@ void on_end_signal(int /*signal*/)
 // SIGTERM, SIGINT and SIGHUP (kill, Ctrl+C, a closed terminal) close the bar
 // the way the user does: the reader is stopped, the device closed, and the
 // program ends with status 0.
-void close_on_end_signals(QWidget &window)
+void close_on_end_signals(QuorvelOlvane &window)
 {
     if (::pipe2(g_signal_pipe.data(), O_CLOEXEC | O_NONBLOCK) != 0)
         return; // the signals keep their default action
@@ -40,7 +40,7 @@ void close_on_end_signals(QWidget &window)
         std::array<char, 16> bytes{};
         while (::read(g_signal_pipe[0], bytes.data(), bytes.size()) > 0) {
         }
-        window.close();
+        window.close_and_quit();
     });
     struct sigaction action
     {};
