@@ -92,7 +92,14 @@ close_by_window_manager() {
     # key; openbox asks the window to close with WM_DELETE_WINDOW.
     xprop -id "$BAR_WIN" WM_PROTOCOLS | grep -q WM_DELETE_WINDOW || fail "$what: no WM_DELETE_WINDOW protocol"
     press_key alt+F4
-    wait_exit 5 || fail "$what: still running 5 s after the window manager closed it"
+    # On a busy machine openbox now and then drops the first Alt+F4 after the
+    # bar was activated (the bar stays active and mapped; about 1 run in 20
+    # under load). A second press tells that from a bar that ignores the close.
+    if ! wait_exit 3; then
+        echo "# Alt+F4 pressed again: the first did not reach openbox"
+        press_key alt+F4
+        wait_exit 5 || fail "$what: still running 5 s after the window manager closed it"
+    fi
     [ "$BAR_STATUS" = 0 ] || fail "$what: exit status $BAR_STATUS after a window-manager close"
     ok "$what: closed by the window manager, exit status 0"
 }
