@@ -46,6 +46,10 @@ public:
             bytes.append(buffer.data(), static_cast<qsizetype>(n));
         }
         std::fseek(m_file, 0, SEEK_END);
+#ifdef Q_OS_WIN
+        // The C runtime writes text-mode streams with Windows line ends.
+        bytes.replace("\r\n", "\n");
+#endif
         return QString::fromUtf8(bytes);
     }
 

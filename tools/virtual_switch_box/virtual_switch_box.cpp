@@ -10,7 +10,7 @@
 // The pipe is named by QUORVEL_SWITCH_BOX; without it, or when the pipe does
 // not exist, no switch box is connected.
 
-#include <hidapi/hidapi.h>
+#include <hidapi.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
