@@ -18,6 +18,18 @@ else()
     set(QO_WINDOWS_DEPS "$ENV{HOME}/.cache/quorvel-olvane/${QO_WINDOWS_DEPS_NAME}")
 endif()
 
+# A cross-built Qt runs the host's moc, rcc and uic: those of qt6-base-dev, the same version.
+if(NOT DEFINED QT_HOST_PATH)
+    file(GLOB _qo_host_qt /usr/lib/*/cmake/Qt6/Qt6Config.cmake)
+    if(_qo_host_qt)
+        list(GET _qo_host_qt 0 _qo_host_qt)
+        cmake_path(GET _qo_host_qt PARENT_PATH _qo_host_qt)
+        cmake_path(GET _qo_host_qt PARENT_PATH _qo_host_qt)
+        set(QT_HOST_PATH /usr CACHE PATH "The host's Qt, whose tools a cross build runs")
+        set(QT_HOST_PATH_CMAKE_DIR ${_qo_host_qt} CACHE PATH "The host Qt's CMake packages")
+    endif()
+endif()
+
 # Only the mingw sysroot and the cache: the host's /usr (its C headers, its
 # Linux libraries and CMake packages) must never leak into a Windows build.
 set(CMAKE_FIND_ROOT_PATH /usr/${QO_MINGW} ${QO_WINDOWS_DEPS})

@@ -53,7 +53,10 @@ public:
         return QString::fromUtf8(bytes);
     }
 
-    QStringList lines() const { return text().split(u'\n', Qt::SkipEmptyParts); }
+    QStringList lines() const
+    {
+        return text().split(u'\n', Qt::SkipEmptyParts);
+    }
 
 private:
     std::FILE *m_stream;
