@@ -4,14 +4,16 @@
 #   bin/quorvel-olvane                      launcher: enters the user's config folder, starts the bar
 #   libexec/quorvel-olvane/QuorvelOlvane    the program, kept off PATH: it needs the launcher's folder
 #   share/quorvel-olvane/resources/         icon and config.schema.json, linked into the config folder
+#   share/quorvel-olvane/config.example.json the launcher's first config.json
 #   share/applications/quorvel-olvane.desktop
+#   share/metainfo/quorvel.olvane.QuorvelOlvane.metainfo.xml  AppStream: how software centres list it
 #   share/icons/hicolor/<size>/apps/quorvel-olvane.png
 #   share/doc/quorvel-olvane/config.example.json
 #   lib/udev/rules.d/70-quorvelolvane.rules gives the user at the seat the switch box's hidraw node
 #
 # Windows (`cmake --install`, and the ZIP made by CPack): one folder holding QuorvelOlvane.exe, the
 # Qt libraries and plugins (copied by windeployqt, or by the rules below where it cannot run),
-# hidapi, the compiler's runtime, resources/ and config.example.json. The program reads
+# hidapi, the compiler's runtime, resources/, config.example.json and README.txt. The program reads
 # config.json and resources/ from its working directory, which is that folder when it is started
 # from Explorer or a shortcut.
 
@@ -48,6 +50,10 @@ if(NOT WIN32)
         /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${QO_INSTALL_PROGRAM_DIR})
     file(RELATIVE_PATH QO_LAUNCHER_TO_RESOURCES_DIR
         /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${QO_INSTALL_RESOURCES_DIR}/resources)
+    # Beside the resources too: the launcher needs it, and /usr/share/doc may be left out.
+    install(FILES ${QO_SOURCE_DIR}/docs/config.example.json DESTINATION ${QO_INSTALL_RESOURCES_DIR})
+    file(RELATIVE_PATH QO_LAUNCHER_TO_EXAMPLE
+        /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${QO_INSTALL_RESOURCES_DIR}/config.example.json)
     configure_file(${QO_SOURCE_DIR}/packaging/linux/quorvel-olvane.in
         ${PROJECT_BINARY_DIR}/packaging/quorvel-olvane @ONLY)
     install(PROGRAMS ${PROJECT_BINARY_DIR}/packaging/quorvel-olvane
@@ -55,6 +61,13 @@ if(NOT WIN32)
 
     install(FILES ${QO_SOURCE_DIR}/packaging/linux/quorvel-olvane.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+    # AppStream wants the screenshot as a web address: where docs/screenshot.png is published.
+    set(QO_SCREENSHOT_URL "https://quorvel-olvane.invalid/screenshot.png" CACHE STRING
+        "Web address of docs/screenshot.png, for the AppStream metadata")
+    configure_file(${QO_SOURCE_DIR}/packaging/linux/quorvel.olvane.QuorvelOlvane.metainfo.xml.in
+        ${PROJECT_BINARY_DIR}/packaging/quorvel.olvane.QuorvelOlvane.metainfo.xml @ONLY)
+    install(FILES ${PROJECT_BINARY_DIR}/packaging/quorvel.olvane.QuorvelOlvane.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
     foreach(size 16 32 48 256)
         install(FILES ${QO_SOURCE_DIR}/resources/icon/icon-${size}.png
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
@@ -70,6 +83,7 @@ if(NOT WIN32)
 endif()
 
 if(WIN32)
+    install(FILES ${QO_SOURCE_DIR}/packaging/windows/README.txt DESTINATION .)
     # The manifest is embedded by the .rc; MSVC's linker would add a second one of its own.
     if(MSVC)
         target_link_options(QuorvelOlvane PRIVATE /MANIFEST:NO)

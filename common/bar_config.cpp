@@ -123,12 +123,14 @@ void BarConfig::load()
         if (const auto value = bar->find("opacity"); value != bar->end())
             new_opacity = std::move(*value);
     }
+    BarOptions new_options = BarOptions::from_json(doc, path);
     Json new_areas = Json::object();
     if (const auto value = doc.find("areas"); value != doc.end())
         new_areas = std::move(*value);
 
     opacity = std::move(new_opacity);
     areas = std::move(new_areas);
+    options = std::move(new_options);
 }
 
 void BarConfig::save() const

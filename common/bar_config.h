@@ -1,21 +1,15 @@
 #pragma once
 
+#include "common/bar_options.h"
+#include "common/config_error.h"
+
 #include <QString>
 
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <optional>
-#include <stdexcept>
 #include <string_view>
-
-// A configuration file that cannot be read, parsed or applied; the message
-// names the file and the reason.
-class ConfigError : public std::runtime_error
-{
-public:
-    using std::runtime_error::runtime_error;
-};
 
 // The user's settings for the bar, read from config.json: one opacity and the
 // per-area colours, kept exactly as the file gives them.
@@ -51,4 +45,6 @@ public:
     QString path;
     Json opacity = kDefaultOpacity;
     Json areas = Json::object();
+    // The opt-in settings, checked as they are read: a bad one fails the load.
+    BarOptions options;
 };

@@ -12,4 +12,10 @@ void out(const QString &line);
 // The same for standard error.
 void err(const QString &line);
 
+// User text made safe to echo inside one line: control characters written as
+// escapes (so no text can forge a line of its own), and anything past
+// `max_chars` cut off behind a visible mark.
+inline constexpr qsizetype kMaxEchoChars = 200;
+QString printable(const QString &text, qsizetype max_chars = kMaxEchoChars);
+
 } // namespace diagnostics

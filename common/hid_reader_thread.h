@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/device_state.h"
+
 #include <QByteArray>
 #include <QThread>
 
@@ -29,6 +31,8 @@ public:
 
 signals:
     void received(const QByteArray &data);
+    // Each change of the box's state, with the full reason in words.
+    void state_changed(DeviceState state, const QString &reason);
 
 protected:
     void run() override;

@@ -59,6 +59,7 @@ private slots:
     void badFileFailsAndChangesNothing_data();
     void badFileFailsAndChangesNothing();
     void directoryNamedConfigFails();
+    void optionsAreTypedAndDefaulted();
     void saveWritesExactLayout();
     void saveDropsBarAndLoadsBackWithDefaultOpacity();
     void saveReplacesTheFileWhole();
@@ -194,6 +195,35 @@ void TestBarConfig::badFileFailsAndChangesNothing_data()
     QTest::addRow("nested too deep") << nested(BarConfig::kMaxDepth + 10) << "nested deeper than 512";
     QTest::addRow("nested 100000 deep at the top")
         << (QByteArray(100000, '[') + QByteArray(100000, ']')) << "nested deeper than 512";
+    // The opt-in members: each error names the member and what it expects.
+    QTest::addRow("device not an object")
+        << QByteArray(R"({"device": true})") << "\"device\": expected a JSON object, got true";
+    QTest::addRow("vendor id not hex") << QByteArray(R"({"device": {"vendor_id": "0xZZ"}})")
+                                       << "\"device\" → \"vendor_id\": expected a USB id";
+    QTest::addRow("vendor id with a sign")
+        << QByteArray(R"({"device": {"vendor_id": "-1"}})") << "\"device\" → \"vendor_id\"";
+    QTest::addRow("product id too large") << QByteArray(R"({"device": {"product_id": 65536}})")
+                                          << "\"device\" → \"product_id\": expected a USB id";
+    QTest::addRow("product id five digits")
+        << QByteArray(R"({"device": {"product_id": "0x1000A"}})") << "\"device\" → \"product_id\"";
+    QTest::addRow("reconnect not a boolean")
+        << QByteArray(R"({"device": {"reconnect": "yes"}})")
+        << "\"device\" → \"reconnect\": expected true or false, got \"yes\"";
+    QTest::addRow("screen empty") << QByteArray(R"({"bar": {"screen": ""}})") << "\"bar\" → \"screen\"";
+    QTest::addRow("tray a number") << QByteArray(R"({"bar": {"tray": 1}})")
+                                   << "\"bar\" → \"tray\": expected true or false, got 1";
+    QTest::addRow("label not a string") << QByteArray(R"({"areas": {"01": {"label": 5}}})")
+                                        << "\"areas\" → \"01\" → \"label\": expected a string, got 5";
+    QTest::addRow("label colour unreadable") << QByteArray(R"({"areas": {"2": {"label_color": "nope"}}})")
+                                             << "\"areas\" → \"2\" → \"label_color\"";
+    QTest::addRow("switch key not an integer")
+        << QByteArray(R"({"switches": {"x": 1}})") << "\"switches\": expected switch numbers";
+    QTest::addRow("switch to area 8") << QByteArray(R"({"switches": {"3": 8}})")
+                                      << "\"switches\" → \"3\": expected an area number from 0 to 7, got 8";
+    QTest::addRow("switch to a real") << QByteArray(R"({"switches": {"3": 1.5}})") << "\"switches\" → \"3\"";
+    QTest::addRow("echo of a huge value is cut")
+        << (QByteArray(R"({"bar": {"tray": ")") + QByteArray(100000, 'x') + "\"}}")
+        << "… (99802 more characters)";
 }
 
 void TestBarConfig::badFileFailsAndChangesNothing()
@@ -222,6 +252,34 @@ void TestBarConfig::directoryNamedConfigFails()
     BarConfig config(m_path);
     QVERIFY_THROWS_EXCEPTION(ConfigError, config.load());
     COMPARE_JSON(config.opacity, Json(0.7));
+}
+
+void TestBarConfig::optionsAreTypedAndDefaulted()
+{
+    BarConfig config(m_path);
+    write_file(m_path, R"({"device": {"vendor_id": "2e8b", "product_id": "0x0B", "reconnect": true,
+                                      "show_state": true},
+                           "bar": {"screen": "HDMI-1", "remember_geometry": true, "tray": true,
+                                   "click_through": true},
+                           "areas": {"3": {"color": "red", "label": "REC", "label_color": "#102030"},
+                                     "x": {"label": 5}, "9": {"label": 5}, "1": 7, "01": {}},
+                           "switches": {"6": 3, "03": 1}})");
+    config.load();
+    const BarOptions &options = config.options;
+    QCOMPARE(options.device, (DeviceOptions{0x2E8B, 0x000B, true, true}));
+    QCOMPARE(options.screen, QStringLiteral("HDMI-1"));
+    QVERIFY(options.remember_geometry && options.tray && options.click_through);
+    // Keys naming no area, and entries that are no objects, are left to the colour rules.
+    QCOMPARE(options.areas,
+             (QList<AreaOptions>{{3, QStringLiteral("REC"), QColor(0x10, 0x20, 0x30)}, {1, {}, {}}}));
+    QCOMPARE(options.switches, (QMap<int, int>{{6, 3}, {3, 1}}));
+
+    // Every load starts from the defaults: what the file no longer says is off again.
+    write_file(m_path, R"({"device": {"vendor_id": 11915}})");
+    config.load();
+    BarOptions expected;
+    expected.device.vendor_id = 11915;
+    QCOMPARE(config.options, expected);
 }
 
 void TestBarConfig::saveWritesExactLayout()

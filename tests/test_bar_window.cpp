@@ -1,10 +1,13 @@
 #include "apps/QuorvelOlvane/QuorvelOlvane.h"
+#include "apps/QuorvelOlvane/tray.h"
 #include "fake_hidapi.h"
 #include "output_capture.h"
 #include "window_test_support.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QScreen>
+#include <QUrl>
 
 namespace {
 
@@ -17,6 +20,18 @@ std::array<bool, 8> lit(const QuorvelOlvane &window)
 {
     return window.draw_widget->lit_flags;
 }
+
+// Takes the URLs the program asks the desktop to open.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> urls;
+
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
 
 } // namespace
 
@@ -40,6 +55,9 @@ private slots:
     void readerReportsLightAreas();
     void closeStopsThePollingReader();
     void closeWithFinishedReaderIsImmediate();
+    void trayMenuDrivesTheBar();
+    void trayTooltipFollowsDeviceState_data();
+    void trayTooltipFollowsDeviceState();
 
 private:
     std::unique_ptr<WorkingDirectory> m_cwd;
@@ -238,6 +256,87 @@ void TestBarWindow::closeWithFinishedReaderIsImmediate()
     QTRY_VERIFY(window.hid_thread->isFinished());
     QVERIFY(window.close());
     QVERIFY(!window.isVisible());
+}
+
+void TestBarWindow::trayMenuDrivesTheBar()
+{
+    fake_hid::reset_present();
+    QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"tray": true}})"));
+    QuorvelOlvane window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(window.tray);
+    BarTray &tray = *window.tray;
+    QCOMPARE(tray.icon.contextMenu(), &tray.menu);
+
+    // Hidden, the bar goes on reading the switch box.
+    tray.show_action->trigger();
+    QVERIFY(!window.isVisible());
+    fake_hid::push_report(QByteArray("\0\0\x21\x02", 4));
+    QTRY_VERIFY(lit(window)[2]);
+    tray.show_action->trigger();
+    QVERIFY(window.isVisible());
+
+    tray.click_through_action->trigger();
+    QVERIFY(window.windowHandle()->flags().testFlag(Qt::WindowTransparentForInput));
+    // A change that leaves "click_through" alone keeps the tray's choice.
+    QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"tray": true, "opacity": 0.9}})"));
+    tray.reload_action->trigger();
+    QTRY_COMPARE(window.draw_widget->opacity, 0.9);
+    QVERIFY(window.click_through());
+    QCOMPARE(window.tray.get(), &tray);
+
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+    tray.open_folder_action->trigger();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    QCOMPARE(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(QDir::currentPath())});
+
+    // Quitting from the tray works while the bar is hidden too.
+    tray.show_action->trigger();
+    tray.quit_action->trigger();
+    QTRY_VERIFY(window.hid_thread->isFinished());
+    QCOMPARE(fake_hid::counts().open_handles, 0);
+}
+
+void TestBarWindow::trayTooltipFollowsDeviceState_data()
+{
+    QTest::addColumn<bool>("reconnect");
+    QTest::addColumn<DeviceState>("state");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("tooltip");
+    const QString head = QStringLiteral("QuorvelOlvane\nスイッチボックス: ");
+    QTest::addRow("connected") << false << DeviceState::Connected << QString() << head + "接続中";
+    QTest::addRow("no permission, with the reason")
+        << true << DeviceState::NoPermission << QStringLiteral("/dev/hidraw3: Permission denied")
+        << head + "アクセス権がありません\n/dev/hidraw3: Permission denied";
+    QTest::addRow("missing, reconnecting: waiting")
+        << true << DeviceState::NotConnected << QString() << head + "接続を待っています";
+    QTest::addRow("missing, not reconnecting")
+        << false << DeviceState::NotConnected << QString() << head + "見つかりません";
+    QTest::addRow("unplugged, reconnecting: waiting")
+        << true << DeviceState::Unplugged << QString() << head + "接続を待っています";
+    QTest::addRow("unplugged, not reconnecting")
+        << false << DeviceState::Unplugged << QString() << head + "取り外されました";
+    QTest::addRow("a reason cannot add lines")
+        << false << DeviceState::Failed << QStringLiteral("bad\nline") << head + "エラー\nbad\\nline";
+}
+
+void TestBarWindow::trayTooltipFollowsDeviceState()
+{
+    QFETCH(bool, reconnect);
+    QFETCH(DeviceState, state);
+    QFETCH(QString, reason);
+    QFETCH(QString, tooltip);
+    QVERIFY(write_file(QStringLiteral("config.json"),
+                       QStringLiteral(R"({"bar": {"tray": true}, "device": {"reconnect": %1}})")
+                           .arg(reconnect ? "true" : "false")
+                           .toUtf8()));
+    QuorvelOlvane window;
+    QVERIFY(window.tray);
+    QCOMPARE(window.tray->icon.toolTip(), QStringLiteral("QuorvelOlvane"));
+    emit window.device_state_changed(state, reason);
+    QCOMPARE(window.tray->icon.toolTip(), tooltip);
 }
 
 int main(int argc, char *argv[])

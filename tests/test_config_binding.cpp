@@ -1,9 +1,13 @@
 #include "apps/QuorvelOlvane/QuorvelOlvane.h"
+#include "apps/QuorvelOlvane/tray.h"
 #include "fake_hidapi.h"
 #include "output_capture.h"
 #include "window_test_support.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QTimer>
+#include <QWindow>
 
 namespace {
 
@@ -64,6 +68,8 @@ private slots:
     void hotReloadTwoSavesByRename();
     void hotReloadDeletedFileStaysUnwatched();
     void hotReloadBrokenThenGoodFile();
+    void clickThroughFollowsChangesOfTheFile();
+    void trayComesAndGoesWithTheFile();
 
 private:
     std::unique_ptr<WorkingDirectory> m_cwd;
@@ -311,6 +317,71 @@ void TestConfigBinding::hotReloadBrokenThenGoodFile()
     QCOMPARE(colours(window)[0], QColor(0x11, 0x11, 0x11));
     QVERIFY(write_file(QStringLiteral("config.json"), R"({"areas": {"0": {"color": "#222222"}}})"));
     QTRY_COMPARE(colours(window)[0], QColor(0x22, 0x22, 0x22));
+}
+
+void TestConfigBinding::clickThroughFollowsChangesOfTheFile()
+{
+    QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"click_through": true}})"));
+    QuorvelOlvane window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const auto passes = [&window] {
+        return window.windowHandle()->flags().testFlag(Qt::WindowTransparentForInput);
+    };
+    QVERIFY(passes());
+
+    // No context menu while the bar lets clicks through (one that opened is closed again).
+    bool menu_opened = false;
+    QTimer::singleShot(0, this, [&menu_opened] {
+        if (QWidget *menu = QApplication::activePopupWidget()) {
+            menu_opened = true;
+            menu->close();
+        }
+    });
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(10, 10), window.mapToGlobal(QPoint(10, 10)));
+    QApplication::sendEvent(&window, &event);
+    QCoreApplication::processEvents();
+    QVERIFY(!menu_opened);
+
+    QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"click_through": false}})"));
+    QTRY_VERIFY(!passes());
+    QVERIFY(window.isVisible()); // changed in place, not re-created
+    QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"click_through": true}})"));
+    QTRY_VERIFY(passes());
+}
+
+void TestConfigBinding::trayComesAndGoesWithTheFile()
+{
+    QuorvelOlvane window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(!window.tray);
+    emit window.device_state_changed(DeviceState::NoPermission, QString());
+
+    QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"tray": true}})"));
+    qsizetype no_tray_lines = 0;
+    {
+        OutputCapture out;
+        window.on_config_changed();
+        window.on_config_changed();
+        no_tray_lines = out.lines().filter(QStringLiteral("no system tray")).size();
+    }
+    // The offscreen desktop has no tray: one line, however often the file is read.
+    QCOMPARE(no_tray_lines, 1);
+    QVERIFY(window.tray);
+    // A tray made later still tells the state reported before it.
+    QVERIFY(window.tray->icon.toolTip().contains(QStringLiteral("アクセス権がありません")));
+
+    window.tray->show_action->trigger();
+    window.tray->click_through_action->trigger();
+    QVERIFY(!window.isVisible());
+    QVERIFY(window.click_through());
+    // Without the tray, its choices would be out of reach: they are undone.
+    QVERIFY(write_file(QStringLiteral("config.json"), "{}"));
+    window.on_config_changed();
+    QVERIFY(!window.tray);
+    QVERIFY(window.isVisible());
+    QVERIFY(!window.click_through());
 }
 
 QTEST_MAIN(TestConfigBinding)

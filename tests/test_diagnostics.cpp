@@ -14,6 +14,8 @@ private slots:
     void linesAreWholeAndFlushed_data();
     void linesAreWholeAndFlushed();
     void linesFromTwoThreadsNeverInterleave();
+    void echoedTextStaysOneShortLine_data();
+    void echoedTextStaysOneShortLine();
 };
 
 void TestDiagnostics::linesAreWholeAndFlushed_data()
@@ -54,6 +56,28 @@ void TestDiagnostics::linesFromTwoThreadsNeverInterleave()
     const QSet<QString> distinct(lines.cbegin(), lines.cend());
     QCOMPARE(distinct, (QSet<QString>{QStringLiteral("S7: ") + QString(200, u'a'),
                                       QStringLiteral("S7: ") + QString(200, u'b')}));
+}
+
+void TestDiagnostics::echoedTextStaysOneShortLine_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("echo");
+    QTest::addRow("plain") << QStringLiteral("#FF00FF") << QStringLiteral("#FF00FF");
+    QTest::addRow("forged line") << QStringLiteral("nope\nS7: ON") << QStringLiteral("nope\\nS7: ON");
+    QTest::addRow("carriage return, tab, escape")
+        << QStringLiteral("a\rb\tc\x1b[2J") << QStringLiteral("a\\rb\\tc\\u001b[2J");
+    QTest::addRow("unicode line separator") << QStringLiteral("a\u2028b") << QStringLiteral("a\\u2028b");
+    QTest::addRow("non-ASCII kept") << QStringLiteral("エラー") << QStringLiteral("エラー");
+    QTest::addRow("long text cut") << QString(1000000, u'x')
+                                   << (QString(diagnostics::kMaxEchoChars, u'x')
+                                       + QStringLiteral("… (999800 more characters)"));
+}
+
+void TestDiagnostics::echoedTextStaysOneShortLine()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, echo);
+    QCOMPARE(diagnostics::printable(text), echo);
 }
 
 QTEST_APPLESS_MAIN(TestDiagnostics)

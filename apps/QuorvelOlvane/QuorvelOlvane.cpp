@@ -1,6 +1,7 @@
 #include "apps/QuorvelOlvane/QuorvelOlvane.h"
 
 #include "apps/QuorvelOlvane/frame_zone.h"
+#include "apps/QuorvelOlvane/tray.h"
 #include "common/diagnostics.h"
 
 #include <QApplication>
@@ -12,7 +13,6 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QScreen>
 #include <QWindow>
 
 #include <optional>
@@ -36,6 +36,9 @@ QuorvelOlvane::QuorvelOlvane()
     draw_widget->setAttribute(Qt::WA_OpaquePaintEvent);
     layout->addWidget(draw_widget);
 
+    connect(this, &QuorvelOlvane::device_state_changed, this,
+            [this](DeviceState state, const QString &reason) { device_state.emplace(state, reason); });
+
     // switch_to_area is a plain member, constructed before the reader starts.
     hid_thread = std::make_unique<HIDReaderThread>();
     connect(hid_thread.get(), &HIDReaderThread::received, this, &QuorvelOlvane::handle_hid_data);
@@ -54,9 +57,10 @@ QuorvelOlvane::~QuorvelOlvane() = default;
 
 void QuorvelOlvane::_init_geometry()
 {
-    const QRect available = QApplication::primaryScreen()->availableGeometry();
-    resize(available.width(), kInitialHeight);
-    move(0, available.height() - kInitialHeight);
+    // Full width at the bottom of the primary screen's available area, that
+    // area's own origin included: a top panel or a primary screen right of
+    // another must not push the bar off the bottom edge or onto another screen.
+    screen_placement = std::make_unique<ScreenPlacement>(this, kInitialHeight);
     setMinimumHeight(kMinimumHeight);
     setMinimumWidth(kMinimumWidth);
 }
@@ -82,6 +86,7 @@ void QuorvelOlvane::_stop_reader() // NOLINT(readability-make-member-function-co
 void QuorvelOlvane::closeEvent(QCloseEvent *event)
 {
     _stop_reader();
+    screen_placement->save_pending();
     event->accept();
 }
 
@@ -119,6 +124,7 @@ void QuorvelOlvane::_load_config_at_startup()
     if (!config->areas.is_object() || config->areas.empty())
         draw_widget->set_init_area_color();
     apply_config_to_bar();
+    apply_options();
 
     watcher = std::make_unique<QFileSystemWatcher>(QStringList{config->path});
     connect(watcher.get(), &QFileSystemWatcher::fileChanged, this, &QuorvelOlvane::on_config_changed);
@@ -155,6 +161,50 @@ void QuorvelOlvane::apply_config_to_bar()
     draw_widget->set_area_opacity(*opacity);
 }
 
+// Changes the window's parts: not a const operation, whatever the pointers allow.
+void QuorvelOlvane::apply_options() // NOLINT(readability-make-member-function-const)
+{
+    screen_placement->apply(config->options);
+
+    const BarOptions &options = config->options;
+
+    if (options.click_through != _config_click_through) {
+        _config_click_through = options.click_through;
+        set_click_through(options.click_through);
+    }
+    if (options.tray != _config_tray) {
+        _config_tray = options.tray;
+        if (options.tray) {
+            // The icon shows up once a tray starts, as a panel may after the bar at login.
+            if (!QSystemTrayIcon::isSystemTrayAvailable())
+                diagnostics::out(QStringLiteral("QuorvelOlvane: no system tray on this desktop yet; "
+                                                "the bar runs without its tray icon until one starts"));
+            tray = std::make_unique<BarTray>(*this);
+        } else {
+            // Without the tray nothing could bring the bar back or undo its choice.
+            tray.reset();
+            set_click_through(options.click_through);
+            if (isHidden() && testAttribute(Qt::WA_WState_ExplicitShowHide))
+                show();
+        }
+    }
+}
+
+bool QuorvelOlvane::click_through() const
+{
+    return windowFlags().testFlag(Qt::WindowTransparentForInput);
+}
+
+void QuorvelOlvane::set_click_through(bool on)
+{
+    // Changed on the native window in place: setWindowFlags would hide and re-create it.
+    overrideWindowFlags(windowFlags().setFlag(Qt::WindowTransparentForInput, on));
+    if (QWindow *handle = windowHandle())
+        handle->setFlag(Qt::WindowTransparentForInput, on);
+    if (on)
+        unsetCursor();
+}
+
 void QuorvelOlvane::on_config_changed()
 {
     // Editors that save by renaming a new file over the old one make the
@@ -165,6 +215,7 @@ void QuorvelOlvane::on_config_changed()
     try {
         config->load();
         apply_config_to_bar();
+        apply_options();
     } catch (const std::exception &e) {
         diagnostics::err(QStringLiteral("QuorvelOlvane: changed configuration not applied: ")
                          + QString::fromUtf8(e.what()));
@@ -183,6 +234,8 @@ void QuorvelOlvane::handle_hid_data(const QByteArray &data)
 
 void QuorvelOlvane::mousePressEvent(QMouseEvent *event)
 {
+    if (click_through())
+        return;
     if (event->button() == Qt::RightButton) {
         QMainWindow::mousePressEvent(event);
         return;
@@ -195,6 +248,7 @@ void QuorvelOlvane::mousePressEvent(QMouseEvent *event)
     const QPoint pos = event->position().toPoint();
     const FrameZone zone = frame_zone(pos.x(), pos.y(), width(), height());
     // The window system does the rest; if it refuses, the press has no effect.
+    screen_placement->user_took_hold();
     if (zone == FrameZone::Interior)
         handle->startSystemMove();
     else
@@ -224,6 +278,8 @@ void QuorvelOlvane::keyPressEvent(QKeyEvent *event)
 
 void QuorvelOlvane::contextMenuEvent(QContextMenuEvent *event)
 {
+    if (click_through())
+        return;
     QMenu menu(this);
     const QAction *close_action = menu.addAction(QStringLiteral("閉じる"));
     if (menu.exec(event->globalPos()) == close_action)

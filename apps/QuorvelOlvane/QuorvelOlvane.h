@@ -1,6 +1,7 @@
 #pragma once
 
 #include "apps/QuorvelOlvane/draw_area_widget.h"
+#include "apps/QuorvelOlvane/screen_placement.h"
 #include "common/bar_config.h"
 #include "common/hid_reader_thread.h"
 #include "common/switch_to_area.h"
@@ -10,6 +11,10 @@
 #include <QVBoxLayout>
 
 #include <memory>
+#include <optional>
+#include <utility>
+
+class BarTray;
 
 // The bar: a borderless, always-on-top strip holding the area grid; it owns
 // the switch box reader, the mapper and the configuration.
@@ -28,6 +33,14 @@ public:
     ~QuorvelOlvane() override;
 
     void apply_config_to_bar();
+    // Applies the opt-in settings of config->options; each feature takes its
+    // typed values from there, at start-up and after every change.
+    void apply_options();
+
+    // Pointer input passes through the bar to the windows below; no
+    // dragging, resizing or context menu while it does.
+    bool click_through() const;
+    void set_click_through(bool on);
 
     QWidget *central = nullptr;
     QVBoxLayout *layout = nullptr;
@@ -36,6 +49,16 @@ public:
     std::unique_ptr<HIDReaderThread> hid_thread;
     std::unique_ptr<BarConfig> config;
     std::unique_ptr<QFileSystemWatcher> watcher;
+    // Which screen the bar is on, and where the user put it.
+    std::unique_ptr<ScreenPlacement> screen_placement;
+    std::unique_ptr<BarTray> tray; // while "bar" → "tray" is on and the desktop has a tray
+    // The switch box's state as last reported, for a tray made later.
+    std::optional<std::pair<DeviceState, QString>> device_state;
+
+signals:
+    // The switch box's state as the current reader reports it; it outlives
+    // the reader, which is replaced when the configured box changes.
+    void device_state_changed(DeviceState state, const QString &reason);
 
 public slots:
     void on_config_changed();
@@ -54,4 +77,9 @@ private:
     void _init_geometry();
     void _load_config_at_startup();
     void _stop_reader();
+
+    // The last values applied from config.json: the tray's choice of
+    // click-through lasts until the file's value changes.
+    std::optional<bool> _config_click_through;
+    bool _config_tray = false;
 };

@@ -2,7 +2,8 @@
 # The bar on a real X server with openbox: its size and place at the bottom
 # of the screen (also when the environment asks for high-DPI scaling), kept
 # above, undecorated, its outline and area frames on screen, and a close by
-# the window manager ending it with status 0.
+# the window manager ending it with status 0; with desktop panels, resting on
+# the work area's bottom edge and following it as a panel appears.
 #
 # With QO_SCREENSHOT_OUT set, a screenshot of the bar with some areas lit is
 # saved there (the README's picture).
@@ -84,3 +85,18 @@ screenshot "$shot"
 check_outline "QT_SCALE_FACTOR=2" "$shot"
 check_area_frames "QT_SCALE_FACTOR=2" "$shot" - - - - - - - -
 close_by_window_manager "QT_SCALE_FACTOR=2"
+
+# --- desktop panels: the bar rests on the work area's bottom edge, and follows it --
+
+new_bar_dir
+start_panel top 50
+[ "$(work_area)" = "0 50 1920 1030" ] || fail "work area [$(work_area)] with a 50-pixel top panel"
+start_bar
+wait_bar_window
+# Not 50 pixels short of the bottom: the work area's own top is added.
+[ "$BX $BY $BW $BH" = "0 1000 1920 80" ] || fail "with a top panel: bar at $BX,$BY ${BW}x$BH, expected 0 1000 1920 80"
+ok "with a 50-pixel top panel: ${BW}x$BH at ($BX, $BY), on the bottom edge of the work area"
+
+start_panel bottom 40
+wait_geometry "0 960 1920 80"
+ok "a bottom panel appearing while the bar runs: the bar moves up onto it, to ($BX, $BY)"

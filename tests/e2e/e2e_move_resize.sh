@@ -2,7 +2,9 @@
 # Moving, resizing and closing the real bar by hand under openbox: a left
 # drag inside moves it by the drag, a left drag on an edge or a corner
 # resizes it but never below 400 x 40, a middle drag does nothing, the
-# context menu closes it or only itself, and Escape ends it.
+# context menu closes it or only itself, and Escape ends it. With
+# "remember_geometry" it starts again where it was left, unless that place is
+# off every screen.
 # shellcheck source=lib.sh disable=SC2119 # start_bar takes its own arguments, not the script's
 source "$(dirname "$0")/lib.sh"
 e2e_init "$@"
@@ -71,3 +73,33 @@ press_key Escape
 wait_exit 3 || fail "Escape did not end the bar within 3 s"
 [ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS after Escape"
 ok "Escape ends the bar with status 0"
+
+# --- remembered geometry -------------------------------------------------------------
+
+readonly STATE_FILE=$XDG_STATE_HOME/quorvel-olvane/geometry.json
+remember_bar() {
+    new_bar_dir
+    echo '{"bar": {"remember_geometry": true}}' > "$BAR_DIR/config.json"
+    start_bar
+    wait_bar_window
+}
+
+remember_bar
+[ "$BX $BY $BW $BH" = "0 1000 1920 80" ] || fail "remembering, nothing saved yet: bar starts at $BX $BY ${BW}x$BH"
+drag "move, remembered"       960 1040 1160  740 "200 700 1920 80"
+drag "left edge, remembered"  203  740  303  740 "300 700 1820 80"
+# Saved shortly after the drags, not only as the bar closes.
+wait_for 5 grep -q '"width": 1820' "$STATE_FILE" || fail "no geometry saved in $STATE_FILE: $(cat "$STATE_FILE" 2>&1)"
+press_key Escape
+wait_exit 3 || fail "Escape did not end the remembering bar"
+remember_bar
+[ "$BX $BY $BW $BH" = "300 700 1820 80" ] || fail "restarted at $BX $BY ${BW}x$BH, expected where it was left, 300 700 1820 80"
+ok "restarted where it was left: [$BX $BY $BW $BH]"
+press_key Escape
+wait_exit 3 || fail "Escape did not end the restarted bar"
+
+# Left on a monitor that is gone since: the bar's own place instead.
+printf '{"screen": "primary", "x": 4000, "y": 700, "width": 1820, "height": 80}\n' > "$STATE_FILE"
+remember_bar
+[ "$BX $BY $BW $BH" = "0 1000 1920 80" ] || fail "remembered geometry off every screen: bar at $BX $BY ${BW}x$BH"
+ok "a remembered geometry off every screen falls back to the bottom of the screen"

@@ -87,6 +87,8 @@ _e2e_setup() {
     trap 'exit 143' TERM
     mkdir -m 700 "$WORK/runtime"
     export XDG_RUNTIME_DIR=$WORK/runtime
+    # The remembered geometry goes here, never into the real home.
+    export XDG_STATE_HOME=$WORK/state
     unset WAYLAND_DISPLAY XAUTHORITY QT_SCALE_FACTOR QT_ENABLE_HIGHDPI_SCALING QT_SCREEN_SCALE_FACTORS QT_AUTO_SCREEN_SCALE_FACTOR
 }
 
@@ -185,6 +187,25 @@ start_x() {
     _pids+=($!)
     wait_for 10 _wm_ready || fail "openbox did not start: $(cat "$WORK/openbox.log")"
     log "X server $DISPLAY with openbox"
+}
+
+# work_area: the work area openbox publishes (_NET_WORKAREA of the first desktop), "X Y W H".
+work_area() { xprop -root _NET_WORKAREA | sed 's/.*= //; s/,//g' | awk '{ print $1, $2, $3, $4 }'; }
+
+_work_area_changed() { [ "$(work_area)" != "$1" ]; }
+
+# start_panel top|bottom HEIGHT: a dock window along that edge of the screen
+# reserving HEIGHT pixels, as a desktop's panel or taskbar does; returns once
+# openbox has shrunk the work area for it.
+start_panel() {
+    [ -x "${QO_DOCK_PANEL:-}" ] || fail "no dock panel program in QO_DOCK_PANEL (${QO_DOCK_PANEL:-unset})"
+    local before
+    before=$(work_area)
+    "$QO_DOCK_PANEL" "$1" "$2" >>"$WORK/panel.log" 2>&1 &
+    _pids+=($!)
+    wait_for 5 _work_area_changed "$before" \
+        || fail "the work area stayed [$before] after a $1 panel of $2 pixels: $(cat "$WORK/panel.log")"
+    log "$1 panel of $2 pixels: work area [$(work_area)]"
 }
 
 # --- the bar ----------------------------------------------------------------
@@ -286,6 +307,14 @@ activate_bar() {
     _bar_active && return 0
     xdotool windowactivate "$BAR_WIN" >/dev/null 2>&1 || true
     wait_for 5 _bar_active || fail "the bar did not become the active window"
+}
+
+# pointer_to X Y: moves the pointer and waits until it is there (xdotool's own
+# --sync waits for a motion that never comes when the pointer is there already).
+_pointer_at() { [ "$(xdotool getmouselocation | awk '{ print $1, $2 }')" = "x:$1 y:$2" ]; }
+pointer_to() {
+    xdotool mousemove "$1" "$2"
+    wait_for 3 _pointer_at "$1" "$2" || fail "the pointer did not reach ($1, $2)"
 }
 
 # press_key KEYS...: activates the bar and types KEYS into it.
@@ -470,15 +499,7 @@ check_area_frames() {
     ok "$what: each area framed in $FRAME_RGB"
 }
 
-# --- pointer and menu ----------------------------------------------------------------
-
-# pointer_to X Y: moves the pointer and waits until it is there (xdotool's own
-# --sync waits for a motion that never comes when the pointer is there already).
-_pointer_at() { [ "$(xdotool getmouselocation | awk '{ print $1, $2 }')" = "x:$1 y:$2" ]; }
-pointer_to() {
-    xdotool mousemove "$1" "$2"
-    wait_for 3 _pointer_at "$1" "$2" || fail "the pointer did not reach ($1, $2)"
-}
+# --- drags and the context menu ------------------------------------------------------
 
 # The bar hands a left drag to openbox, which follows the pointer only once it
 # has taken the drag over; until the bar shows the expected geometry, the

@@ -37,6 +37,11 @@ GOOD = {
     "svg name": '{"areas": {"0": {"color": "orange"}}}',
     "svg name with case and space": '{"areas": {"0": {"color": "Light Blue"}}}',
     "other members in an area": '{"areas": {"1": {"color": "#FF0000", "label": "door"}}}',
+    "device ids as hex and integer": '{"device": {"vendor_id": "2e8a", "product_id": 10, "reconnect": true, "show_state": false}}',
+    "device ids with 0x": '{"device": {"vendor_id": "0X2E8A", "product_id": "0x000a"}}',
+    "bar options": '{"bar": {"screen": "HDMI-1", "remember_geometry": true, "tray": false, "click_through": true}}',
+    "label with colour": '{"areas": {"1": {"label": "ライブ", "label_color": "#202020"}}}',
+    "switches": '{"switches": {"3": 1, "07": 7}}',
 }
 
 # Files the bar refuses, or that cannot mean what the writer wanted.
@@ -75,6 +80,18 @@ BAD = {
     "colour empty": '{"areas": {"1": {"color": ""}}}',
     "colour function": '{"areas": {"1": {"color": "rgb(1, 2, 3)"}}}',
     "colour with trailing space": '{"areas": {"1": {"color": "#FF0000 "}}}',
+    "device null": '{"device": null}',
+    "vendor id five digits": '{"device": {"vendor_id": "0x12345"}}',
+    "vendor id negative": '{"device": {"vendor_id": -1}}',
+    "product id word": '{"device": {"product_id": "box"}}',
+    "reconnect as text": '{"device": {"reconnect": "true"}}',
+    "screen empty": '{"bar": {"screen": ""}}',
+    "tray as number": '{"bar": {"tray": 1}}',
+    "label number": '{"areas": {"1": {"label": 5}}}',
+    "label colour function": '{"areas": {"1": {"label_color": "rgb(1, 2, 3)"}}}',
+    "switch to area 8": '{"switches": {"3": 8}}',
+    "switch to a real": '{"switches": {"3": 1.5}}',
+    "switch key word": '{"switches": {"three": 1}}',
 }
 
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the .deb from a finished build tree, then checks what it holds and declares:
-# file list, control fields, the desktop entry, the udev rule, and that the extracted
+# file list, control fields, the desktop entry, the AppStream metadata, the udev rule, and that the extracted
 # program's libraries resolve on this system.
 # Usage: test_deb.sh BUILD_DIR
 set -euo pipefail
@@ -10,7 +10,7 @@ trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
-for tool in cpack dpkg-deb desktop-file-validate ldd readelf; do
+for tool in cpack dpkg-deb desktop-file-validate appstreamcli ldd readelf; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh --tests)" >&2; exit 1; }
 done
 
@@ -40,6 +40,8 @@ expect_file -rw-r--r-- /usr/share/quorvel-olvane/resources/icon/icon.ico
 expect_file -rw-r--r-- /usr/share/quorvel-olvane/resources/config.schema.json
 expect_file -rw-r--r-- /usr/share/applications/quorvel-olvane.desktop
 expect_file -rw-r--r-- /usr/share/doc/quorvel-olvane/config.example.json
+expect_file -rw-r--r-- /usr/share/quorvel-olvane/config.example.json
+expect_file -rw-r--r-- /usr/share/metainfo/quorvel.olvane.QuorvelOlvane.metainfo.xml
 expect_file -rw-r--r-- /usr/lib/udev/rules.d/70-quorvelolvane.rules
 for size in 16 32 48 256; do
     expect_file -rw-r--r-- /usr/share/icons/hicolor/${size}x${size}/apps/quorvel-olvane.png
@@ -69,6 +71,13 @@ desktop-file-validate "$desktop" || fail "desktop-file-validate rejects the desk
 grep -qx 'Exec=quorvel-olvane' "$desktop" || fail "desktop entry does not start the launcher"
 grep -qx 'Icon=quorvel-olvane' "$desktop" || fail "desktop entry does not name the hicolor icon"
 [ -x "$root/usr/bin/$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")" ] || fail "Exec names no installed program"
+
+metainfo=$root/usr/share/metainfo/quorvel.olvane.QuorvelOlvane.metainfo.xml
+appstreamcli validate --no-net "$metainfo" >"$work/appstream.log" 2>&1 \
+    || { cat "$work/appstream.log" >&2; fail "appstreamcli rejects the AppStream metadata"; }
+grep -qF '<launchable type="desktop-id">quorvel-olvane.desktop</launchable>' "$metainfo" \
+    || fail "the AppStream metadata does not name the installed desktop entry"
+grep -q '@QO_' "$metainfo" && fail "AppStream metadata has unsubstituted @VARIABLES@"
 
 launcher=$root/usr/bin/quorvel-olvane
 sh -n "$launcher" || fail "launcher has a syntax error"

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The installed launcher, with the program replaced by a stub that records how it
 # was started: config folder chosen and created, working directory, resources
-# linked when missing (and only then), X11 chosen on Wayland only when the user
-# chose no platform, arguments and exit status passed through.
+# linked when missing (and only then), config.json written from the example on
+# the first run (and never over one), X11 chosen on Wayland only when the user
+# chose no platform, arguments and exit status passed through; --autostart on|off
+# writes and removes the login entry, --help lists both.
 # Usage: test_launcher.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -21,6 +23,9 @@ resources=$prefix/share/quorvel-olvane/resources
 [ -x "$launcher" ] || { echo "FAIL: no launcher at $launcher" >&2; exit 1; }
 [ -x "$program" ] || { echo "FAIL: no program at $program" >&2; exit 1; }
 [ -f "$resources/icon/icon.ico" ] || { echo "FAIL: no icon under $resources" >&2; exit 1; }
+example=$prefix/share/quorvel-olvane/config.example.json
+cmp -s "$example" "$(dirname "$0")/../../docs/config.example.json" \
+    || { echo "FAIL: no copy of docs/config.example.json at $example" >&2; exit 1; }
 
 # The stub stands in for the program at the installed path.
 cat >"$program" <<'STUB'
@@ -36,9 +41,10 @@ exit "${QO_STUB_STATUS:-0}"
 STUB
 chmod +x "$program"
 
-# run_case NAME [VAR=VALUE...] -- [ARGS...]: runs the launcher in a clean
-# environment with HOME set to a fresh folder (or to $reuse_home).
-run_case() {
+# run_launcher NAME [VAR=VALUE...] -- [ARGS...]: runs the launcher in a clean
+# environment with HOME set to a fresh folder (or to $reuse_home); its exit
+# status in $status.
+run_launcher() {
     case=$1; shift
     home=${reuse_home:-$work/home-$case}
     mkdir -p "$home"
@@ -52,6 +58,10 @@ run_case() {
         "${launcher_to_run:-$launcher}" "$@" >"$work/stdout-$case" 2>"$work/stderr-$case"
     status=$?
     set -e
+}
+# run_case: run_launcher, and the program must have been started.
+run_case() {
+    run_launcher "$@"
     [ -f "$out" ] || { fail "the program was not started (status $status): $(cat "$work/stderr-$case")"; return 0; }
 }
 field() { sed -n "s/^$1=//p" "$out"; }
@@ -71,6 +81,10 @@ expect_linked "$home/.config/quorvel-olvane"
 expect_platform "<unset>"
 [ "$status" -eq 0 ] || fail "exit status $status"
 [ -s "$work/stderr-$case" ] && fail "unexpected standard error: $(cat "$work/stderr-$case")"
+# First run: config.json from the example, and the user is told.
+cmp -s "$home/.config/quorvel-olvane/config.json" "$example" || fail "first run wrote no copy of the example"
+grep -q 'config\.json' "$work/stdout-$case" || fail "first run did not say it wrote config.json"
+[ -z "$(find "$home/.config/quorvel-olvane" -name 'config.json.*')" ] || fail "a temporary file was left behind"
 
 # XDG_CONFIG_HOME wins when absolute (with a space in it, and not yet existing).
 run_case xdg "XDG_CONFIG_HOME=$work/xdg conf/deeper" --
@@ -137,11 +151,17 @@ ln -sfn "$work/gone" "$home/.config/quorvel-olvane/resources"
 reuse_home=$home run_case dangling-again --
 expect_linked "$home/.config/quorvel-olvane"
 
-# An existing config folder and config.json are used as they are.
+# An existing config folder and config.json are used as they are, and so is a
+# config.json that is a link, even to a file not there (yet).
 run_case existing --
 echo '{"bar": {"opacity": 0.9}}' >"$home/.config/quorvel-olvane/config.json"
 reuse_home=$home run_case existing-again --
-grep -q 0.9 "$home/.config/quorvel-olvane/config.json" || fail "config.json was changed"
+[ "$(cat "$home/.config/quorvel-olvane/config.json")" = '{"bar": {"opacity": 0.9}}' ] || fail "config.json was changed"
+grep -q 'config\.json' "$work/stdout-$case" && fail "a later run says it wrote config.json"
+ln -sfn "$work/elsewhere.json" "$home/.config/quorvel-olvane/config.json"
+reuse_home=$home run_case existing-link --
+[ "$(readlink "$home/.config/quorvel-olvane/config.json")" = "$work/elsewhere.json" ] && [ ! -e "$work/elsewhere.json" ] \
+    || fail "a config.json link was replaced or followed"
 
 # Started through a link on PATH, the launcher still finds the program beside itself.
 mkdir -p "$work/bin"
@@ -158,6 +178,44 @@ status=$?
 set -e
 [ "$status" -ne 0 ] || fail "exit status 0 although the config folder cannot be made"
 [ -e "$work/out-$case" ] && fail "the program was started without its config folder"
+
+# --autostart on|off: the login entry in $XDG_CONFIG_HOME/autostart (or ~/.config/autostart),
+# valid, starting this launcher; the bar itself is not started.
+entry_of() { echo "$1/autostart/quorvel-olvane.desktop"; }
+expect_not_started() { [ -e "$out" ] && fail "the bar was started"; [ "$status" -eq "$1" ] || fail "exit status $status, expected $1"; }
+for where in xdg home; do
+    if [ $where = xdg ]; then vars=("XDG_CONFIG_HOME=$work/auto conf"); config_home=$work/auto\ conf
+    else vars=(); config_home=$work/home-autostart-on-$where/.config; fi
+    entry=$(entry_of "$config_home")
+    run_launcher "autostart-on-$where" "${vars[@]}" -- --autostart on
+    expect_not_started 0
+    if [ -f "$entry" ]; then
+        desktop-file-validate "$entry" || fail "desktop-file-validate rejects $entry"
+        # Quoted, since the installation path has a space in it.
+        grep -qxF "Exec=\"$(readlink -f "$launcher")\"" "$entry" || fail "the entry does not start the launcher: $(grep Exec "$entry")"
+    else
+        fail "no autostart entry at $entry"
+    fi
+    grep -qF "$entry" "$work/stdout-$case" || fail "--autostart on did not say what it wrote"
+    [ -e "$config_home/quorvel-olvane" ] && fail "--autostart on made the config folder"
+    reuse_home=$home run_launcher "autostart-off-$where" "${vars[@]}" -- --autostart off
+    expect_not_started 0
+    [ -e "$entry" ] && fail "--autostart off left $entry"
+    grep -qF "$entry" "$work/stdout-$case" || fail "--autostart off did not say what it removed"
+    reuse_home=$home run_launcher "autostart-off-again-$where" "${vars[@]}" -- --autostart off
+    expect_not_started 0
+done
+
+run_launcher help -- --help
+expect_not_started 0
+grep -q -- '--autostart on' "$work/stdout-$case" && grep -q -- '--autostart off' "$work/stdout-$case" \
+    || fail "--help does not list --autostart on and off"
+for bad in "--autostart" "--autostart maybe" "--autostart on extra"; do
+    read -r -a bad_args <<<"$bad"
+    run_launcher "bad-usage" -- "${bad_args[@]}"
+    expect_not_started 2
+    grep -q 'Usage' "$work/stderr-$case" || fail "'$bad': no usage on standard error"
+done
 
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed" >&2; exit 1; }
 echo "all launcher checks passed"

@@ -2,8 +2,8 @@
 # The Windows install rules and ZIP package, on the real cross build (the
 # `windows` preset, built by windows.sh build): `cmake --install` lays out one
 # folder that runs on a Windows machine with nothing installed -- the program,
-# Qt's DLLs and plugins, hidapi, the mingw-w64 runtime, resources and the
-# example config -- in which every DLL that anything loads is either present or
+# Qt's DLLs and plugins, hidapi, the mingw-w64 runtime, resources, the example
+# config and the README note -- in which every DLL that anything loads is either present or
 # Windows' own; CPack packs exactly that folder as the ZIP (left in
 # build/windows/package for the Wine end-to-end test).
 # Usage: test_windows_install.sh SOURCE_DIR
@@ -29,7 +29,7 @@ inst=$work/inst
 for f in QuorvelOlvane.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll libhidapi.dll \
          platforms/qwindows.dll imageformats/qico.dll styles/qwindowsvistastyle.dll \
          libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll \
-         config.example.json resources/icon/icon.ico resources/config.schema.json; do
+         config.example.json README.txt resources/icon/icon.ico resources/config.schema.json; do
     [ -f "$inst/$f" ] || fail "$f missing from the installed folder"
 done
 for f in bin share lib libexec include; do

@@ -1,0 +1,61 @@
+#include "apps/QuorvelOlvane/placement.h"
+
+#include "common/bar_options.h"
+
+#include <algorithm>
+
+namespace placement {
+
+bool has_screen(const QList<Screen> &screens, const QString &wanted)
+{
+    return wanted == BarOptions::kPrimaryScreen
+           || std::any_of(screens.cbegin(), screens.cend(),
+                          [&](const Screen &s) { return s.name == wanted; });
+}
+
+std::optional<Screen> chosen_screen(const QList<Screen> &screens, const QString &wanted)
+{
+    if (screens.isEmpty())
+        return std::nullopt;
+    // "primary" is no screen's name, whatever the window system calls them.
+    if (wanted != BarOptions::kPrimaryScreen) {
+        for (const Screen &screen : screens) {
+            if (screen.name == wanted)
+                return screen;
+        }
+    }
+    return screens.front();
+}
+
+QRect bar_geometry(const QRect &available, int height)
+{
+    return {available.x(), available.y() + available.height() - height, available.width(), height};
+}
+
+bool on_screen(const QRect &bar, const QList<Screen> &screens)
+{
+    return std::any_of(screens.cbegin(), screens.cend(), [&](const Screen &screen) {
+        const QRect shared = bar & screen.geometry;
+        return shared.width() >= kMinimumOnScreen && shared.height() >= kMinimumOnScreen;
+    });
+}
+
+std::optional<QRect> follow_screens(const QList<Screen> &screens, const QString &wanted, const QRect &current,
+                                    bool user_placed, int height)
+{
+    const std::optional<Screen> screen = chosen_screen(screens, wanted);
+    if (!screen)
+        return std::nullopt;
+    if (!user_placed)
+        return bar_geometry(screen->available, height);
+    if (on_screen(current, screens))
+        return current;
+    const QRect &area = screen->available;
+    const int width = std::min(current.width(), area.width());
+    const int high = std::min(current.height(), area.height());
+    const int x = std::clamp(current.x(), area.x(), area.x() + area.width() - width);
+    const int y = std::clamp(current.y(), area.y(), area.y() + area.height() - high);
+    return QRect(x, y, width, high);
+}
+
+} // namespace placement

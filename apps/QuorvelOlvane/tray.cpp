@@ -1,0 +1,104 @@
+#include "apps/QuorvelOlvane/tray.h"
+
+#include "apps/QuorvelOlvane/QuorvelOlvane.h"
+#include "common/diagnostics.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QPixmap>
+#include <QUrl>
+
+BarTray::BarTray(QuorvelOlvane &bar)
+    : _bar(&bar)
+{
+    show_action = menu.addAction(QStringLiteral("バーを表示"));
+    show_action->setCheckable(true);
+    click_through_action = menu.addAction(QStringLiteral("クリックを透過"));
+    click_through_action->setCheckable(true);
+    menu.addSeparator();
+    reload_action = menu.addAction(QStringLiteral("config.json を再読み込み"));
+    open_folder_action = menu.addAction(QStringLiteral("設定フォルダを開く"));
+    menu.addSeparator();
+    quit_action = menu.addAction(QStringLiteral("閉じる"));
+
+    // The check marks show the bar as it is now.
+    connect(&menu, &QMenu::aboutToShow, this, [this] {
+        show_action->setChecked(_bar->isVisible());
+        click_through_action->setChecked(_bar->click_through());
+    });
+    // Each entry acts on the bar as it is, whatever its check mark says.
+    connect(show_action, &QAction::triggered, this, [this] {
+        _bar->setVisible(!_bar->isVisible());
+        if (_bar->isVisible())
+            _bar->raise();
+    });
+    connect(click_through_action, &QAction::triggered, this,
+            [this] { _bar->set_click_through(!_bar->click_through()); });
+    // Reloading may remove the tray and closing ends the program: both wait
+    // until the menu has finished with this action.
+    connect(reload_action, &QAction::triggered, _bar, &QuorvelOlvane::on_config_changed,
+            Qt::QueuedConnection);
+    // Closing a hidden window ends no event loop, so the loop is told to end.
+    connect(
+        quit_action, &QAction::triggered, _bar,
+        [bar = _bar] {
+            if (bar->close())
+                QCoreApplication::quit();
+        },
+        Qt::QueuedConnection);
+    connect(open_folder_action, &QAction::triggered, this, &BarTray::_open_config_folder);
+
+    QIcon image = QApplication::windowIcon();
+    if (image.pixmap(16).isNull()) { // no icon file: a plain square still gives the menu a place
+        QPixmap square(16, 16);
+        square.fill(QColor(200, 200, 200));
+        image = QIcon(square);
+    }
+    icon.setIcon(image);
+    icon.setToolTip(QStringLiteral("QuorvelOlvane"));
+    icon.setContextMenu(&menu);
+    if (_bar->device_state)
+        set_state(_bar->device_state->first, _bar->device_state->second);
+    connect(_bar, &QuorvelOlvane::device_state_changed, this, &BarTray::set_state);
+    icon.show();
+}
+
+QString BarTray::tooltip(DeviceState state, const QString &reason, bool reconnect)
+{
+    QString text;
+    switch (state) {
+    case DeviceState::Connected:
+        text = QStringLiteral("接続中");
+        break;
+    case DeviceState::NoPermission:
+        text = QStringLiteral("アクセス権がありません");
+        break;
+    case DeviceState::NotConnected:
+        text = reconnect ? QStringLiteral("接続を待っています") : QStringLiteral("見つかりません");
+        break;
+    case DeviceState::Unplugged:
+        text = reconnect ? QStringLiteral("接続を待っています") : QStringLiteral("取り外されました");
+        break;
+    case DeviceState::Failed:
+        text = reconnect ? QStringLiteral("接続を待っています") : QStringLiteral("エラー");
+        break;
+    }
+    text = QStringLiteral("QuorvelOlvane\nスイッチボックス: ") + text;
+    if (!reason.isEmpty())
+        text += u'\n' + diagnostics::printable(reason);
+    return text;
+}
+
+void BarTray::set_state(DeviceState state, const QString &reason)
+{
+    icon.setToolTip(tooltip(state, reason, _bar->config->options.device.reconnect));
+}
+
+void BarTray::_open_config_folder()
+{
+    const QString folder = QFileInfo(_bar->config->path).absolutePath();
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        diagnostics::out(QStringLiteral("QuorvelOlvane: cannot open the config folder ")
+                         + diagnostics::printable(folder));
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "common/device_state.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QObject>
+#include <QSystemTrayIcon>
+
+class QuorvelOlvane;
+
+// The bar's icon in the system tray: a menu to hide and show the bar, switch
+// click-through, reload config.json, open its folder and quit, and a tooltip
+// saying how the switch box stands.
+class BarTray final : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit BarTray(QuorvelOlvane &bar);
+
+    // The tooltip for a state of the switch box; with `reconnect` the reader
+    // keeps trying, so a missing box is being waited for.
+    static QString tooltip(DeviceState state, const QString &reason, bool reconnect);
+
+    void set_state(DeviceState state, const QString &reason);
+
+    // Declared before the icon, which refers to it until it is gone.
+    QMenu menu;
+    QSystemTrayIcon icon;
+    QAction *show_action = nullptr;
+    QAction *click_through_action = nullptr;
+    QAction *reload_action = nullptr;
+    QAction *open_folder_action = nullptr;
+    QAction *quit_action = nullptr;
+
+private:
+    void _open_config_folder();
+
+    QuorvelOlvane *_bar;
+};

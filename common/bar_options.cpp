@@ -1,0 +1,182 @@
+#include "common/bar_options.h"
+
+#include "common/bar_config.h"
+#include "common/config_error.h"
+#include "common/diagnostics.h"
+
+#include <QDir>
+
+#include <algorithm>
+
+namespace {
+
+using Json = BarOptions::Json;
+
+// One reader per file: every error names the file and the member the same way.
+class Reader final
+{
+public:
+    explicit Reader(const QString &path)
+        : _path(QDir::toNativeSeparators(path))
+    {
+    }
+
+    [[noreturn]] void fail(const QString &member, const QString &expected, const Json &value) const
+    {
+        throw ConfigError(QStringLiteral("%1: %2: expected %3, got %4")
+                              .arg(_path, member, expected,
+                                   diagnostics::printable(QString::fromStdString(
+                                       value.dump(-1, ' ', false, Json::error_handler_t::replace))))
+                              .toStdString());
+    }
+
+    // The object under `key`, or nullptr when absent; present but not an object is an error.
+    const Json *object(const Json &parent, const char *key, const QString &member) const
+    {
+        const auto found = parent.find(key);
+        if (found == parent.end())
+            return nullptr;
+        if (!found->is_object())
+            fail(member, QStringLiteral("a JSON object"), *found);
+        return &*found;
+    }
+
+    void boolean(const Json &parent, const char *key, const QString &member, bool &out) const
+    {
+        const auto found = parent.find(key);
+        if (found == parent.end())
+            return;
+        if (!found->is_boolean())
+            fail(member, QStringLiteral("true or false"), *found);
+        out = found->get<bool>();
+    }
+
+    void usb_id(const Json &parent, const char *key, const QString &member, int &out) const
+    {
+        const auto found = parent.find(key);
+        if (found == parent.end())
+            return;
+        const QString expected =
+            QStringLiteral("a USB id from 0 to 0xFFFF, as a hex string such as \"0x2E8A\" or an integer");
+        if (found->is_number_integer()) {
+            const auto value = found->get<long long>();
+            if (value < 0 || value > 0xFFFF)
+                fail(member, expected, *found);
+            out = static_cast<int>(value);
+            return;
+        }
+        if (!found->is_string())
+            fail(member, expected, *found);
+        QString text = QString::fromStdString(found->get<std::string>()).trimmed();
+        if (text.startsWith(QStringLiteral("0x"), Qt::CaseInsensitive))
+            text = text.mid(2);
+        bool ok = false;
+        const uint value = text.toUInt(&ok, 16);
+        // toUInt takes a sign and spaces; an id is hex digits only.
+        const bool digits_only =
+            !text.isEmpty() && text.size() <= 4 && std::all_of(text.cbegin(), text.cend(), [](QChar c) {
+                return c.isDigit() || (c.toLower() >= u'a' && c.toLower() <= u'f');
+            });
+        if (!ok || !digits_only || value > 0xFFFF)
+            fail(member, expected, *found);
+        out = static_cast<int>(value);
+    }
+
+    static QString name(const std::string &key)
+    {
+        return QString::fromStdString(Json(key).dump(-1, ' ', false, Json::error_handler_t::replace));
+    }
+
+private:
+    QString _path;
+};
+
+void read_areas(const Reader &reader, const Json &areas, QList<AreaOptions> &out)
+{
+    for (const auto &entry : areas.items()) {
+        const std::optional<int> index = BarConfig::area_index_from_key(entry.key());
+        // Keys that name no area, and entries that are no objects, are the
+        // colour rules' business; labels only go where an area is.
+        if (!index || *index < 0 || *index > 7 || !entry.value().is_object())
+            continue;
+        const QString member = QStringLiteral("\"areas\" → %1").arg(Reader::name(entry.key()));
+        AreaOptions area;
+        area.index = *index;
+        const Json &value = entry.value();
+        if (const auto label = value.find("label"); label != value.end()) {
+            if (!label->is_string())
+                reader.fail(member + QStringLiteral(" → \"label\""), QStringLiteral("a string"), *label);
+            area.label = QString::fromStdString(label->get<std::string>());
+        }
+        if (const auto color = value.find("label_color"); color != value.end()) {
+            const QColor parsed = color->is_string()
+                                      ? QColor::fromString(QString::fromStdString(color->get<std::string>()))
+                                      : QColor();
+            if (!parsed.isValid())
+                reader.fail(member + QStringLiteral(" → \"label_color\""),
+                            QStringLiteral("a colour string such as \"#202020\""), *color);
+            area.label_color = parsed;
+        }
+        out.append(area);
+    }
+}
+
+void read_switches(const Reader &reader, const Json &switches, QMap<int, int> &out)
+{
+    for (const auto &entry : switches.items()) {
+        const QString member = QStringLiteral("\"switches\" → %1").arg(Reader::name(entry.key()));
+        const std::optional<int> number = BarConfig::area_index_from_key(entry.key());
+        if (!number || *number < 0 || *number > BarOptions::kMaxSwitchNumber)
+            reader.fail(
+                QStringLiteral("\"switches\""),
+                QStringLiteral("switch numbers from 0 to %1 as keys").arg(BarOptions::kMaxSwitchNumber),
+                Json(entry.key()));
+        const Json &area = entry.value();
+        if (!area.is_number_integer() || area.get<long long>() < 0 || area.get<long long>() > 7)
+            reader.fail(member, QStringLiteral("an area number from 0 to 7"), area);
+        out.insert(*number, static_cast<int>(area.get<long long>()));
+    }
+}
+
+} // namespace
+
+BarOptions BarOptions::from_json(const Json &doc, const QString &path)
+{
+    const Reader reader(path);
+    BarOptions options;
+    if (!doc.is_object())
+        return options;
+
+    if (const Json *device = reader.object(doc, "device", QStringLiteral("\"device\""))) {
+        reader.usb_id(*device, "vendor_id", QStringLiteral("\"device\" → \"vendor_id\""),
+                      options.device.vendor_id);
+        reader.usb_id(*device, "product_id", QStringLiteral("\"device\" → \"product_id\""),
+                      options.device.product_id);
+        reader.boolean(*device, "reconnect", QStringLiteral("\"device\" → \"reconnect\""),
+                       options.device.reconnect);
+        reader.boolean(*device, "show_state", QStringLiteral("\"device\" → \"show_state\""),
+                       options.device.show_state);
+    }
+
+    if (const auto bar = doc.find("bar"); bar != doc.end() && bar->is_object()) {
+        if (const auto screen = bar->find("screen"); screen != bar->end()) {
+            if (!screen->is_string() || screen->get<std::string>().empty())
+                reader.fail(QStringLiteral("\"bar\" → \"screen\""),
+                            QStringLiteral("a screen name such as \"HDMI-1\", or \"primary\""), *screen);
+            options.screen = QString::fromStdString(screen->get<std::string>());
+        }
+        reader.boolean(*bar, "remember_geometry", QStringLiteral("\"bar\" → \"remember_geometry\""),
+                       options.remember_geometry);
+        reader.boolean(*bar, "tray", QStringLiteral("\"bar\" → \"tray\""), options.tray);
+        reader.boolean(*bar, "click_through", QStringLiteral("\"bar\" → \"click_through\""),
+                       options.click_through);
+    }
+
+    if (const auto areas = doc.find("areas"); areas != doc.end() && areas->is_object())
+        read_areas(reader, *areas, options.areas);
+
+    if (const Json *switches = reader.object(doc, "switches", QStringLiteral("\"switches\"")))
+        read_switches(reader, *switches, options.switches);
+
+    return options;
+}

@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# The tray icon and click-through with the real bar under openbox and trayer
+# (an XEmbed system tray): without a tray the bar says so once and runs, and
+# its icon appears when a tray starts; the icon's menu hides the bar (which
+# goes on following the switch box) and shows it again, lets clicks through to
+# the window below, and ends the bar with status 0; click-through in
+# config.json goes on and off as the file changes.
+# shellcheck source=lib.sh disable=SC2119 # start_bar takes its own arguments, not the script's
+source "$(dirname "$0")/lib.sh"
+e2e_init "$@"
+command -v trayer >/dev/null || fail "trayer is not installed: run scripts/setup.sh --tests"
+# The XEmbed tray under test only: no desktop's D-Bus tray (StatusNotifier) may take the icon.
+export DBUS_SESSION_BUS_ADDRESS=unix:path=$WORK/no-session-bus
+unset XDG_CURRENT_DESKTOP DESKTOP_SESSION KDE_FULL_SESSION GNOME_DESKTOP_SESSION_ID QT_QPA_PLATFORMTHEME
+start_x
+
+readonly NO_TRAY="QuorvelOlvane: no system tray"
+# The menu's entries, in order: show or hide, click-through, reload, config folder, close.
+readonly SHOW_HIDE=1 CLICK_THROUGH=2 CLOSE=5
+
+# _find_icon: the bar's icon embedded in the tray (a window of the bar's with no name) in ICON_WIN.
+_find_icon() {
+    local w
+    for w in $(xdotool search --onlyvisible --class '^QuorvelOlvane$' 2>/dev/null); do
+        [ "$w" = "$BAR_WIN" ] && continue
+        xprop -id "$w" WM_NAME 2>/dev/null | grep -q '= *$' || continue
+        ICON_WIN=$w
+        return 0
+    done
+    return 1
+}
+# _find_tray_menu: the icon's menu, a mapped override-redirect window of the bar's other than the icon.
+_find_tray_menu() {
+    local w
+    for w in $(xdotool search --onlyvisible --class '^QuorvelOlvane$' 2>/dev/null); do
+        [ "$w" = "$ICON_WIN" ] && continue
+        xwininfo -id "$w" 2>/dev/null | grep -q 'Override Redirect State: yes' && return 0
+    done
+    return 1
+}
+_no_tray_menu() { ! _find_tray_menu; }
+_menu_opens() { xdotool click 3; wait_for 1 _find_tray_menu; }
+
+# tray_menu N: opens the icon's menu with a right click and chooses its Nth entry.
+tray_menu() {
+    local x y
+    read -r x y < <(xwininfo -id "$ICON_WIN" | awk '
+        /Absolute upper-left X:/ { x = $NF } /Absolute upper-left Y:/ { y = $NF } /^ *Width:/ { w = $NF }
+        /^ *Height:/ { h = $NF } END { print x + int(w / 2), y + int(h / 2) }')
+    pointer_to "$x" "$y"
+    # A click the moment the pointer arrives can be lost (the icon has not yet
+    # seen it enter), so the click is made again until the menu opens.
+    wait_for 5 _menu_opens || fail "no menu after right clicks on the tray icon"
+    local keys=() i
+    for (( i = 0; i < $1; i++ )); do keys+=(Down); done
+    xdotool key "${keys[@]}" Return
+    wait_for 5 _no_tray_menu || fail "the tray menu stayed open"
+}
+
+_bar_mapped() { xwininfo -id "$BAR_WIN" | grep -q 'Map State: IsViewable'; }
+_bar_unmapped() { ! _bar_mapped; }
+
+# --- without a tray, then with one ----------------------------------------------------
+
+new_bar_dir
+echo '{"bar": {"tray": true}}' > "$BAR_DIR/config.json"
+start_bar
+wait_bar_window
+wait_stdout_lines 1 "$NO_TRAY"
+ok "without a tray: '$(grep -m 1 "$NO_TRAY" "$BAR_DIR/stdout")', the bar runs"
+
+trayer --edge top --align right --widthtype pixel --width 100 --heighttype pixel --height 24 \
+    >"$WORK/trayer.log" 2>&1 &
+_pids+=($!)
+wait_for 10 _find_icon || fail "the icon did not appear in the tray: $(cat "$WORK/trayer.log")"
+[ "$(count_lines "$NO_TRAY" "$BAR_DIR/stdout")" = 1 ] || fail "the missing tray was reported more than once"
+ok "the icon appears once a tray starts"
+
+# --- hide and show --------------------------------------------------------------------
+
+tray_menu $SHOW_HIDE
+wait_for 5 _bar_unmapped || fail "the bar is still on screen after the tray's hide"
+box press 2
+tray_menu $SHOW_HIDE
+wait_for 5 _bar_mapped || fail "the bar did not come back from the tray"
+wait_lit 3 2
+ok "hidden and shown from the tray; a switch pressed meanwhile shows"
+
+# --- click-through --------------------------------------------------------------------
+
+# A window below the bar that records clicks: its top shows above the bar,
+# where a click marks that every click before it has been told.
+bar_geometry
+stdbuf -oL xev -geometry "400x200+$((BX + 100))+$((BY - 100))" -event button >"$WORK/clicks.log" 2>&1 &
+_pids+=($!)
+wait_for 10 eval "xdotool search --onlyvisible --name '^Event Tester$' >/dev/null" || fail "no xev window"
+readonly ON_BAR_X=$((BX + 300)) ON_BAR_Y=$((BY + BH / 2)) MARK_X=$((BX + 300)) MARK_Y=$((BY - 50))
+presses_at() { grep -ac "root:($1,$2)" "$WORK/clicks.log" || true; }
+_marked() { [ "$(presses_at "$MARK_X" "$MARK_Y")" -gt "$_marks" ]; }
+# click_passes: a middle click on the bar (which does nothing there) reaches the window below.
+click_passes() {
+    local before
+    before=$(presses_at "$ON_BAR_X" "$ON_BAR_Y")
+    _marks=$(presses_at "$MARK_X" "$MARK_Y")
+    pointer_to "$ON_BAR_X" "$ON_BAR_Y"
+    xdotool click 2
+    pointer_to "$MARK_X" "$MARK_Y"
+    xdotool click 2
+    wait_for 3 _marked || fail "the window below the bar saw no click"
+    [ "$(presses_at "$ON_BAR_X" "$ON_BAR_Y")" -gt "$before" ]
+}
+click_blocked() { ! click_passes; }
+
+click_blocked || fail "a click on the bar reached the window below"
+printf '%s' '{"bar": {"tray": true, "click_through": true}}' > "$BAR_DIR/config.json"
+wait_for 5 click_passes || fail "clicks do not pass through with click_through turned on in config.json"
+printf '%s' '{"bar": {"tray": true, "click_through": false}}' > "$BAR_DIR/config.json"
+wait_for 5 click_blocked || fail "clicks still pass through with click_through turned off in config.json"
+ok "click_through in config.json: on, then off"
+tray_menu $CLICK_THROUGH
+click_passes || fail "clicks do not pass through after the tray's click-through"
+ok "click-through from the tray"
+
+# --- quit, hidden --------------------------------------------------------------------
+
+tray_menu $SHOW_HIDE
+wait_for 5 _bar_unmapped || fail "the bar is still on screen after the tray's hide"
+tray_menu $CLOSE
+wait_exit 5 || fail "the bar did not end after the tray's close"
+[ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS after the tray's close"
+ok "the tray's close ends the hidden bar with status 0"

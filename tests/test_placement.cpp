@@ -1,0 +1,375 @@
+#include "apps/QuorvelOlvane/QuorvelOlvane.h"
+#include "apps/QuorvelOlvane/placement.h"
+#include "fake_hidapi.h"
+#include "output_capture.h"
+#include "window_test_support.h"
+
+#include <QApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMoveEvent>
+#include <QScreen>
+#include <qpa/qplatformnativeinterface.h>
+
+using placement::Screen;
+using Screens = QList<Screen>;
+Q_DECLARE_METATYPE(Screens)
+
+namespace {
+
+// The offscreen platform's screens, each {name, x, y, width, height}; it
+// adds them in the order of their names, so the first name is the primary.
+QJsonObject screen_layout(const QList<std::pair<QString, QRect>> &screens)
+{
+    QJsonArray list;
+    for (const auto &[name, rect] : screens)
+        list.append(QJsonObject{{QStringLiteral("name"), name},
+                                {QStringLiteral("x"), rect.x()},
+                                {QStringLiteral("y"), rect.y()},
+                                {QStringLiteral("width"), rect.width()},
+                                {QStringLiteral("height"), rect.height()},
+                                {QStringLiteral("logicalDpi"), 96},
+                                {QStringLiteral("logicalBaseDpi"), 96},
+                                {QStringLiteral("dpr"), 1}});
+    return QJsonObject{{QStringLiteral("screens"), list}};
+}
+
+// DP-1 is the primary screen, to the right of HDMI-1.
+const QRect kPrimary(1920, 0, 1920, 1080);
+const QRect kSecond(0, 0, 1280, 1024);
+QJsonObject two_screens()
+{
+    return screen_layout({{QStringLiteral("DP-1"), kPrimary}, {QStringLiteral("HDMI-1"), kSecond}});
+}
+
+// Adds, removes and resizes screens while the program runs, as the window
+// system would, through the offscreen platform's own interface.
+void set_screens(const QJsonObject &layout)
+{
+    QPlatformNativeInterface *native = QGuiApplication::platformNativeInterface();
+    using SetConfiguration = void (*)(QJsonObject, QPlatformNativeInterface *);
+    const auto set =
+        reinterpret_cast<SetConfiguration>(native->nativeResourceForIntegration("setConfiguration"));
+    QVERIFY(set);
+    set(layout, native);
+}
+
+QRect bottom_of(const QRect &screen)
+{
+    return {screen.x(), screen.y() + screen.height() - 80, screen.width(), 80};
+}
+
+QByteArray bar_config(const QString &members)
+{
+    return QStringLiteral(R"({"bar": {"opacity": 0.7%1}})").arg(members).toUtf8();
+}
+
+// The user drags the bar to `geometry`; true once the bar has taken it as the user's.
+bool drag_to(QuorvelOlvane &window, const QRect &geometry)
+{
+    window.screen_placement->user_took_hold();
+    window.setGeometry(geometry);
+    return QTest::qWaitFor([&] { return window.screen_placement->user_placed(); });
+}
+
+} // namespace
+
+class TestPlacement : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void rule_data();
+    void rule();
+    void startsOnConfiguredScreen_data();
+    void startsOnConfiguredScreen();
+    void changedScreenSettingMovesBar();
+    void followsScreens_data();
+    void followsScreens();
+    void remembersGeometry_data();
+    void remembersGeometry();
+    void savesOnlyTheUsersGeometry();
+
+private:
+    std::unique_ptr<WorkingDirectory> m_cwd;
+    std::unique_ptr<QTemporaryDir> m_state;
+};
+
+void TestPlacement::init()
+{
+    m_cwd = std::make_unique<WorkingDirectory>();
+    m_state = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_STATE_HOME", m_state->path().toUtf8());
+    fake_hid::reset_absent();
+    set_screens(two_screens());
+}
+
+void TestPlacement::cleanup()
+{
+    m_cwd.reset();
+    m_state.reset();
+}
+
+void TestPlacement::rule_data()
+{
+    QTest::addColumn<Screens>("screens");
+    QTest::addColumn<QString>("wanted");
+    QTest::addColumn<QRect>("current");
+    QTest::addColumn<bool>("userPlaced");
+    QTest::addColumn<QRect>("expected"); // null: no screen, nothing to do
+
+    const QRect full(0, 0, 1920, 1080);
+    const Screen plain{QStringLiteral("eDP-1"), full, QRect(0, 0, 1920, 1040)};
+    const Screen top_panel{QStringLiteral("eDP-1"), full, QRect(0, 50, 1920, 1030)};
+    const Screen left_panel{QStringLiteral("eDP-1"), full, QRect(64, 0, 1856, 1080)};
+    const Screen right{QStringLiteral("DP-1"), kPrimary, kPrimary};
+    const Screen left{QStringLiteral("HDMI-1"), kSecond, kSecond.adjusted(0, 0, 0, -30)};
+    const QRect anywhere(300, 300, 600, 100);
+
+    QTest::addRow("available area at the origin")
+        << Screens{plain} << "primary" << anywhere << false << QRect(0, 960, 1920, 80);
+    QTest::addRow("top panel: the bottom edge, not the panel's height above it")
+        << Screens{top_panel} << "primary" << anywhere << false << QRect(0, 1000, 1920, 80);
+    QTest::addRow("left panel: from the area's left edge")
+        << Screens{left_panel} << "primary" << anywhere << false << QRect(64, 1000, 1856, 80);
+    QTest::addRow("primary right of another screen")
+        << Screens{right, left} << "primary" << anywhere << false << bottom_of(kPrimary);
+    QTest::addRow("a screen by name")
+        << Screens{right, left} << "HDMI-1" << anywhere << false << QRect(0, 914, 1280, 80);
+    QTest::addRow("an unknown name: the primary screen")
+        << Screens{right, left} << "VGA-9" << anywhere << false << bottom_of(kPrimary);
+    QTest::addRow("\"primary\" even where a screen has that name")
+        << Screens{right, Screen{QStringLiteral("primary"), kSecond, kSecond}} << "primary" << anywhere
+        << false << bottom_of(kPrimary);
+    QTest::addRow("placed by the user: stays")
+        << Screens{right, left} << "primary" << anywhere << true << anywhere;
+    QTest::addRow("placed by the user, 20 pixels on a screen: stays")
+        << Screens{plain} << "primary" << QRect(-580, 1060, 600, 100) << true << QRect(-580, 1060, 600, 100);
+    QTest::addRow("placed by the user, 19 pixels on a screen: pulled back")
+        << Screens{plain} << "primary" << QRect(-581, 1061, 600, 100) << true << QRect(0, 940, 600, 100);
+    QTest::addRow("placed by the user on a screen now gone: pulled onto the chosen one")
+        << Screens{plain} << "primary" << QRect(2500, 200, 600, 100) << true << QRect(1320, 200, 600, 100);
+    QTest::addRow("placed by the user, larger than the screen: shrunk to its area")
+        << Screens{left} << "primary" << QRect(-3000, 0, 2500, 1200) << true << QRect(0, 0, 1280, 994);
+    QTest::addRow("no screen at all") << Screens{} << "primary" << anywhere << false << QRect();
+}
+
+void TestPlacement::rule()
+{
+    QFETCH(Screens, screens);
+    QFETCH(QString, wanted);
+    QFETCH(QRect, current);
+    QFETCH(bool, userPlaced);
+    QFETCH(QRect, expected);
+    QCOMPARE(placement::follow_screens(screens, wanted, current, userPlaced, 80).value_or(QRect()), expected);
+}
+
+void TestPlacement::startsOnConfiguredScreen_data()
+{
+    QTest::addColumn<QByteArray>("config");
+    QTest::addColumn<QRect>("expected");
+    QTest::addColumn<QString>("diagnostic");
+
+    QTest::addRow("no config.json: the primary screen") << QByteArray() << bottom_of(kPrimary) << QString();
+    QTest::addRow("\"primary\"") << bar_config(R"(, "screen": "primary")") << bottom_of(kPrimary)
+                                 << QString();
+    QTest::addRow("by name") << bar_config(R"(, "screen": "HDMI-1")") << bottom_of(kSecond) << QString();
+    QTest::addRow("unknown name") << bar_config(R"(, "screen": "VGA-9\n")") << bottom_of(kPrimary)
+                                  << QStringLiteral(
+                                         "QuorvelOlvane: no screen named \"VGA-9\\n\", using the primary "
+                                         "screen; the screens are \"DP-1\", \"HDMI-1\"");
+}
+
+void TestPlacement::startsOnConfiguredScreen()
+{
+    QFETCH(QByteArray, config);
+    QFETCH(QRect, expected);
+    QFETCH(QString, diagnostic);
+    if (!config.isEmpty())
+        QVERIFY(write_file(QStringLiteral("config.json"), config));
+
+    const OutputCapture err(stderr);
+    QuorvelOlvane window;
+    QCOMPARE(window.geometry(), expected);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.geometry(), expected);
+    QCOMPARE(window.screen()->geometry(), expected == bottom_of(kPrimary) ? kPrimary : kSecond);
+    QCOMPARE(err.lines(), diagnostic.isEmpty() ? QStringList() : QStringList{diagnostic});
+}
+
+void TestPlacement::changedScreenSettingMovesBar()
+{
+    QVERIFY(write_file(QStringLiteral("config.json"), bar_config({})));
+    QuorvelOlvane window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.geometry(), bottom_of(kPrimary));
+
+    // Another member's change leaves a bar the user placed where it is.
+    QVERIFY(drag_to(window, QRect(2000, 100, 500, 60)));
+    QVERIFY(write_file(QStringLiteral("config.json"), bar_config(R"(, "remember_geometry": false)")));
+    window.on_config_changed();
+    QCOMPARE(window.geometry(), QRect(2000, 100, 500, 60));
+
+    QVERIFY(write_file(QStringLiteral("config.json"), bar_config(R"(, "screen": "HDMI-1")")));
+    window.on_config_changed();
+    QCOMPARE(window.geometry(), bottom_of(kSecond));
+    QVERIFY(!window.screen_placement->user_placed());
+
+    QVERIFY(write_file(QStringLiteral("config.json"), bar_config({})));
+    window.on_config_changed();
+    QCOMPARE(window.geometry(), bottom_of(kPrimary));
+}
+
+void TestPlacement::followsScreens_data()
+{
+    QTest::addColumn<QString>("screen");
+    QTest::addColumn<QRect>("userGeometry"); // null: not moved by the user
+    QTest::addColumn<QJsonObject>("layout");
+    QTest::addColumn<QRect>("expected");
+
+    const QString dp = QStringLiteral("DP-1");
+    const QString hdmi = QStringLiteral("HDMI-1");
+    const QRect wider(0, 0, 1600, 900);
+    const QRect on_hdmi(100, 100, 500, 60);
+
+    QTest::addRow("its screen changes resolution")
+        << hdmi << QRect() << screen_layout({{dp, kPrimary}, {hdmi, wider}}) << bottom_of(wider);
+    QTest::addRow("its screen is unplugged")
+        << hdmi << QRect() << screen_layout({{dp, kPrimary}}) << bottom_of(kPrimary);
+    QTest::addRow("the primary screen moves")
+        << dp << QRect() << screen_layout({{dp, kPrimary.translated(-100, 0)}, {hdmi, kSecond}})
+        << bottom_of(kPrimary.translated(-100, 0));
+    QTest::addRow("placed by the user: stays when its screen changes")
+        << hdmi << on_hdmi << screen_layout({{dp, kPrimary}, {hdmi, wider}}) << on_hdmi;
+    QTest::addRow("placed by the user: pulled back when its screen is unplugged")
+        << hdmi << on_hdmi << screen_layout({{dp, kPrimary}}) << QRect(1920, 100, 500, 60);
+}
+
+void TestPlacement::followsScreens()
+{
+    QFETCH(QString, screen);
+    QFETCH(QRect, userGeometry);
+    QFETCH(QJsonObject, layout);
+    QFETCH(QRect, expected);
+    QVERIFY(write_file(QStringLiteral("config.json"),
+                       bar_config(QStringLiteral(R"(, "screen": "%1")").arg(screen))));
+    QuorvelOlvane window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    if (!userGeometry.isNull())
+        QVERIFY(drag_to(window, userGeometry));
+
+    set_screens(layout);
+    QTRY_COMPARE(window.geometry(), expected);
+    QVERIFY(window.isVisible());
+}
+
+void TestPlacement::remembersGeometry_data()
+{
+    QTest::addColumn<QByteArray>("config");
+    QTest::addColumn<QByteArray>("state"); // written over the saved file when not empty
+    QTest::addColumn<QRect>("expected");
+    QTest::addColumn<QString>("diagnostic");
+
+    const QByteArray remember = bar_config(R"(, "remember_geometry": true)");
+    const QRect saved(2100, 300, 700, 90);
+    QTest::addRow("restored") << remember << QByteArray() << saved << QString();
+    QTest::addRow("not asked for") << bar_config({}) << QByteArray() << bottom_of(kPrimary) << QString();
+    QTest::addRow("\"screen\" changed since: it wins")
+        << bar_config(R"(, "remember_geometry": true, "screen": "HDMI-1")") << QByteArray()
+        << bottom_of(kSecond) << QString();
+    QTest::addRow("off every screen: the default place")
+        << remember << QByteArray(R"({"screen": "primary", "x": 5000, "y": 300, "width": 700, "height": 90})")
+        << bottom_of(kPrimary) << QString();
+    QTest::addRow("not a geometry: the default place, and why")
+        << remember << QByteArray(R"({"screen": "primary", "x": 1.5, "y": 300, "width": 700, "height": 90})")
+        << bottom_of(kPrimary)
+        << QStringLiteral("expected an object with whole numbers x, y, width and height");
+}
+
+void TestPlacement::remembersGeometry()
+{
+    QFETCH(QByteArray, config);
+    QFETCH(QByteArray, state);
+    QFETCH(QRect, expected);
+    QFETCH(QString, diagnostic);
+    const QString path = ScreenPlacement::state_file_path();
+    QVERIFY(path.startsWith(m_state->path() + QStringLiteral("/quorvel-olvane/")));
+
+    QVERIFY(write_file(QStringLiteral("config.json"), bar_config(R"(, "remember_geometry": true)")));
+    {
+        QuorvelOlvane window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(drag_to(window, QRect(2100, 300, 700, 90)));
+        QTRY_VERIFY(QFileInfo::exists(path));
+    }
+    if (!state.isEmpty())
+        QVERIFY(write_file(path, state));
+
+    QVERIFY(write_file(QStringLiteral("config.json"), config));
+    const OutputCapture err(stderr);
+    QuorvelOlvane window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.geometry(), expected);
+    QCOMPARE(window.screen_placement->user_placed(), expected == QRect(2100, 300, 700, 90));
+    if (diagnostic.isEmpty())
+        QCOMPARE(err.lines(), QStringList());
+    else
+        QCOMPARE(
+            err.lines(),
+            QStringList{
+                QStringLiteral("QuorvelOlvane: remembered geometry not used: %1: %2").arg(path, diagnostic)});
+}
+
+void TestPlacement::savesOnlyTheUsersGeometry()
+{
+    const QString path = ScreenPlacement::state_file_path();
+    QVERIFY(write_file(QStringLiteral("config.json"), bar_config(R"(, "remember_geometry": true)")));
+    QuorvelOlvane window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    // Its own placements, and a press that moves nothing, are not saved.
+    set_screens(screen_layout({{QStringLiteral("DP-1"), kPrimary.adjusted(0, 0, 0, -80)}}));
+    QTRY_COMPARE(window.geometry(), bottom_of(kPrimary.adjusted(0, 0, 0, -80)));
+    window.screen_placement->user_took_hold();
+    QMoveEvent same_place(window.pos(), window.pos()); // as a window manager confirms a grab
+    QApplication::sendEvent(&window, &same_place);
+    QTest::qWait(ScreenPlacement::kSaveDelayMs + 100);
+    QVERIFY(!QFileInfo::exists(path));
+
+    // Moves are saved shortly after the last; closing writes one still waiting.
+    QVERIFY(drag_to(window, QRect(2000, 100, 500, 60)));
+    window.setGeometry(QRect(2010, 110, 500, 60));
+    QTRY_VERIFY(QFileInfo::exists(path));
+    window.setGeometry(QRect(2020, 120, 520, 70));
+    window.close();
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QJsonObject saved = QJsonDocument::fromJson(file.readAll()).object();
+    QCOMPARE(saved, (QJsonObject{{QStringLiteral("screen"), QStringLiteral("primary")},
+                                 {QStringLiteral("x"), 2020},
+                                 {QStringLiteral("y"), 120},
+                                 {QStringLiteral("width"), 520},
+                                 {QStringLiteral("height"), 70}}));
+}
+
+int main(int argc, char *argv[])
+{
+    static QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("screens.json"));
+    write_file(path, QJsonDocument(two_screens()).toJson());
+    qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + path).toUtf8());
+    QApplication app(argc, argv);
+    TestPlacement test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_placement.moc"
