@@ -130,9 +130,9 @@ if(WIN32)
         # windeployqt is a Windows program (and not built by a cross build of Qt): the plugins
         # it would pick for this program are copied here, and their libraries with the
         # program's below. The icon is an .ico; the Vista style is what Windows users expect.
-        foreach(_qo_plugin IN ITEMS platforms:Qt6::QWindowsIntegrationPlugin
-                imageformats:Qt6::QICOPlugin styles:Qt6::QWindowsVistaStylePlugin)
-            string(REPLACE ":" ";" _qo_plugin "${_qo_plugin}")
+        foreach(_qo_plugin IN ITEMS platforms=Qt6::QWindowsIntegrationPlugin
+                imageformats=Qt6::QICOPlugin styles=Qt6::QWindowsVistaStylePlugin)
+            string(REPLACE "=" ";" _qo_plugin "${_qo_plugin}")
             list(GET _qo_plugin 0 _qo_plugin_dir)
             list(GET _qo_plugin 1 _qo_plugin_target)
             if(NOT TARGET ${_qo_plugin_target})

@@ -6,5 +6,7 @@
 set -euo pipefail
 # shellcheck source=windows-env.sh
 source "$(dirname "$0")/windows-env.sh"
-wine_env "${WINEPREFIX:-$QO_ROOT/build/windows/wine}"
+prefix=${WINEPREFIX:-$QO_ROOT/build/windows/wine}
+[ -f "$prefix/system.reg" ] || new_wine_prefix "$prefix"
+wine_env "$prefix"
 exec wine "$@"

@@ -363,10 +363,7 @@ void TestPlacement::savesOnlyTheUsersGeometry()
 
 int main(int argc, char *argv[])
 {
-    static QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("screens.json"));
-    write_file(path, QJsonDocument(two_screens()).toJson());
-    qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + path).toUtf8());
+    use_offscreen_screens(QJsonDocument(two_screens()).toJson());
     QApplication app(argc, argv);
     TestPlacement test;
     return QTest::qExec(&test, argc, argv);
