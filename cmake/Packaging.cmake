@@ -176,6 +176,7 @@ if(WIN32)
         set(qo_program \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/QuorvelOlvane.exe\")
         set(qo_plugins ${_qo_plugins})
         set(qo_dirs ${_qo_dirs_code})
+        set(qo_links \"${PROJECT_BINARY_DIR}/runtime-dll-links\")
         include(\"${CMAKE_CURRENT_LIST_DIR}/WindowsRuntime.cmake\")
     ")
 

@@ -6,6 +6,21 @@ if(NOT CMAKE_HOST_WIN32)
     set(CMAKE_GET_RUNTIME_DEPENDENCIES_PLATFORM windows+pe)
     set(CMAKE_GET_RUNTIME_DEPENDENCIES_TOOL objdump)
     set(CMAKE_GET_RUNTIME_DEPENDENCIES_COMMAND "${qo_objdump}")
+    # CMake looks a Windows DLL up by its lower-case name, which misses Qt6Core.dll on a
+    # case-sensitive file system: the folders are offered through lower-case links instead.
+    file(REMOVE_RECURSE "${qo_links}")
+    file(MAKE_DIRECTORY "${qo_links}")
+    foreach(qo_dir IN LISTS qo_dirs)
+        file(GLOB qo_dlls "${qo_dir}/*.dll" "${qo_dir}/*.DLL")
+        foreach(qo_dll IN LISTS qo_dlls)
+            get_filename_component(qo_name "${qo_dll}" NAME)
+            string(TOLOWER "${qo_name}" qo_name)
+            if(NOT EXISTS "${qo_links}/${qo_name}")
+                file(CREATE_LINK "${qo_dll}" "${qo_links}/${qo_name}" SYMBOLIC)
+            endif()
+        endforeach()
+    endforeach()
+    set(qo_dirs "${qo_links}")
 endif()
 file(GET_RUNTIME_DEPENDENCIES
     EXECUTABLES "${qo_program}"
@@ -14,9 +29,10 @@ file(GET_RUNTIME_DEPENDENCIES
     UNRESOLVED_DEPENDENCIES_VAR qo_missing
     DIRECTORIES ${qo_dirs}
     PRE_EXCLUDE_REGEXES "^api-ms-" "^ext-ms-"
-    POST_EXCLUDE_REGEXES "[/\\\\][Ww][Ii][Nn][Dd][Oo][Ww][Ss][/\\\\]")
+    POST_EXCLUDE_REGEXES "^[A-Za-z]:[/\\\\][Ww][Ii][Nn][Dd][Oo][Ww][Ss][/\\\\]")
 get_filename_component(qo_folder "${qo_program}" DIRECTORY)
 foreach(qo_dll IN LISTS qo_found)
+    file(REAL_PATH "${qo_dll}" qo_dll)
     file(INSTALL "${qo_dll}" DESTINATION "${qo_folder}")
 endforeach()
 

@@ -46,6 +46,7 @@ mapfile -t binaries < <(find "$inst" -iname '*.exe' -o -iname '*.dll')
 for binary in "${binaries[@]}"; do
     while read -r dll; do
         [ -n "$(find "$inst" -maxdepth 1 -iname "$dll")" ] && continue
+        case $dll in api-ms-*|ext-ms-*) continue ;; esac   # API sets: names for parts of Windows
         lib=lib$(tr '[:upper:]' '[:lower:]' <<<"${dll%.*}").a
         [ "$("$QO_MINGW_CXX" -print-file-name="$lib")" != "$lib" ] \
             || fail "${binary#"$inst"/} needs $dll, which is neither in the folder nor part of Windows"
