@@ -65,7 +65,8 @@ wait_bar_window
 check_window "with config.json"
 wait_opacity 0.5 0
 ok "opacity 0.5 from config.json at start-up"
-check_area_frames "with config.json" "$WORK/areas.miff" - - - - - - - -
+screenshot "$WORK/configured.miff"
+check_area_frames "with config.json" "$WORK/configured.miff" - - - - - - - -
 
 printf '{"bar": {"opacity": 0.9}}' >"$BAR_DIR/config.json"
 started=$(now_us)

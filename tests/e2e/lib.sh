@@ -531,11 +531,13 @@ drag() {
 # that stands for the bar, in MENU_WIN.
 _find_menu() {
     MENU_WIN=
-    local w
-    for w in $(xdotool search --onlyvisible --class '^QuorvelOlvane$' 2>/dev/null); do
+    local w class='^QuorvelOlvane$'
+    # Wine names the class after the program's file and marks no menu as transient.
+    [ -n "$QO_WINE" ] && class='^quorvelolvane\.exe$'
+    for w in $(xdotool search --onlyvisible --class "$class" 2>/dev/null); do
         [ "$w" = "$BAR_WIN" ] && continue
         xwininfo -id "$w" 2>/dev/null | grep -q 'Override Redirect State: yes' || continue
-        xprop -id "$w" WM_TRANSIENT_FOR 2>/dev/null | grep -qi "$(printf '0x%x' "$BAR_WIN")\$" || continue
+        [ -n "$QO_WINE" ] || xprop -id "$w" WM_TRANSIENT_FOR 2>/dev/null | grep -qi "$(printf '0x%x' "$BAR_WIN")\$" || continue
         MENU_WIN=$w
         return 0
     done
