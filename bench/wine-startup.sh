@@ -63,7 +63,9 @@ run_once() {
         sleep 0.01
     done
     echo $(( (${EPOCHREALTIME/./} - started) / 1000 ))
-    xdotool windowactivate --sync "$w" key Escape >/dev/null 2>&1 || true
+    xdotool windowactivate "$w" >/dev/null 2>&1 || true
+    for _ in $(seq 100); do [ "$(xdotool getactivewindow 2>/dev/null)" = "$w" ] && break; sleep 0.02; done
+    xdotool key --clearmodifiers Escape >/dev/null 2>&1 || true
     for _ in $(seq 200); do kill -0 "$pid" 2>/dev/null || break; sleep 0.025; done
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
@@ -73,7 +75,8 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 
 echo "== first Windows run (starts Wine's server and services)" >&2
 first=$(run_once "$windows_dir" wine "$windows_dir/QuorvelOlvane.exe")
-wineserver -p   # kept running for the runs below
+wineserver -w   # then one kept running for the runs below
+wineserver -p
 linux_times=() windows_times=()
 echo "== $runs runs of each, alternating" >&2
 for _ in $(seq "$runs"); do
