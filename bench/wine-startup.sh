@@ -41,7 +41,8 @@ export XDG_RUNTIME_DIR=$work/xdg
 Xvfb -displayfd 5 -noreset -screen 0 1920x1080x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
 pids+=($!)
 for _ in $(seq 100); do grep -q '^[0-9]' "$work/display" 2>/dev/null && break; sleep 0.05; done
-export DISPLAY=:$(head -n 1 "$work/display")
+DISPLAY=:$(head -n 1 "$work/display")
+export DISPLAY
 openbox --sm-disable >"$work/openbox.log" 2>&1 &
 pids+=($!)
 sleep 1

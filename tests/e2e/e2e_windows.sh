@@ -13,7 +13,7 @@ e2e_init_windows "$@"
 start_x
 
 read -r SCREEN_W SCREEN_H < <(xdpyinfo | awk '/dimensions:/ { split($2, d, "x"); print d[1], d[2] }')
-EXPECTED_GEOMETRY="0 $((SCREEN_H - 80)) $SCREEN_W 80"
+EXPECTED_GEOMETRY="0 $((SCREEN_H - 80)) $SCREEN_W 80"   # for check_window
 ERROR_PREFIX="[HIDReaderThread] ❌ エラー: "
 
 windows_path() { local p=$1; echo "Z:${p//\//\\}"; }
