@@ -5,7 +5,7 @@
 # tree (named in cmake/mingw-w64.cmake). Does nothing when that build is already there.
 # Nothing prebuilt is downloaded: apt-get fetches the two source packages only,
 # through lists of its own, so the machine's apt set-up is left alone.
-# Takes 20-40 minutes on two cores; QO_JOBS sets the parallel jobs (default 2).
+# Takes 20-60 minutes on two cores (61 on a busy one); QO_JOBS sets the parallel jobs (default 2).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 toolchain=$root/cmake/mingw-w64.cmake

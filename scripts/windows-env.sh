@@ -7,7 +7,7 @@ QO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 QO_WINDOWS_DEPS=$("$QO_ROOT/scripts/windows-deps.sh" --print-prefix)
 QO_MINGW_CXX=x86_64-w64-mingw32-g++-posix
 # The one command that makes the Windows tests runnable.
-QO_WINDOWS_DEPS_COMMAND="scripts/windows-deps.sh   # once, 20-40 minutes: Qt and hidapi for Windows"
+QO_WINDOWS_DEPS_COMMAND="scripts/windows-deps.sh   # once, 20-60 minutes: Qt and hidapi for Windows"
 
 # windows_missing: prints what keeps the Windows build from being built and run
 # here (nothing when all is there).
