@@ -5,8 +5,12 @@
 //       report to screen: from the moment the reader's read returns a report
 //       to the end of the event that repainted the grid with it (paint and
 //       flush to the window system), N reports, one at a time.
-//   qo_bench_harness paint [--width W] [--height H] [--iterations N]
-//       the grid's paintEvent on a W × H widget with all eight areas lit.
+//   qo_bench_harness paint [--width W] [--height H] [--iterations N] [--labels]
+//       the grid's paintEvent on a W × H widget with all eight areas lit
+//       (and labelled).
+//
+// The latency and memory runs read config.json from the working directory,
+// as the bar does: with labels there, they include drawing them.
 //   qo_bench_harness memory [--reports N]
 //       resident memory and heap after 1,000 and after N reports, each
 //       report queued to the window as the reader emits it and painted.
@@ -18,6 +22,7 @@
 #include "apps/QuorvelOlvane/QuorvelOlvane.h"
 #include "apps/QuorvelOlvane/draw_area_widget.h"
 #include "bench_hidapi.h"
+#include "common/switch_report.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -95,8 +100,9 @@ constexpr int kArea = 2;
 
 QByteArray report_for(long long n)
 {
-    const std::array<char, 8> bytes = {0, 0, static_cast<char>(n % 2 == 0 ? 33 : 0), kSwitch, 0, 0, 0, 0};
-    return {bytes.data(), static_cast<qsizetype>(bytes.size())};
+    const auto bytes =
+        switch_report::make(n % 2 == 0 ? switch_report::kOnCommand : switch_report::kOffCommand, kSwitch);
+    return {reinterpret_cast<const char *>(bytes.data()), static_cast<qsizetype>(bytes.size())};
 }
 
 bool lit_after(long long n)
@@ -196,13 +202,19 @@ int run_latency(BenchApp &app, long reports, long warmup)
     return 0;
 }
 
-int run_paint(long width, long height, long iterations)
+int run_paint(long width, long height, long iterations, bool labels)
 {
     DrawAreaWidget grid;
     grid.resize(static_cast<int>(width), static_cast<int>(height));
     grid.set_init_area_color();
     grid.set_area_opacity(0.7);
     grid.set_lit_areas({0, 1, 2, 3, 4, 5, 6, 7}, true);
+    if (labels) {
+        const std::array<QString, DrawAreaWidget::kAreaCount> names = {
+            u"REC"_qs, u"MUTE"_qs, u"CAM"_qs, u"TALK"_qs, u"CH 1"_qs, u"CH 2"_qs, u"CH 3"_qs, u"ライブ"_qs};
+        for (int area = 0; area < DrawAreaWidget::kAreaCount; ++area)
+            grid.set_area_label(area, names[static_cast<std::size_t>(area)]);
+    }
 
     QImage target(grid.size(), QImage::Format_ARGB32_Premultiplied);
     std::vector<double> times;
@@ -215,8 +227,9 @@ int run_paint(long width, long height, long iterations)
         if (i >= 20)
             times.push_back(us(end - start));
     }
-    // The picture must be the lit grid, or the time means nothing.
-    if (target.pixelColor(static_cast<int>(width) / 8, static_cast<int>(height) / 4).rgb()
+    // The picture must be the lit grid, or the time means nothing (a point
+    // of area 0 clear of its label).
+    if (target.pixelColor(static_cast<int>(width) / 16, static_cast<int>(height) / 4).rgb()
         != QColor(Qt::yellow).rgb()) {
         std::fprintf(stderr, "qo_bench_harness: the rendered grid is not lit\n");
         return 1;
@@ -302,7 +315,8 @@ int main(int argc, char *argv[])
     if (mode == QLatin1String("paint"))
         return run_paint(arg_value(args, QStringLiteral("--width"), 3840),
                          arg_value(args, QStringLiteral("--height"), 160),
-                         arg_value(args, QStringLiteral("--iterations"), 1000));
+                         arg_value(args, QStringLiteral("--iterations"), 1000),
+                         args.contains(QStringLiteral("--labels")));
     if (mode == QLatin1String("memory"))
         return run_memory(app, arg_value(args, QStringLiteral("--reports"), 100000));
     std::fprintf(stderr, "usage: qo_bench_harness latency|paint|memory [options]\n");

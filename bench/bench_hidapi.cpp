@@ -117,6 +117,11 @@ void hid_close(hid_device *dev)
     delete dev;
 }
 
+hid_device_info *hid_get_device_info(hid_device * /*dev*/)
+{
+    return nullptr; // the device layer knows nothing more of this box
+}
+
 const wchar_t *hid_error(hid_device * /*dev*/)
 {
     return L"no error";

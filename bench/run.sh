@@ -7,7 +7,9 @@
 #   QO_BENCH_CPU_RUNS=5 bench/run.sh more CPU runs (default 3 of each)
 #   QO_BENCH_ONLY="startup cpu" bench/run.sh
 #                                 only some parts: startup (figures 1, 2),
-#                                 cpu (3), latency (4), paint (5), memory (6)
+#                                 cpu (3), waiting (3, a missing box with
+#                                 reconnection), latency (4), paint (5),
+#                                 memory (6)
 #
 # QO_BENCH_BUILD names the build folder (default build/bench); raw figures are
 # kept in $QO_BENCH_BUILD/bench-results.txt, the programs' output in
@@ -19,7 +21,7 @@ build=${QO_BENCH_BUILD:-$source_dir/build/bench}
 runs=${QO_BENCH_RUNS:-12}
 cpu_seconds=${QO_BENCH_CPU_SECONDS:-10}
 cpu_runs=${QO_BENCH_CPU_RUNS:-3}
-only=" ${QO_BENCH_ONLY:-startup cpu latency paint memory} "
+only=" ${QO_BENCH_ONLY:-startup cpu waiting latency paint memory} "
 wanted() { [[ $only == *" $1 "* ]]; }
 
 if [ -z "${QO_BENCH_IN_RT:-}" ]; then # built once, before any change of priority
@@ -151,14 +153,54 @@ for i in $(seq 1 "$cpu_runs"); do
 done
 fi
 
+if wanted waiting; then
+echo "== CPU while waiting for a missing box with reconnection: ${cpu_seconds} s, $cpu_runs runs," \
+     "alternating with the bar polling a box" >&2
+# The same bar and colours, told to wait for a box that never comes.
+mkdir -p "$work/waiting/resources/icon"
+cp "$source_dir/resources/icon/icon.ico" "$work/waiting/resources/icon/"
+sed 's/^{$/{\n  "device": { "reconnect": true, "show_state": true },/' "$work/run/config.json" > "$work/waiting/config.json"
+waiting_cpu() { # folder, pipe, log
+    ordinary "$proc" cpu --title QuorvelOlvane --cwd "$1" --log "$logs/$3" \
+        --env "LD_PRELOAD=$build/libquorvel_virtual_switch_box.so" --env "QUORVEL_SWITCH_BOX=$2" \
+        --seconds "$cpu_seconds" --rate 0 -- "$build/QuorvelOlvane"
+}
+for i in $(seq 1 "$cpu_runs"); do
+    if (( i % 2 )); then
+        waiting_cpu "$work/waiting" "$work/no-box" waiting.log | record "waiting_"
+        waiting_cpu "$work/run" "$pipe" waiting-polling.log | record "waiting_polling_"
+    else
+        waiting_cpu "$work/run" "$pipe" waiting-polling.log | record "waiting_polling_"
+        waiting_cpu "$work/waiting" "$work/no-box" waiting.log | record "waiting_"
+    fi
+done
+grep -q "エラー: no switch box" "$logs/waiting.log" || { echo "bench: the waiting bar did not miss its box" >&2; exit 1; }
+fi
+
 harness=$build/bench/qo_bench_harness
+# Report to screen with a label in every area: the colours above, labelled.
+mkdir -p "$work/labels"
+cp -r "$work/run/resources" "$work/labels/"
+cat > "$work/labels/config.json" <<'JSON'
+{
+  "bar": { "opacity": 0.85 },
+  "areas": {
+    "0": { "color": "#FFD400", "label": "REC" }, "1": { "color": "#E53935", "label": "MUTE" },
+    "2": { "color": "#FFD400", "label": "CAM" }, "3": { "color": "#E53935", "label": "TALK" },
+    "4": { "color": "#1E88E5", "label": "CH 1" }, "5": { "color": "#00ACC1", "label": "CH 2" },
+    "6": { "color": "#1E88E5", "label": "CH 3" }, "7": { "color": "#43A047", "label": "ライブ" }
+  }
+}
+JSON
 if wanted latency; then
-    echo "== report to screen: 1,000 reports through the reader" >&2
-    (cd "$work/run" && "$harness" latency --reports 1000) 2>>"$logs/harness.log" | record "latency_"
+    echo "== report to screen: 1,000 reports through the reader, all areas labelled" >&2
+    (cd "$work/labels" && "$harness" latency --reports 1000) 2>>"$logs/harness.log" | record "latency_"
 fi
 if wanted paint; then
-    echo "== grid paint, 3840 x 160, all areas lit" >&2
+    echo "== grid paint, 3840 x 160, all areas lit, without and with labels" >&2
     (cd "$work/run" && "$harness" paint --width 3840 --height 160 --iterations 1000) 2>>"$logs/harness.log" | record "paint_"
+    (cd "$work/run" && "$harness" paint --width 3840 --height 160 --iterations 1000 --labels) \
+        2>>"$logs/harness.log" | record "paint_labels_"
 fi
 if wanted memory; then
     echo "== memory across 100,000 reports" >&2

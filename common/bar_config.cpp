@@ -8,9 +8,17 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
 #include <climits>
+#include <system_error>
 #include <utility>
 #include <vector>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -73,27 +81,74 @@ BarConfig::Json parse_limited(const QByteArray &bytes, const QString &path)
     }
 }
 
-} // namespace
-
-BarConfig::BarConfig(QString config_path)
-    : path(std::move(config_path))
+#ifdef Q_OS_UNIX
+QString system_error(int error)
 {
+    return QString::fromStdString(std::error_code(error, std::generic_category()).message());
 }
 
-void BarConfig::load()
+// Why a file of this type is not read; empty for a regular file.
+QString not_regular(mode_t mode)
 {
+    if (S_ISREG(mode))
+        return {};
+    if (S_ISDIR(mode))
+        return QStringLiteral("is a directory, not a file");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("is a FIFO (named pipe), not a regular file");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("is a socket, not a regular file");
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return QStringLiteral("is a device, not a regular file");
+    return QStringLiteral("is not a regular file");
+}
+#endif
+
+// The file's bytes, or nothing when there is no file. Only a regular file is
+// opened: a FIFO or a device could block the bar or answer forever.
+std::optional<QByteArray> read_regular_file(const QString &path)
+{
+    QFile file;
+#ifdef Q_OS_UNIX
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status
+    {};
+    if (::stat(name.constData(), &status) != 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR)
+            return std::nullopt;
+        // It may exist: a folder without search permission, a symlink loop.
+        fail(path, QStringLiteral("cannot be reached: ") + system_error(error));
+    }
+    if (const QString reason = not_regular(status.st_mode); !reason.isEmpty())
+        fail(path, reason);
+    // Non-blocking, and checked again once open, in case a FIFO took its place.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        fail(path, QStringLiteral("cannot be opened: ") + system_error(errno));
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        fail(path, QStringLiteral("is not a regular file"));
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        fail(path, QStringLiteral("cannot be opened: ") + file.errorString());
+    }
+#else
     const QFileInfo info(path);
     if (!info.exists())
-        return;
+        return std::nullopt;
     if (info.isDir())
         fail(path, QStringLiteral("is a directory, not a file"));
-
-    QFile file(path);
+    if (!info.isFile())
+        fail(path, QStringLiteral("is not a regular file"));
+    file.setFileName(path);
     if (!file.open(QIODevice::ReadOnly))
         fail(path, QStringLiteral("cannot be opened: ") + file.errorString());
+#endif
     // Read in pieces: asking for the whole limit at once would allocate it.
     QByteArray bytes;
-    while (bytes.size() <= kMaxFileBytes) {
+    while (bytes.size() <= BarConfig::kMaxFileBytes) {
         const QByteArray piece = file.read(qint64{64} * 1024);
         if (piece.isEmpty())
             break;
@@ -104,12 +159,47 @@ void BarConfig::load()
     file.close();
     if (read_failed)
         fail(path, QStringLiteral("cannot be read: ") + read_error);
-    if (bytes.size() > kMaxFileBytes)
-        fail(path, QStringLiteral("is larger than %1 bytes").arg(kMaxFileBytes));
+    if (bytes.size() > BarConfig::kMaxFileBytes)
+        fail(path, QStringLiteral("is larger than %1 bytes").arg(BarConfig::kMaxFileBytes));
+    return bytes;
+}
+
+} // namespace
+
+BarConfig::BarConfig(QString config_path)
+    : path(std::move(config_path))
+{
+}
+
+void BarConfig::load()
+{
+    load(read(path));
+}
+
+BarConfig::Contents BarConfig::read(const QString &path)
+{
+    try {
+        return {read_regular_file(path), {}};
+    } catch (const ConfigError &e) {
+        return {std::nullopt, QString::fromUtf8(e.what())};
+    }
+}
+
+void BarConfig::load(const Contents &contents)
+{
+    if (!contents.error.isEmpty())
+        throw ConfigError(contents.error.toStdString());
+    if (!contents.bytes)
+        return;
+    const QByteArray &bytes = *contents.bytes;
 
     // The JSON library would skip a byte-order mark silently; such a file is refused.
     if (bytes.startsWith("\xEF\xBB\xBF"))
         fail(path, QStringLiteral("starts with a byte-order mark; save it as UTF-8 without one"));
+    // An editor's "Unicode" save: a UTF-16 mark, or a zero byte beside the first character.
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")
+        || (bytes.size() >= 2 && (bytes[0] == '\0' || bytes[1] == '\0')))
+        fail(path, QStringLiteral("is saved as UTF-16; save it as UTF-8"));
 
     Json doc = parse_limited(bytes, path);
 

@@ -3,6 +3,7 @@
 #include "common/bar_options.h"
 #include "common/config_error.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <nlohmann/json.hpp>
@@ -28,9 +29,23 @@ public:
     static constexpr int kMaxMembers = 1000;
     static constexpr double kDefaultOpacity = 0.7;
 
+    // What reading the file gave: its bytes; no bytes and no error when
+    // there is no file; or the message saying why it cannot be read.
+    struct Contents
+    {
+        std::optional<QByteArray> bytes;
+        QString error;
+        bool operator==(const Contents &) const = default;
+    };
+
     explicit BarConfig(QString config_path);
 
     void load();
+    // Parses what `read` gave, as `load` does after reading.
+    void load(const Contents &contents);
+    // Reads the file at `path` without blocking: only a regular file is
+    // opened. Never throws.
+    static Contents read(const QString &path);
     void save() const;
 
     static QString get_config_path();

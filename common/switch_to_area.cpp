@@ -1,38 +1,64 @@
 #include "common/switch_to_area.h"
 
 #include "common/diagnostics.h"
+#include "common/switch_report.h"
 
 QList<Action> SwitchToArea::handle(int cmd, int switch_no)
 {
-    const bool on = cmd == kOnCommand;
+    const bool on = cmd == switch_report::kOnCommand;
     QList<Action> actions;
-    switch (switch_no) {
-    case 7:
+    if (switch_no < 0 || switch_no >= kSwitchCount)
+        return actions;
+    const auto sw = static_cast<std::size_t>(switch_no);
+
+    // Pressed under another mapping: what that press lit goes dark first
+    // (area 7 stays lit while the mode holds it); a release does nothing else.
+    if (_remapped[sw]) {
+        actions.append({{_held_area[sw]}, false});
+        if (a7_force_on && _held_area[sw] == kModeArea)
+            actions.append({{kModeArea}, true});
+        _remapped[sw] = false;
+        _held_area[sw] = kNoArea;
+        if (!on)
+            return actions;
+    }
+
+    int area = kNoArea;
+    if (const auto listed = _overrides.constFind(switch_no); listed != _overrides.cend()) {
+        area = *listed;
+        actions.append({{area}, on});
+    } else if (switch_no == kModeSwitch) {
         switch7_enabled = on;
         a7_force_on = on;
-        actions.append({{7}, on});
+        area = kModeArea;
+        actions.append({{area}, on});
         diagnostics::out(switch7_enabled ? QStringLiteral("S7: ON") : QStringLiteral("S7: OFF"));
-        break;
-    case 1:
-        actions.append({{switch7_enabled ? 7 : 6}, on});
+    } else if (switch_no == kModeDependentSwitch) {
+        area = switch7_enabled ? kModeArea : kBuiltInAreas[sw];
+        actions.append({{area}, on});
         // In switch-7 mode area 7 is held lit whatever switch 1 says.
         if (a7_force_on)
-            actions.append({{7}, true});
-        break;
-    case 2:
-        actions.append({{2}, on});
-        break;
-    case 3:
-        actions.append({{4}, on});
-        break;
-    case 4:
-        actions.append({{0}, on});
-        break;
-    case 5:
-        actions.append({{5}, on});
-        break;
-    default:
-        break;
+            actions.append({{kModeArea}, true});
+    } else if (sw < kBuiltInAreas.size() && kBuiltInAreas[sw] != kNoArea) {
+        area = kBuiltInAreas[sw];
+        actions.append({{area}, on});
     }
+    _held_area[sw] = on ? area : kNoArea;
     return actions;
+}
+
+void SwitchToArea::set_overrides(const QMap<int, int> &overrides)
+{
+    for (int switch_no = 0; switch_no < kSwitchCount; ++switch_no) {
+        const auto sw = static_cast<std::size_t>(switch_no);
+        if (_held_area[sw] != kNoArea
+            && overrides.value(switch_no, kNoArea) != _overrides.value(switch_no, kNoArea))
+            _remapped[sw] = true;
+    }
+    _overrides = overrides;
+    // A listed mode switch is a plain switch: no mode to stay in.
+    if (_overrides.contains(kModeSwitch)) {
+        switch7_enabled = false;
+        a7_force_on = false;
+    }
 }

@@ -11,6 +11,7 @@
 struct hid_device_
 {
     int id = 0;
+    hid_device_info info{};
 };
 
 namespace {
@@ -60,6 +61,12 @@ void reset_present(bool nonblocking_fails)
     script().enumerate_path = nullptr;
     script().steps.clear();
     script().counts = {};
+}
+
+void set_present(bool present)
+{
+    const std::lock_guard lock(script().mutex);
+    script().present = present;
 }
 
 void push_report(const QByteArray &bytes)
@@ -126,6 +133,7 @@ void hid_free_enumeration(hid_device_info *devs)
 hid_device *hid_open(unsigned short /*vendor_id*/, unsigned short /*product_id*/, const wchar_t * /*serial*/)
 {
     const std::lock_guard lock(script().mutex);
+    ++script().counts.open_attempts;
     if (!script().present)
         return nullptr;
     ++script().counts.opens;
@@ -156,6 +164,13 @@ int hid_read(hid_device * /*dev*/, unsigned char *data, size_t length)
     const std::size_t n = std::min(length, static_cast<std::size_t>(bytes.size()));
     std::memcpy(data, bytes.constData(), n);
     return static_cast<int>(n);
+}
+
+hid_device_info *hid_get_device_info(hid_device *dev)
+{
+    static char path[] = "/dev/hidraw-fake"; // NOLINT(cppcoreguidelines-avoid-c-arrays)
+    dev->info.path = path;
+    return &dev->info;
 }
 
 void hid_close(hid_device *dev)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/switch_report.h"
+
 #include <QByteArray>
 
 #include <array>
@@ -14,10 +16,11 @@ struct SwitchModel
 
     void apply(const QByteArray &report)
     {
-        if (report.size() < 4)
+        const auto fields = switch_report::parse(report);
+        if (!fields)
             return;
-        const bool on = static_cast<unsigned char>(report[2]) == 33;
-        switch (static_cast<unsigned char>(report[3])) {
+        const bool on = fields->cmd == switch_report::kOnCommand;
+        switch (fields->switch_no) {
         case 7:
             mode = on;
             lit[7] = on;

@@ -192,6 +192,8 @@ void TestBarConfig::badFileFailsAndChangesNothing_data()
     QTest::addRow("error on a later line") << QByteArray("{\n\n  \"areas\": x\n}") << "line 3";
     QTest::addRow("empty file") << QByteArray("") << "not valid JSON";
     QTest::addRow("byte-order mark") << QByteArray("\xEF\xBB\xBF{}") << "byte-order mark";
+    QTest::addRow("UTF-16 with its mark") << QByteArray("\xFF\xFE{\0}\0", 6) << "is saved as UTF-16";
+    QTest::addRow("UTF-16 big-endian without a mark") << QByteArray("\0{\0}", 4) << "is saved as UTF-16";
     QTest::addRow("invalid UTF-8 in a string")
         << QByteArray("{\"areas\": {\"0\": {\"color\": \"\xFF\"}}}") << "not valid JSON";
     QTest::addRow("invalid UTF-8 outside strings") << QByteArray("{\xC3\x28}") << "not valid JSON";

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QUrl>
 
 namespace {
@@ -55,6 +56,9 @@ private slots:
     void readerReportsLightAreas();
     void closeStopsThePollingReader();
     void closeWithFinishedReaderIsImmediate();
+    void deviceStateOnTheBar_data();
+    void deviceStateOnTheBar();
+    void changedDeviceRestartsTheReader();
     void trayMenuDrivesTheBar();
     void trayTooltipFollowsDeviceState_data();
     void trayTooltipFollowsDeviceState();
@@ -154,9 +158,10 @@ void TestBarWindow::shortReportsChangeNothing_data()
 {
     QTest::addColumn<QByteArray>("report");
     QTest::addRow("empty") << QByteArray();
-    QTest::addRow("one byte") << QByteArray("\x21", 1);
-    QTest::addRow("two bytes") << QByteArray("\x00\x21", 2);
-    QTest::addRow("three bytes with cmd 33") << QByteArray("\x00\x00\x21", 3);
+    // The first bytes of a press of switch 2: the switch byte is missing.
+    QTest::addRow("one byte") << fake_hid::press(2).left(1);
+    QTest::addRow("two bytes") << fake_hid::press(2).left(2);
+    QTest::addRow("three bytes with the on command") << fake_hid::press(2).left(3);
 }
 
 void TestBarWindow::shortReportsChangeNothing()
@@ -178,19 +183,28 @@ void TestBarWindow::onlyBytesTwoAndThreeCount_data()
     QByteArray noise(64, '\0');
     for (int i = 0; i < 64; ++i)
         noise[i] = static_cast<char>(0x5A + 7 * i);
+    using switch_report::kCommandByte;
+    using switch_report::kSwitchByte;
     QByteArray r = noise;
-    r[2] = 33;
-    r[3] = 2;
+    r[kCommandByte] = switch_report::kOnCommand;
+    r[kSwitchByte] = 2;
     QTest::addRow("64 bytes, switch 2 on") << r << 2;
-    r[3] = 3;
+    r[kSwitchByte] = 3;
     QTest::addRow("64 bytes, switch 3 lights area 4") << r << 4;
-    r[3] = 4;
+    r[kSwitchByte] = 4;
     QTest::addRow("64 bytes, switch 4 lights area 0") << r << 0;
-    QTest::addRow("exactly 4 bytes") << QByteArray("\xFF\xFF\x21\x05", 4) << 5;
-    QTest::addRow("switch 1 in byte 0 is not read") << QByteArray("\x01\x07\x21\x02\x06", 5) << 2;
-    r[3] = static_cast<char>(0x81); // 129 read unsigned: unmapped, not -127
+    QByteArray shortest = QByteArray(switch_report::kMinimumSize, '\xFF');
+    shortest[kCommandByte] = switch_report::kOnCommand;
+    shortest[kSwitchByte] = 5;
+    QTest::addRow("exactly 4 bytes") << shortest << 5;
+    QByteArray decoys = fake_hid::press(2).left(5);
+    decoys[0] = 1; // a switch number and a command outside their bytes
+    decoys[1] = 7;
+    decoys[4] = 6;
+    QTest::addRow("switch 1 in byte 0 is not read") << decoys << 2;
+    r[kSwitchByte] = static_cast<char>(0x81); // 129 read unsigned: unmapped, not -127
     QTest::addRow("high switch byte is unsigned") << r << -1;
-    r[3] = 6;
+    r[kSwitchByte] = 6;
     QTest::addRow("switch 6 drives nothing") << r << -1;
 }
 
@@ -211,12 +225,12 @@ void TestBarWindow::switchSevenModeThroughHandler()
     QuorvelOlvane window;
     QTRY_VERIFY(window.hid_thread->isFinished()); // its "no switch box" line is written
     OutputCapture out;
-    window.handle_hid_data(QByteArray("\0\0\x21\x07", 4));
-    window.handle_hid_data(QByteArray("\0\0\x21\x01", 4));
-    window.handle_hid_data(QByteArray("\0\0\x00\x01", 4));
+    window.handle_hid_data(fake_hid::press(7));
+    window.handle_hid_data(fake_hid::press(1));
+    window.handle_hid_data(fake_hid::release(1));
     QVERIFY(lit(window)[7]);
     QVERIFY(!lit(window)[6]);
-    window.handle_hid_data(QByteArray("\0\0\x00\x07", 4));
+    window.handle_hid_data(fake_hid::release(7));
     QVERIFY(!lit(window)[7]);
     QCOMPARE(out.lines(), (QStringList{"S7: ON", "S7: OFF"}));
 }
@@ -224,8 +238,8 @@ void TestBarWindow::switchSevenModeThroughHandler()
 void TestBarWindow::readerReportsLightAreas()
 {
     fake_hid::reset_present();
-    fake_hid::push_report(QByteArray("\0\0\x21\x02", 4));
-    fake_hid::push_report(QByteArray("\0\0\x21\x05", 4));
+    fake_hid::push_report(fake_hid::press(2));
+    fake_hid::push_report(fake_hid::press(5));
     fake_hid::push_report(QByteArray("\0\0\x00\x02", 4));
     QuorvelOlvane window;
     QTRY_VERIFY(lit(window)[5]);
@@ -256,6 +270,106 @@ void TestBarWindow::closeWithFinishedReaderIsImmediate()
     QTRY_VERIFY(window.hid_thread->isFinished());
     QVERIFY(window.close());
     QVERIFY(!window.isVisible());
+}
+
+void TestBarWindow::deviceStateOnTheBar_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("default size") << QSize(1920, QuorvelOlvane::kInitialHeight);
+    QTest::newRow("minimum size") << QSize(QuorvelOlvane::kMinimumWidth, QuorvelOlvane::kMinimumHeight);
+}
+
+void TestBarWindow::deviceStateOnTheBar()
+{
+    QFETCH(QSize, size);
+    QVERIFY(write_file(m_cwd->file(QStringLiteral("config.json")),
+                       R"({"device": {"reconnect": true, "show_state": true}})"));
+    OutputCapture out;
+    QuorvelOlvane window;
+    QSignalSpy states(&window, &QuorvelOlvane::device_state_changed);
+    window.resize(size);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    for (int area = 0; area < 8; ++area)
+        window.draw_widget->set_lit_areas({area}, true);
+
+    QTRY_VERIFY(window.state_overlay && window.state_overlay->isVisible());
+    QCOMPARE(window.state_overlay->text(), QStringLiteral("switch box not connected — waiting"));
+    QCOMPARE(window.state_overlay->geometry(), window.draw_widget->rect());
+    QVERIFY(window.state_overlay->testAttribute(Qt::WA_TransparentForMouseEvents));
+    QVERIFY2(
+        window.central->toolTip().startsWith(QStringLiteral("no switch box (USB 2e8a:000a) is connected")),
+        qPrintable(window.central->toolTip()));
+
+    // The text is there in the outline's grey, and every lit area still
+    // shows its own colour around it.
+    const QImage shot = grab_window(window);
+    const QRect grid = window.draw_widget->geometry();
+    int text_pixels = 0;
+    std::array<int, 8> area_pixels{};
+    for (int y = grid.top() + 1; y < grid.bottom(); ++y) {
+        for (int x = grid.left() + 1; x < grid.right(); ++x) {
+            const QColor pixel = shot.pixelColor(x, y);
+            if (pixel == StateOverlay::kTextColor)
+                ++text_pixels;
+            for (int area = 0; area < 8; ++area) {
+                QColor lit_colour = window.draw_widget->fill_colors[static_cast<std::size_t>(area)];
+                lit_colour.setAlpha(DrawAreaWidget::alpha_for_opacity(window.draw_widget->opacity));
+                if (window.draw_widget->cell_rect(area).translated(grid.topLeft()).contains(x, y)
+                    && qAbs(pixel.red() - lit_colour.red() * lit_colour.alpha() / 255) <= 2
+                    && qAbs(pixel.green() - lit_colour.green() * lit_colour.alpha() / 255) <= 2
+                    && qAbs(pixel.blue() - lit_colour.blue() * lit_colour.alpha() / 255) <= 2)
+                    ++area_pixels[static_cast<std::size_t>(area)];
+            }
+        }
+    }
+    QVERIFY2(text_pixels >= 20, qPrintable(QString::number(text_pixels)));
+    for (int area = 0; area < 8; ++area)
+        QVERIFY2(area_pixels[static_cast<std::size_t>(area)] > 100, qPrintable(QString::number(area)));
+
+    // Plugged in: the text and the tooltip go.
+    fake_hid::set_present(true);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.state_overlay->isVisible(), 5000);
+    QCOMPARE(window.central->toolTip(), QString());
+    QCOMPARE(states.count(), 2);
+    QCOMPARE(states[0][0].value<DeviceState>(), DeviceState::NotConnected);
+    QCOMPARE(states[1][0].value<DeviceState>(), DeviceState::Connected);
+    QVERIFY(window.close());
+}
+
+void TestBarWindow::changedDeviceRestartsTheReader()
+{
+    const QString config = m_cwd->file(QStringLiteral("config.json"));
+    QVERIFY(write_file(config, R"({"device": {"vendor_id": "0x1234", "product_id": 17}})"));
+    fake_hid::reset_present();
+    OutputCapture out;
+    QuorvelOlvane window;
+    QCOMPARE(window.hid_thread->vid, 0x1234);
+    QCOMPARE(window.hid_thread->pid, 17);
+    QSignalSpy states(&window, &QuorvelOlvane::device_state_changed);
+    QTRY_COMPARE(states.count(), 1);
+    window.handle_hid_data(fake_hid::press(7)); // mode on, area 7
+    window.handle_hid_data(fake_hid::press(2));
+
+    QVERIFY(write_file(config, R"({"device": {"vendor_id": "2e8a", "reconnect": true}})"));
+    window.on_config_changed();
+    QCOMPARE(window.hid_thread->vid, 0x2E8A);
+    QCOMPARE(window.hid_thread->pid, 0x000A);
+    QVERIFY(window.hid_thread->reconnect);
+    QCOMPARE(fake_hid::counts().closes, 1); // the old reader closed its box
+    // The new reader's state still reaches the window's listeners; what is lit
+    // and the switch-7 mode stay.
+    QTRY_COMPARE(states.count(), 2);
+    QCOMPARE(states[1][0].value<DeviceState>(), DeviceState::Connected);
+    QVERIFY(lit(window)[2] && lit(window)[7]);
+    QVERIFY(window.switch_to_area.switch7_enabled);
+
+    // The same box again: the reader is kept.
+    const HIDReaderThread *reader = window.hid_thread.get();
+    QVERIFY(write_file(config, R"({"device": {"vendor_id": 11914, "reconnect": true, "show_state": true}})"));
+    window.on_config_changed();
+    QCOMPARE(window.hid_thread.get(), reader);
+    QVERIFY(window.close());
 }
 
 void TestBarWindow::trayMenuDrivesTheBar()

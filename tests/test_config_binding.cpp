@@ -71,14 +71,16 @@ private slots:
     void badStartupFileRaises();
     void changeAppliesLowOpacityAsIs();
     void changeWithNonNumberOpacityAppliesOnlyColours();
+    void changeFailingAtAnEntryKeepsEarlierEntries_data();
     void changeFailingAtAnEntryKeepsEarlierEntries();
     void changeWithUnloadableFileAppliesNothing();
     void hotReloadInPlaceWrite();
     void hotReloadTwoSavesByRename();
-    void hotReloadDeletedFileStaysUnwatched();
+    void hotReloadDeletedFileIsReadWhenCreatedAgain();
     void hotReloadBrokenThenGoodFile();
     void clickThroughFollowsChangesOfTheFile();
     void trayComesAndGoesWithTheFile();
+    void changeAppliesLabelsAndSwitches();
 
 private:
     std::unique_ptr<WorkingDirectory> m_cwd;
@@ -242,23 +244,45 @@ void TestConfigBinding::changeWithNonNumberOpacityAppliesOnlyColours()
     QCOMPARE(window.draw_widget->opacity, 0.8);
     QVERIFY(same_window_opacity(window, 0.8));
     QCOMPARE(err.lines().size(), 1);
-    QVERIFY2(err.text().contains(QStringLiteral("opacity")), qPrintable(err.text()));
+    QVERIFY2(err.text().contains(QStringLiteral("partly applied: the areas were applied, not the opacity")),
+             qPrintable(err.text()));
+}
+
+void TestConfigBinding::changeFailingAtAnEntryKeepsEarlierEntries_data()
+{
+    QTest::addColumn<QByteArray>("areas");
+    QTest::addColumn<QColor>("area0");
+    QTest::addColumn<QString>("message");
+    QTest::addRow("after an applied entry")
+        << QByteArray(R"({"0": {"color": "#333333"}, "bad": {}, "2": {"color": "#444444"}})")
+        << QColor(0x33, 0x33, 0x33)
+        << R"(changed configuration partly applied: areas before key "bad" were applied; config.json: area key "bad")";
+    QTest::addRow("first entry") << QByteArray(R"({"bad": {}, "0": {"color": "#333333"}})")
+                                 << QColor(0x11, 0x11, 0x11)
+                                 << R"(changed configuration not applied: config.json: area key "bad")";
+    QTest::addRow("after a key that names no area")
+        << QByteArray(R"({"9": {"color": "#333333"}, "0": 5})") << QColor(0x11, 0x11, 0x11)
+        << R"(changed configuration not applied: config.json: area "0" must be a JSON object)";
 }
 
 void TestConfigBinding::changeFailingAtAnEntryKeepsEarlierEntries()
 {
+    QFETCH(QByteArray, areas);
+    QFETCH(QColor, area0);
+    QFETCH(QString, message);
     QVERIFY(write_file(
         QStringLiteral("config.json"),
         R"({"bar": {"opacity": 0.8}, "areas": {"0": {"color": "#111111"}, "2": {"color": "#111111"}}})"));
     QuorvelOlvane window;
-    QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"opacity": 0.6},
-        "areas": {"0": {"color": "#333333"}, "bad": {}, "2": {"color": "#444444"}}})"));
+    QVERIFY(
+        write_file(QStringLiteral("config.json"), R"({"bar": {"opacity": 0.6}, "areas": )" + areas + "}"));
     OutputCapture err(stderr);
     window.on_config_changed();
-    QCOMPARE(colours(window)[0], QColor(0x33, 0x33, 0x33));
+    QCOMPARE(colours(window)[0], area0);
     QCOMPARE(colours(window)[2], QColor(0x11, 0x11, 0x11));
     QCOMPARE(window.draw_widget->opacity, 0.8);
-    QVERIFY2(err.text().contains(QStringLiteral("\"bad\"")), qPrintable(err.text()));
+    QCOMPARE(err.lines().size(), 1);
+    QVERIFY2(err.text().contains(message), qPrintable(err.text()));
 }
 
 void TestConfigBinding::changeWithUnloadableFileAppliesNothing()
@@ -299,21 +323,29 @@ void TestConfigBinding::hotReloadTwoSavesByRename()
     QTRY_COMPARE(colours(window)[0], QColor(0x33, 0x33, 0x33));
 }
 
-void TestConfigBinding::hotReloadDeletedFileStaysUnwatched()
+void TestConfigBinding::hotReloadDeletedFileIsReadWhenCreatedAgain()
 {
+    {
+        // Missing at start-up: not watched, and a file created later is not read.
+        QuorvelOlvane window;
+        QVERIFY(window.watcher->files().isEmpty() && window.watcher->directories().isEmpty());
+        QVERIFY(write_file(QStringLiteral("config.json"), R"({"areas": {"0": {"color": "#222222"}}})"));
+        QTest::qWait(300);
+        QCOMPARE(colours(window), kPalette);
+    }
     QVERIFY(write_file(QStringLiteral("config.json"),
                        R"({"bar": {"opacity": 0.6}, "areas": {"0": {"color": "#111111"}}})"));
     QuorvelOlvane window;
+    OutputCapture err(stderr);
     QVERIFY(QFile::remove(QStringLiteral("config.json")));
     QTRY_VERIFY(window.watcher->files().isEmpty());
     // The current values stay applied.
     QCOMPARE(colours(window)[0], QColor(0x11, 0x11, 0x11));
     QCOMPARE(window.draw_widget->opacity, 0.6);
-    // A re-created file is not noticed: the path is no longer watched.
+    // Its folder is still watched: a file created again is read.
     QVERIFY(write_file(QStringLiteral("config.json"), R"({"areas": {"0": {"color": "#222222"}}})"));
-    QTest::qWait(300);
-    QCOMPARE(colours(window)[0], QColor(0x11, 0x11, 0x11));
-    QVERIFY(window.watcher->files().isEmpty());
+    QTRY_COMPARE(colours(window)[0], QColor(0x22, 0x22, 0x22));
+    QCOMPARE(err.text(), QString());
 }
 
 void TestConfigBinding::hotReloadBrokenThenGoodFile()
@@ -323,6 +355,8 @@ void TestConfigBinding::hotReloadBrokenThenGoodFile()
     OutputCapture err(stderr);
     QVERIFY(write_file(QStringLiteral("config.json"), R"({"areas": {"0": )"));
     QTRY_VERIFY(err.text().contains(QStringLiteral("not valid JSON")));
+    QTest::qWait(300); // read again after a pause, and reported once
+    QCOMPARE(err.lines().size(), 1);
     QCOMPARE(colours(window)[0], QColor(0x11, 0x11, 0x11));
     QVERIFY(write_file(QStringLiteral("config.json"), R"({"areas": {"0": {"color": "#222222"}}})"));
     QTRY_COMPARE(colours(window)[0], QColor(0x22, 0x22, 0x22));
@@ -392,6 +426,33 @@ void TestConfigBinding::trayComesAndGoesWithTheFile()
     QVERIFY(!window.tray);
     QVERIFY(window.isVisible());
     QVERIFY(!window.click_through());
+}
+
+void TestConfigBinding::changeAppliesLabelsAndSwitches()
+{
+    QVERIFY(write_file(QStringLiteral("config.json"), R"({"areas": {"0": {"color": "#111111", "label": "REC"},
+        "1": {"label": "MUTE", "label_color": "#FF00FF"}}, "switches": {"6": 1}})"));
+    QuorvelOlvane window;
+    const DrawAreaWidget &grid = *window.draw_widget;
+    QCOMPARE(grid.labels[0], u"REC"_qs);
+    QCOMPARE(grid.labels[1], u"MUTE"_qs);
+    QCOMPARE(grid.label_colors[1], std::optional(QColor(Qt::magenta)));
+    window.handle_hid_data(fake_hid::press(6));
+    QVERIFY(grid.lit_flags[1]);
+
+    // Area 0 listed without a label loses it; area 1, not listed, keeps its
+    // own. Switch 6, held while it is unlisted, darkens area 1 on release.
+    QVERIFY(write_file(QStringLiteral("config.json"),
+                       R"({"areas": {"0": {"color": "#111111"}}, "switches": {"3": 1}})"));
+    window.on_config_changed();
+    QCOMPARE(grid.labels[0], QString());
+    QCOMPARE(grid.labels[1], u"MUTE"_qs);
+    QVERIFY(grid.lit_flags[1]);
+    window.handle_hid_data(fake_hid::release(6));
+    QVERIFY(!grid.lit_flags[1]);
+    window.handle_hid_data(fake_hid::press(3));
+    QVERIFY(grid.lit_flags[1]);
+    QVERIFY(!grid.lit_flags[4]);
 }
 
 QTEST_MAIN(TestConfigBinding)

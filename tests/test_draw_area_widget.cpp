@@ -84,6 +84,8 @@ private slots:
     void eachSetterRequestsARepaint_data();
     void eachSetterRequestsARepaint();
     void outOfRangeColourIdRequestsNoRepaint();
+    void labelIsDrawnCentredInItsCell_data();
+    void labelIsDrawnCentredInItsCell();
 };
 
 void TestDrawAreaWidget::freshWidgetShowsOnlyFrames()
@@ -352,6 +354,7 @@ void TestDrawAreaWidget::eachSetterRequestsARepaint_data()
     QTest::addRow("set_area_opacity") << 2;
     QTest::addRow("set_lit_areas") << 3;
     QTest::addRow("set_lit_areas with nothing to do") << 4;
+    QTest::addRow("set_area_label") << 5;
 }
 
 void TestDrawAreaWidget::eachSetterRequestsARepaint()
@@ -377,8 +380,11 @@ void TestDrawAreaWidget::eachSetterRequestsARepaint()
     case 3:
         widget.set_lit_areas({1, 9, 2}, true);
         break;
-    default:
+    case 4:
         widget.set_lit_areas({}, false);
+        break;
+    default:
+        widget.set_area_label(1, QStringLiteral("REC"));
         break;
     }
     // Requested, not painted inside the setter.
@@ -405,6 +411,94 @@ void TestDrawAreaWidget::outOfRangeColourIdRequestsNoRepaint()
     widget.set_area_color(-1, QStringLiteral("#123456"));
     QTest::qWait(100);
     QCOMPARE(widget.paints, 0);
+}
+
+void TestDrawAreaWidget::labelIsDrawnCentredInItsCell_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("area");
+    QTest::addColumn<bool>("lit");
+    QTest::addColumn<double>("opacity");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QColor>("labelColor"); // invalid: chosen by the widget
+    QTest::addColumn<QColor>("text");       // the colour the strokes must show
+    QTest::addColumn<QString>("shown");     // what the cell shows; "…" at its end: elided
+    const QSize bar(1916, 76);              // the grid of the bar at its initial 80 px
+    const QSize lowest(396, 36);            // the grid of the bar at its minimum 400 × 40
+    const QColor black(0, 0, 0);
+    const QColor white(255, 255, 255);
+    const QColor none;
+
+    QTest::addRow("lit yellow: dark text") << bar << 0 << true << 0.8 << "REC" << none << black << "REC";
+    QTest::addRow("lit blue: light text") << bar << 4 << true << 0.8 << "CH 1" << none << white << "CH 1";
+    QTest::addRow("yellow at opacity 0.3 looks dark: light text")
+        << bar << 0 << true << 0.3 << "REC" << none << white << "REC";
+    QTest::addRow("unlit: the frame's grey")
+        << bar << 5 << false << 0.8 << "CH 2" << none << kFrame << "CH 2";
+    QTest::addRow("label_color wins")
+        << bar << 2 << true << 0.8 << "CAM" << QColor(Qt::magenta) << QColor(Qt::magenta) << "CAM";
+    QTest::addRow("lowest bar, lit green") << lowest << 7 << true << 0.7 << "LIVE" << none << black << "LIVE";
+    QTest::addRow("lowest bar, too long: elided")
+        << lowest << 1 << true << 0.8 << "A label far too long for its cell" << none << white << "A…";
+    QTest::addRow("tall bar") << QSize(1916, 396) << 3 << false << 0.8 << "TALK" << none << kFrame << "TALK";
+    QTest::addRow("CJK") << bar << 6 << false << 0.8 << "ライブ中" << none << kFrame << "ライブ中";
+    QTest::addRow("a line break shows as a space")
+        << bar << 6 << true << 0.8 << "ON\nAIR" << none << white << "ON AIR";
+}
+
+// Draws a label into an area and compares with the same grid without it:
+// every changed pixel lies inside the cell, less its frame, and the ink is
+// centred there and shows the expected colour.
+void TestDrawAreaWidget::labelIsDrawnCentredInItsCell()
+{
+    QFETCH(QSize, size);
+    QFETCH(int, area);
+    QFETCH(bool, lit);
+    QFETCH(double, opacity);
+    QFETCH(QString, label);
+    QFETCH(QColor, labelColor);
+    QFETCH(QColor, text);
+    QFETCH(QString, shown);
+
+    DrawAreaWidget widget;
+    widget.set_init_area_color();
+    widget.set_area_opacity(opacity);
+    widget.set_lit_areas({0, 1, 2, 3, 4, 5, 6, 7}, true);
+    widget.set_lit_areas({area}, lit);
+    const QImage bare = render(widget, size);
+    widget.set_area_label(area, label, labelColor.isValid() ? std::optional(labelColor) : std::nullopt);
+    const QImage labelled = render(widget, size);
+
+    const QRect space = widget.cell_rect(area).adjusted(1, 1, 0, 0);
+    QRect ink;
+    bool text_colour_seen = false;
+    for (int y = 0; y < bare.height(); ++y) {
+        for (int x = 0; x < bare.width(); ++x) {
+            const QColor pixel = labelled.pixelColor(x, y);
+            if (pixel == bare.pixelColor(x, y))
+                continue;
+            QVERIFY2(space.contains(x, y), qPrintable(QStringLiteral("changed at (%1, %2)").arg(x).arg(y)));
+            ink |= QRect(x, y, 1, 1);
+            text_colour_seen = text_colour_seen || (pixel.alpha() == 255 && same_rgb(pixel, text, 8));
+        }
+    }
+    QVERIFY(!ink.isEmpty());
+    QVERIFY2(text_colour_seen, qPrintable(describe(text)));
+
+    const QString actual = widget.shown_label(area);
+    if (shown.endsWith(u'…')) {
+        QVERIFY2(actual.endsWith(u'…') && actual.startsWith(shown.chopped(1)), qPrintable(actual));
+        QVERIFY(ink.width() > space.width() / 2); // cut to the cell, not far short of it
+    } else {
+        QCOMPARE(actual, shown);
+    }
+    const int tolerance = std::max(2, space.height() / 8);
+    QVERIFY2(std::abs(ink.center().x() - space.center().x()) <= tolerance,
+             qPrintable(QStringLiteral("ink %1 wide from x %2").arg(ink.width()).arg(ink.x())));
+    QVERIFY2(std::abs(ink.center().y() - space.center().y()) <= tolerance,
+             qPrintable(QStringLiteral("ink %1 high from y %2").arg(ink.height()).arg(ink.y())));
+    // Readable: the text is not a speck, nor taller than its cell.
+    QVERIFY2(ink.height() >= space.height() / 3, qPrintable(QString::number(ink.height())));
 }
 
 QTEST_MAIN(TestDrawAreaWidget)

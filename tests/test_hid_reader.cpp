@@ -8,6 +8,15 @@
 namespace {
 
 const QString kPrefix = QStringLiteral("[HIDReaderThread] ❌ エラー: ");
+const QString kConnected =
+    QStringLiteral("[HIDReaderThread] connected: switch box (USB 2e8a:000a) at /dev/hidraw-fake");
+
+DeviceOptions reconnecting(bool reconnect)
+{
+    DeviceOptions options;
+    options.reconnect = reconnect;
+    return options;
+}
 
 QByteArray report_of(int size)
 {
@@ -51,6 +60,10 @@ private slots:
     void stopBeforeTheFirstPassReadsNothing();
     void reportsReachTheGuiThreadInOrder();
     void destructorJoinsARunningThread();
+    void failureThenReopen_data();
+    void failureThenReopen();
+    void unpluggedBoxStaysUnpluggedWhileAway();
+    void stopWhileWaitingEndsWithinOnePass();
 };
 
 void TestHidReader::defaultsAndConstruction()
@@ -68,6 +81,12 @@ void TestHidReader::defaultsAndConstruction()
     QCOMPARE(other.vid, 1);
     QCOMPARE(other.pid, 2);
     QCOMPARE(other.parent(), &owner);
+    QVERIFY(!other.reconnect);
+
+    const HIDReaderThread configured(DeviceOptions{0x1234, 0xBEEF, true, false});
+    QCOMPARE(configured.vid, 0x1234);
+    QCOMPARE(configured.pid, 0xBEEF);
+    QVERIFY(configured.reconnect);
 }
 
 void TestHidReader::emitsExactlyTheBytesRead_data()
@@ -235,6 +254,122 @@ void TestHidReader::destructorJoinsARunningThread()
     }
     QCOMPARE(fake_hid::counts().closes, 1);
     QCOMPARE(fake_hid::counts().open_handles, 0);
+}
+
+void TestHidReader::unpluggedBoxStaysUnpluggedWhileAway()
+{
+    fake_hid::reset_present();
+    fake_hid::push_error();
+    HIDReaderThread reader(reconnecting(true));
+    OutputCapture out;
+    QList<DeviceState> seen;
+    connect(
+        &reader, &HIDReaderThread::state_changed, &reader,
+        [&seen](DeviceState state, const QString &) {
+            seen.append(state);
+            // Pulled out for good at the failed read: reopening finds nothing.
+            if (state == DeviceState::Unplugged)
+                fake_hid::set_present(false);
+        },
+        Qt::DirectConnection);
+    reader.start();
+    QTRY_VERIFY_WITH_TIMEOUT(fake_hid::counts().open_attempts >= 3, 10'000);
+    fake_hid::set_present(true);
+    QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 3, 10'000);
+    reader.stop();
+    QVERIFY(reader.wait(1000));
+    // Failed attempts in between say neither "not connected" nor a line each.
+    QCOMPARE(seen,
+             (QList<DeviceState>{DeviceState::Connected, DeviceState::Unplugged, DeviceState::Connected}));
+    QCOMPARE(out.lines().size(), 2);
+}
+
+void TestHidReader::failureThenReopen_data()
+{
+    QTest::addColumn<bool>("reconnect");
+    QTest::addColumn<bool>("absentAtStart");
+    QTest::addColumn<QList<DeviceState>>("states");
+    using S = DeviceState;
+    QTest::newRow("read error, no reconnect") << false << false << QList<S>{S::Connected, S::Unplugged};
+    QTest::newRow("read error, reconnect")
+        << true << false << QList<S>{S::Connected, S::Unplugged, S::Connected, S::Unplugged, S::Connected};
+    QTest::newRow("absent, no reconnect") << false << true << QList<S>{S::NotConnected};
+    QTest::newRow("absent, reconnect")
+        << true << true << QList<S>{S::NotConnected, S::Connected, S::Unplugged, S::Connected};
+}
+
+void TestHidReader::failureThenReopen()
+{
+    QFETCH(bool, reconnect);
+    QFETCH(bool, absentAtStart);
+    QFETCH(QList<DeviceState>, states);
+    if (absentAtStart) {
+        fake_hid::reset_absent();
+    } else {
+        fake_hid::reset_present();
+        fake_hid::push_report(report_of(4));
+        fake_hid::push_error();
+    }
+    // Read only once the box is open again; then it goes away once more.
+    fake_hid::push_report(report_of(5));
+    fake_hid::push_error();
+    fake_hid::push_report(report_of(6));
+    HIDReaderThread reader(reconnecting(reconnect));
+    OutputCapture out;
+    QList<QByteArray> received;
+    QList<DeviceState> seen;
+    connect(
+        &reader, &HIDReaderThread::state_changed, &reader,
+        [&seen](DeviceState state, const QString &) { seen.append(state); }, Qt::DirectConnection);
+    connect(
+        &reader, &HIDReaderThread::received, &reader,
+        [&received](const QByteArray &data) { received.append(data); }, Qt::DirectConnection);
+    reader.start();
+
+    const QList<QByteArray> before = absentAtStart ? QList<QByteArray>{} : QList<QByteArray>{report_of(4)};
+    if (!reconnect) {
+        QVERIFY(reader.wait(5000)); // the reader ends at the failure
+        QCOMPARE(received, before);
+        QCOMPARE(fake_hid::counts().open_attempts, 1);
+        QCOMPARE(out.lines().size(), 1);
+        QVERIFY2(out.lines()[0].startsWith(kPrefix), qPrintable(out.text()));
+    } else {
+        if (absentAtStart) {
+            // Several attempts while the box is away, and not a line for each.
+            QTRY_VERIFY_WITH_TIMEOUT(fake_hid::counts().open_attempts >= 3, 10'000);
+            QCOMPARE(out.lines().size(), 1);
+            fake_hid::set_present(true);
+        }
+        const QList<QByteArray> all = before + QList<QByteArray>{report_of(5), report_of(6)};
+        QTRY_COMPARE_WITH_TIMEOUT(received, all, 10'000);
+        QVERIFY(reader.isRunning()); // polling the reopened box
+        reader.stop();
+        QVERIFY(reader.wait(1000));
+        // Each time the box goes away: one error line; each time it is back: one connected line.
+        QVERIFY2(out.lines().size() == 4, qPrintable(out.text()));
+        for (int i : {0, 2})
+            QVERIFY2(out.lines()[i].startsWith(kPrefix), qPrintable(out.text()));
+        for (int i : {1, 3})
+            QCOMPARE(out.lines()[i], kConnected);
+    }
+    QCOMPARE(seen, states);
+    // Closed before each reopen, and at the end.
+    QCOMPARE(fake_hid::counts().closes, fake_hid::counts().opens);
+    QCOMPARE(fake_hid::counts().open_handles, 0);
+}
+
+void TestHidReader::stopWhileWaitingEndsWithinOnePass()
+{
+    fake_hid::reset_absent();
+    HIDReaderThread reader(reconnecting(true));
+    OutputCapture out;
+    reader.start();
+    QTRY_COMPARE(fake_hid::counts().open_attempts, 1);
+    reader.stop(); // early in the pause before the next attempt
+    // Well before the pause would have ended by itself.
+    QVERIFY(reader.wait(HIDReaderThread::kReconnectPauseMs / 2));
+    QCOMPARE(fake_hid::counts().open_attempts, 1);
+    QCOMPARE(out.lines().size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestHidReader)

@@ -3,6 +3,7 @@
 #include "apps/QuorvelOlvane/frame_zone.h"
 #include "apps/QuorvelOlvane/tray.h"
 #include "common/diagnostics.h"
+#include "common/switch_report.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -16,6 +17,7 @@
 #include <QWindow>
 
 #include <optional>
+#include <utility>
 
 QuorvelOlvane::QuorvelOlvane()
     : QMainWindow(nullptr)
@@ -38,14 +40,10 @@ QuorvelOlvane::QuorvelOlvane()
 
     connect(this, &QuorvelOlvane::device_state_changed, this,
             [this](DeviceState state, const QString &reason) { device_state.emplace(state, reason); });
+    connect(this, &QuorvelOlvane::device_state_changed, this, &QuorvelOlvane::_show_device_state);
 
-    // switch_to_area is a plain member, constructed before the reader starts.
-    hid_thread = std::make_unique<HIDReaderThread>();
-    connect(hid_thread.get(), &HIDReaderThread::received, this, &QuorvelOlvane::handle_hid_data);
-    hid_thread->start();
-
-    // The reader is already running here; if the configuration throws, the
-    // destructor of hid_thread stops and joins it before the error leaves.
+    // The reader starts from apply_options(), on the box that the
+    // configuration names: a bad file ends start-up before any device is opened.
     _load_config_at_startup();
 
     setMouseTracking(true);
@@ -102,9 +100,25 @@ std::optional<double> json_number(const BarConfig::Json &value)
     return std::nullopt;
 }
 
-[[noreturn]] void config_fail(const QString &path, const QString &reason)
+// A change that stopped part-way; `applied` says what it applied before the fault.
+class PartlyApplied : public ConfigError
 {
-    throw ConfigError((path + QStringLiteral(": ") + reason).toStdString());
+public:
+    PartlyApplied(const std::string &reason, QString what_was_applied)
+        : ConfigError(reason)
+        , applied(std::move(what_was_applied))
+    {
+    }
+    QString applied;
+};
+
+// Stops applying at a fault; `applied` names what was applied before it, if anything.
+[[noreturn]] void config_fail(const QString &path, const QString &reason, const QString &applied = {})
+{
+    const std::string message = (path + QStringLiteral(": ") + reason).toStdString();
+    if (applied.isEmpty())
+        throw ConfigError(message);
+    throw PartlyApplied(message, applied);
 }
 
 } // namespace
@@ -112,8 +126,14 @@ std::optional<double> json_number(const BarConfig::Json &value)
 void QuorvelOlvane::_load_config_at_startup()
 {
     config = std::make_unique<BarConfig>(BarConfig::get_config_path());
-    if (QFileInfo::exists(QStringLiteral("config.json")))
-        config->load();
+    // Watched before the first read, so that a change in between is not lost.
+    watcher = std::make_unique<QFileSystemWatcher>();
+    _watch_config();
+    _last_read = BarConfig::read(config->path);
+    // A file missing at start-up is not watched: one created later is not read.
+    if (!_last_read.bytes && _last_read.error.isEmpty())
+        watcher->removePaths(watcher->directories());
+    config->load(_last_read);
 
     // Only at start-up: a bar too faint to find is worse than the user's value.
     if (!json_number(config->opacity))
@@ -126,8 +146,48 @@ void QuorvelOlvane::_load_config_at_startup()
     apply_config_to_bar();
     apply_options();
 
-    watcher = std::make_unique<QFileSystemWatcher>(QStringList{config->path});
-    connect(watcher.get(), &QFileSystemWatcher::fileChanged, this, &QuorvelOlvane::on_config_changed);
+    connect(watcher.get(), &QFileSystemWatcher::fileChanged, this, &QuorvelOlvane::_on_watched_change);
+    connect(watcher.get(), &QFileSystemWatcher::directoryChanged, this, &QuorvelOlvane::_on_watched_change);
+    _settle.setSingleShot(true);
+    _settle.setInterval(kSettleMs);
+    connect(&_settle, &QTimer::timeout, this,
+            [this] { _apply_change(BarConfig::read(config->path), false); });
+}
+
+// Watches config.json by its path, not by the file it happens to be: its
+// folder (renames, links, deletion, permission changes), the folder of a
+// link's target, and the file the path names now (writes in place). It
+// changes the watcher: not a const operation, whatever the pointer allows.
+void QuorvelOlvane::_watch_config() // NOLINT(readability-make-member-function-const)
+{
+    const QFileInfo file(config->path);
+    QStringList folders{file.absolutePath()};
+    if (file.isSymLink() && !file.canonicalFilePath().isEmpty())
+        folders << QFileInfo(file.canonicalFilePath()).absolutePath();
+    folders.removeDuplicates();
+    for (const QString &folder : watcher->directories()) {
+        if (!folders.contains(folder))
+            watcher->removePath(folder);
+    }
+    for (const QString &folder : std::as_const(folders)) {
+        if (!watcher->directories().contains(folder) && QFileInfo(folder).isDir())
+            watcher->addPath(folder);
+    }
+    // Set afresh: the file watched so far may have been renamed away, or
+    // outlive the save (a second link, a program holding it open).
+    if (!watcher->files().isEmpty())
+        watcher->removePaths(watcher->files());
+    if (file.exists() && file.isReadable()) // else the folder's watch sees it fixed
+        watcher->addPath(config->path);
+}
+
+void QuorvelOlvane::_on_watched_change()
+{
+    _watch_config();
+    const BarConfig::Contents now = BarConfig::read(config->path);
+    if (now == _last_read)
+        return; // something else in the folder changed
+    _apply_change(now, /*settle=*/true);
 }
 
 void QuorvelOlvane::apply_config_to_bar()
@@ -136,14 +196,18 @@ void QuorvelOlvane::apply_config_to_bar()
     if (!areas.is_object())
         config_fail(config->path, QStringLiteral("\"areas\" must be a JSON object"));
 
+    bool any_area = false; // whether an entry has changed an area yet
     for (const auto &entry : areas.items()) {
         const QString key = QString::fromStdString(BarConfig::Json(entry.key()).dump());
+        const QString applied =
+            any_area ? QStringLiteral("areas before key %1 were applied").arg(key) : QString();
         const std::optional<int> index = BarConfig::area_index_from_key(entry.key());
         if (!index)
-            config_fail(config->path, QStringLiteral("area key %1 is not a decimal integer").arg(key));
+            config_fail(config->path, QStringLiteral("area key %1 is not a decimal integer").arg(key),
+                        applied);
         const BarConfig::Json &value = entry.value();
         if (!value.is_object())
-            config_fail(config->path, QStringLiteral("area %1 must be a JSON object").arg(key));
+            config_fail(config->path, QStringLiteral("area %1 must be a JSON object").arg(key), applied);
 
         const auto color = value.find("color");
         if (color == value.end())
@@ -152,11 +216,13 @@ void QuorvelOlvane::apply_config_to_bar()
             draw_widget->set_area_color(*index, QString::fromStdString(color->get<std::string>()));
         else // not a colour string at all: reported and stored as an invalid colour
             draw_widget->set_area_color(*index, QColor(), QString::fromStdString(color->dump()));
+        any_area = any_area || (*index >= 0 && *index < DrawAreaWidget::kAreaCount);
     }
 
     const std::optional<double> opacity = json_number(config->opacity);
     if (!opacity)
-        config_fail(config->path, QStringLiteral("\"bar\" → \"opacity\" must be a number"));
+        config_fail(config->path, QStringLiteral("\"bar\" → \"opacity\" must be a number"),
+                    any_area ? QStringLiteral("the areas were applied, not the opacity") : QString());
     setWindowOpacity(*opacity);
     draw_widget->set_area_opacity(*opacity);
 }
@@ -188,6 +254,14 @@ void QuorvelOlvane::apply_options() // NOLINT(readability-make-member-function-c
                 show();
         }
     }
+
+    // Labels: a listed area takes its entry's label (none without "label");
+    // areas not listed keep theirs, as they keep their colours.
+    for (const AreaOptions &area : config->options.areas)
+        draw_widget->set_area_label(area.index, area.label.value_or(QString()), area.label_color);
+    switch_to_area.set_overrides(config->options.switches);
+
+    _apply_device_options();
 }
 
 bool QuorvelOlvane::click_through() const
@@ -205,30 +279,85 @@ void QuorvelOlvane::set_click_through(bool on)
         unsetCursor();
 }
 
+void QuorvelOlvane::_apply_device_options()
+{
+    const DeviceOptions &device = config->options.device;
+    if (!hid_thread || hid_thread->vid != device.vendor_id || hid_thread->pid != device.product_id
+        || hid_thread->reconnect != device.reconnect) {
+        // A reader stays on the ids it was made for: a new box means a new reader.
+        _stop_reader();
+        hid_thread.reset();
+        ++_reader_generation;
+        device_state.reset();
+        hid_thread = std::make_unique<HIDReaderThread>(device);
+        connect(hid_thread.get(), &HIDReaderThread::received, this, &QuorvelOlvane::handle_hid_data);
+        connect(hid_thread.get(), &HIDReaderThread::state_changed, this,
+                [this, generation = _reader_generation](DeviceState state, const QString &reason) {
+                    if (generation == _reader_generation)
+                        emit device_state_changed(state, reason);
+                });
+        hid_thread->start();
+    }
+    if (device.show_state && !state_overlay)
+        state_overlay = new StateOverlay(draw_widget);
+    _show_device_state();
+}
+
+void QuorvelOlvane::_show_device_state()
+{
+    if (!state_overlay)
+        return;
+    const DeviceOptions &device = config->options.device;
+    const bool show = device.show_state && device_state && device_state->first != DeviceState::Connected;
+    state_overlay->set_text(show ? StateOverlay::text_for(device_state->first, device.reconnect) : QString());
+    central->setToolTip(show ? device_state->second : QString());
+}
+
 void QuorvelOlvane::on_config_changed()
 {
-    // Editors that save by renaming a new file over the old one make the
-    // watcher drop the path; a file that still exists is watched again.
-    if (QFileInfo::exists(config->path) && !watcher->files().contains(config->path))
-        watcher->addPath(config->path);
+    _apply_change(BarConfig::read(config->path), /*settle=*/false);
+}
 
+// Loads and applies what was read. With `settle`, a file that cannot be
+// loaded is read again after a pause before the failure is reported.
+void QuorvelOlvane::_apply_change(const BarConfig::Contents &contents, bool settle)
+{
+    _last_read = contents;
+    _settle.stop();
     try {
-        config->load();
+        config->load(contents);
+    } catch (const std::exception &e) {
+        if (settle)
+            _settle.start();
+        else
+            diagnostics::err(QStringLiteral("QuorvelOlvane: changed configuration not applied: ")
+                             + QString::fromUtf8(e.what()));
+        return;
+    }
+    try {
         apply_config_to_bar();
         apply_options();
+    } catch (const PartlyApplied &e) {
+        diagnostics::err(QStringLiteral("QuorvelOlvane: changed configuration partly applied: ") + e.applied
+                         + QStringLiteral("; ") + QString::fromUtf8(e.what()));
     } catch (const std::exception &e) {
         diagnostics::err(QStringLiteral("QuorvelOlvane: changed configuration not applied: ")
                          + QString::fromUtf8(e.what()));
     }
 }
 
+void QuorvelOlvane::close_and_quit()
+{
+    if (close())
+        QCoreApplication::quit();
+}
+
 void QuorvelOlvane::handle_hid_data(const QByteArray &data)
 {
-    if (data.size() < 4)
+    const std::optional<switch_report::Fields> report = switch_report::parse(data);
+    if (!report)
         return;
-    const int cmd = static_cast<unsigned char>(data[2]);
-    const int switch_no = static_cast<unsigned char>(data[3]);
-    for (const Action &action : switch_to_area.handle(cmd, switch_no))
+    for (const Action &action : switch_to_area.handle(report->cmd, report->switch_no))
         draw_widget->set_lit_areas(action.areas, action.draw_flags);
 }
 

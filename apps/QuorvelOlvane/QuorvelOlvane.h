@@ -2,12 +2,14 @@
 
 #include "apps/QuorvelOlvane/draw_area_widget.h"
 #include "apps/QuorvelOlvane/screen_placement.h"
+#include "apps/QuorvelOlvane/state_overlay.h"
 #include "common/bar_config.h"
 #include "common/hid_reader_thread.h"
 #include "common/switch_to_area.h"
 
 #include <QFileSystemWatcher>
 #include <QMainWindow>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <memory>
@@ -28,6 +30,9 @@ public:
     static constexpr int kMinimumWidth = 400;
     static constexpr int kLayoutMargin = 2;
     static constexpr int kReaderStopWaitMs = 1000;
+    // A file that does not parse may be caught half-saved: it is read once
+    // more after this pause before the failure is reported.
+    static constexpr int kSettleMs = 100;
 
     QuorvelOlvane();
     ~QuorvelOlvane() override;
@@ -54,6 +59,8 @@ public:
     std::unique_ptr<BarTray> tray; // while "bar" → "tray" is on and the desktop has a tray
     // The switch box's state as last reported, for a tray made later.
     std::optional<std::pair<DeviceState, QString>> device_state;
+    // Over the grid, while "device" → "show_state" is on; null until then.
+    StateOverlay *state_overlay = nullptr;
 
 signals:
     // The switch box's state as the current reader reports it; it outlives
@@ -61,6 +68,9 @@ signals:
     void device_state_changed(DeviceState state, const QString &reason);
 
 public slots:
+    // Closes the bar and ends the program, also while the bar is hidden
+    // (closing a hidden window ends no event loop by itself).
+    void close_and_quit();
     void on_config_changed();
     void handle_hid_data(const QByteArray &data);
 
@@ -76,7 +86,20 @@ protected:
 private:
     void _init_geometry();
     void _load_config_at_startup();
+    void _watch_config();
+    void _on_watched_change();
+    void _apply_change(const BarConfig::Contents &contents, bool settle);
     void _stop_reader();
+    // The switch box: the reader on the configured ids, its state on the bar.
+    void _apply_device_options();
+    void _show_device_state();
+
+    int _reader_generation = 0; // drops what a replaced reader still had queued
+
+    // What config.json held when last read, to tell a change from a
+    // notification about something else in its folder.
+    BarConfig::Contents _last_read;
+    QTimer _settle;
 
     // The last values applied from config.json: the tray's choice of
     // click-through lasts until the file's value changes.

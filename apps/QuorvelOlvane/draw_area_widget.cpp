@@ -2,8 +2,10 @@
 
 #include "common/diagnostics.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -16,6 +18,25 @@ constexpr std::array<const char *, DrawAreaWidget::kAreaCount> kDefaultPalette =
 bool is_area(int index)
 {
     return index >= 0 && index < DrawAreaWidget::kAreaCount;
+}
+
+// A label's font follows its cell's height: readable in the 17-pixel space
+// of the lowest bar, larger in taller ones.
+constexpr double kLabelHeightShare = 0.6;
+constexpr int kLabelPadding = 2;           // pixels kept free left and right of a label
+constexpr qsizetype kMaxLabelLength = 256; // more than any cell shows; bounds the layout's cost
+
+// Where a label may draw: the cell less its frame's left and top strips
+// (the right and bottom strips lie outside the cell).
+QRect label_space(const QRect &cell)
+{
+    return cell.adjusted(1, 1, 0, 0);
+}
+
+// sRGB channel to linear light, for the luminance of a colour.
+double linear(double channel)
+{
+    return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
 }
 
 } // namespace
@@ -45,7 +66,8 @@ void DrawAreaWidget::set_area_color(int area_id, const QColor &color, const QStr
     if (!is_area(area_id))
         return;
     if (!color.isValid())
-        diagnostics::out(QStringLiteral("[ERROR] Invalid color string: ") + source_text);
+        diagnostics::out(QStringLiteral("[ERROR] Invalid color string: ")
+                         + diagnostics::printable(source_text));
     fill_colors[static_cast<std::size_t>(area_id)] = color;
     update();
 }
@@ -71,6 +93,98 @@ void DrawAreaWidget::set_lit_areas(const QList<int> &indices, bool draw_flags)
         update();
     else
         update(changed);
+}
+
+void DrawAreaWidget::set_area_label(int area_id, const QString &text, const std::optional<QColor> &color)
+{
+    if (!is_area(area_id))
+        return;
+    QString line = text.left(kMaxLabelLength);
+    if (line.size() < text.size() && line.back().isHighSurrogate())
+        line.chop(1);
+    // One line of plain text: control characters (line breaks, the U+009C
+    // that Qt's elision reads as a separator) show as spaces.
+    for (QChar &c : line) {
+        if (c.category() == QChar::Other_Control)
+            c = u' ';
+    }
+    const auto index = static_cast<std::size_t>(area_id);
+    if (labels[index] == line && label_colors[index] == color)
+        return;
+    labels[index] = line;
+    label_colors[index] = color;
+    _label_layouts[index] = LabelLayout();
+    update(label_space(cell_rect(area_id)));
+}
+
+QColor DrawAreaWidget::contrasting_text_color(const QColor &background)
+{
+    const QColor rgb = background.toRgb();
+    const double luminance =
+        0.2126 * linear(rgb.redF()) + 0.7152 * linear(rgb.greenF()) + 0.0722 * linear(rgb.blueF());
+    // Where black and white contrast equally with the background.
+    constexpr double kEqualContrast = 0.179;
+    return luminance > kEqualContrast ? QColor(Qt::black) : QColor(Qt::white);
+}
+
+QString DrawAreaWidget::shown_label(int area_id)
+{
+    if (!is_area(area_id) || labels[static_cast<std::size_t>(area_id)].isEmpty())
+        return {};
+    return label_layout(area_id).text.text();
+}
+
+DrawAreaWidget::LabelLayout &DrawAreaWidget::label_layout(int area)
+{
+    const auto index = static_cast<std::size_t>(area);
+    const QSize space = label_space(cell_rect(area)).size();
+    LabelLayout &layout = _label_layouts[index];
+    if (layout.space == space) // an unused layout's size is invalid, never a cell's
+        return layout;
+
+    layout.space = space;
+    layout.font = font();
+    layout.font.setBold(true);
+    int pixels = std::max(1, static_cast<int>(space.height() * kLabelHeightShare));
+    layout.font.setPixelSize(pixels);
+    while (pixels > 1 && QFontMetrics(layout.font).height() > space.height())
+        layout.font.setPixelSize(--pixels);
+    const int width = std::max(0, space.width() - 2 * kLabelPadding);
+    layout.text.setText(QFontMetrics(layout.font).elidedText(labels[index], Qt::ElideRight, width));
+    layout.text.setTextFormat(Qt::PlainText);
+    layout.text.prepare(QTransform(), layout.font);
+    return layout;
+}
+
+QColor DrawAreaWidget::label_text_color(int area, int alpha) const
+{
+    const auto index = static_cast<std::size_t>(area);
+    if (label_colors[index])
+        return *label_colors[index];
+    if (!lit_flags[index])
+        return frame_pen.color();
+    // The fill as it shows: its colour at the fill's alpha over the black window.
+    const QColor fill = fill_colors[index].toRgb();
+    const double share = std::clamp(alpha, 0, 255) / 255.0;
+    return contrasting_text_color(QColor::fromRgbF(static_cast<float>(fill.redF() * share),
+                                                   static_cast<float>(fill.greenF() * share),
+                                                   static_cast<float>(fill.blueF() * share)));
+}
+
+void DrawAreaWidget::draw_label(QPainter &painter, int area, int alpha)
+{
+    const QRect space = label_space(cell_rect(area));
+    if (space.isEmpty())
+        return;
+    const LabelLayout &layout = label_layout(area);
+    const QSizeF size = layout.text.size();
+    painter.setClipRect(space);
+    painter.setFont(layout.font);
+    painter.setPen(label_text_color(area, alpha));
+    painter.drawStaticText(QPointF(space.x() + (space.width() - size.width()) / 2.0,
+                                   space.y() + (space.height() - size.height()) / 2.0),
+                           layout.text);
+    painter.setClipping(false);
 }
 
 int DrawAreaWidget::alpha_for_opacity(double value)
@@ -117,7 +231,7 @@ void DrawAreaWidget::draw_frame(QPainter &painter, const QRect &cell) const
     painter.fillRect(QRect(x + w, y + 1, 1, h - 1), brush);
 }
 
-void DrawAreaWidget::paintEvent(QPaintEvent * /*event*/)
+void DrawAreaWidget::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
@@ -132,7 +246,7 @@ void DrawAreaWidget::paintEvent(QPaintEvent * /*event*/)
             // An unparsable colour leaves a lit cell entirely empty.
             if (!color.isValid())
                 continue;
-            color.setAlpha(alpha);
+            color.setAlpha(std::clamp(alpha, 0, 255)); // what the pixels show anyway, without Qt's warning
             // Still in Source mode: over the transparent pixels just laid
             // down, blending would give exactly the source anyway.
             painter.fillRect(cell, color);
@@ -140,5 +254,15 @@ void DrawAreaWidget::paintEvent(QPaintEvent * /*event*/)
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
         draw_frame(painter, cell);
         painter.setCompositionMode(QPainter::CompositionMode_Source);
+    }
+
+    // Labels over fills and frames, only in the cells being repainted.
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    for (int area = 0; area < kAreaCount; ++area) {
+        const auto index = static_cast<std::size_t>(area);
+        if (labels[index].isEmpty() || (lit_flags[index] && !fill_colors[index].isValid()))
+            continue;
+        if (event->region().intersects(label_space(cell_rect(area))))
+            draw_label(painter, area, alpha);
     }
 }

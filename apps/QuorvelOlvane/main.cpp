@@ -9,8 +9,63 @@
 #include <exception>
 #include <optional>
 
+#ifdef Q_OS_UNIX
+#include <QSocketNotifier>
+
+#include <array>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Written by the signal handler, read in the event loop.
+std::array<int, 2> g_signal_pipe{-1, -1}; // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+
+void on_end_signal(int /*signal*/)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t ignored = ::write(g_signal_pipe[1], &byte, 1);
+}
+
+// SIGTERM, SIGINT and SIGHUP (kill, Ctrl+C, a closed terminal) close the bar
+// the way the user does: the reader is stopped, the device closed, and the
+// program ends with status 0.
+void close_on_end_signals(QuorvelOlvane &window)
+{
+    if (::pipe2(g_signal_pipe.data(), O_CLOEXEC | O_NONBLOCK) != 0)
+        return; // the signals keep their default action
+    auto *notifier = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        std::array<char, 16> bytes{};
+        while (::read(g_signal_pipe[0], bytes.data(), bytes.size()) > 0) {
+        }
+        window.close_and_quit();
+    });
+    struct sigaction action
+    {};
+    action.sa_handler = on_end_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        // Signals that the parent set to be ignored stay ignored (nohup, a
+        // shell's background job), as with any program.
+        struct sigaction previous
+        {};
+        if (::sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
+            continue;
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+
+} // namespace
+#endif
+
 int main(int argc, char *argv[])
 {
+    // Before anything opens a file: closed standard descriptors, broken pipes.
+    diagnostics::prepare_standard_streams();
+
     // Every size is in device pixels, whatever the parent environment asked for.
     qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
     qputenv("QT_SCALE_FACTOR", "1");
@@ -24,10 +79,13 @@ int main(int argc, char *argv[])
     try {
         window.emplace();
     } catch (const std::exception &e) {
-        // Nothing has been shown; the reader thread was joined as the window unwound.
+        // Nothing has been shown; a reader already started was joined as the window unwound.
         diagnostics::err(QStringLiteral("QuorvelOlvane: cannot start: ") + QString::fromUtf8(e.what()));
         return 1;
     }
     window->show();
+#ifdef Q_OS_UNIX
+    close_on_end_signals(*window);
+#endif
     return QApplication::exec();
 }

@@ -39,14 +39,7 @@ BarTray::BarTray(QuorvelOlvane &bar)
     // until the menu has finished with this action.
     connect(reload_action, &QAction::triggered, _bar, &QuorvelOlvane::on_config_changed,
             Qt::QueuedConnection);
-    // Closing a hidden window ends no event loop, so the loop is told to end.
-    connect(
-        quit_action, &QAction::triggered, _bar,
-        [bar = _bar] {
-            if (bar->close())
-                QCoreApplication::quit();
-        },
-        Qt::QueuedConnection);
+    connect(quit_action, &QAction::triggered, _bar, &QuorvelOlvane::close_and_quit, Qt::QueuedConnection);
     connect(open_folder_action, &QAction::triggered, this, &BarTray::_open_config_folder);
 
     QIcon image = QApplication::windowIcon();

@@ -5,8 +5,10 @@
 # the window manager ending it with status 0; with desktop panels, resting on
 # the work area's bottom edge and following it as a panel appears.
 #
-# With QO_SCREENSHOT_OUT set, a screenshot of the bar with some areas lit is
-# saved there (the README's picture).
+# Labels drawn in the areas and a switch remapped in config.json.
+#
+# With QO_SCREENSHOT_OUT set, a screenshot of the labelled bar with some areas
+# lit is saved there (the README's picture).
 # shellcheck source=lib.sh disable=SC2119 # start_bar takes its own arguments, not the script's
 source "$(dirname "$0")/lib.sh"
 e2e_init "$@"
@@ -22,7 +24,14 @@ close_by_window_manager() {
     # key; openbox asks the window to close with WM_DELETE_WINDOW.
     xprop -id "$BAR_WIN" WM_PROTOCOLS | grep -q WM_DELETE_WINDOW || fail "$what: no WM_DELETE_WINDOW protocol"
     press_key alt+F4
-    wait_exit 5 || fail "$what: still running 5 s after the window manager closed it"
+    # On a busy machine openbox now and then drops the first Alt+F4 after the
+    # bar was activated (the bar stays active and mapped; about 1 run in 20
+    # under load). A second press tells that from a bar that ignores the close.
+    if ! wait_exit 3; then
+        echo "# Alt+F4 pressed again: the first did not reach openbox"
+        press_key alt+F4
+        wait_exit 5 || fail "$what: still running 5 s after the window manager closed it"
+    fi
     [ "$BAR_STATUS" = 0 ] || fail "$what: exit status $BAR_STATUS after a window-manager close"
     ok "$what: closed by the window manager, exit status 0"
 }
@@ -56,6 +65,85 @@ mapfile -t lit_colors < <(lit 0 2 4 5 7)
 check_area_frames "areas 0 2 4 5 7 lit" "$shot" "${lit_colors[@]}"
 check_outline "areas lit" "$shot"
 
+close_by_window_manager "plain start"
+
+# --- labels, and switch 6 driving area 1 ------------------------------------------
+
+new_bar_dir
+cat > "$BAR_DIR/config.json" <<'JSON'
+{
+  "areas": {
+    "0": { "color": "#FFFF00", "label": "REC" }, "1": { "color": "#FF0000", "label": "MUTE" },
+    "2": { "color": "#FFFF00", "label": "CAM" }, "3": { "color": "#FF0000", "label": "TALK" },
+    "4": { "color": "#0000FF", "label": "CH 1" }, "5": { "color": "#00FFFF", "label": "CH 2" },
+    "6": { "color": "#0000FF", "label": "CH 3" }, "7": { "color": "#00FF00", "label": "ライブ" }
+  },
+  "switches": { "6": 1 }
+}
+JSON
+start_bar
+wait_bar_window
+
+# The fills, seen just inside each cell's top-left corner, clear of its label.
+_corners_match() {
+    local shot=$WORK/corners.miff i x y w h points=()
+    screenshot "$shot"
+    for i in 0 1 2 3 4 5 6 7; do
+        read -r x y w h < <(area_cell "$i")
+        points+=("$((x + 3))" "$((y + 3))")
+    done
+    mapfile -t _seen < <(pixels "$shot" "${points[@]}")
+    for i in 0 1 2 3 4 5 6 7; do
+        near "${_seen[$i]}" "${_want[$i]}" || return 1
+    done
+}
+wait_corners() {
+    mapfile -t _want < <(lit "$@" | sed "s/^-\$/$BLACK_RGB/")
+    wait_for 5 _corners_match || fail "areas show [$(printf '%s|' "${_seen[@]}")], expected [$(printf '%s|' "${_want[@]}")]"
+}
+
+# ink FILE AREA "R G B": the pixels of that colour inside the area's cell (its
+# frame left out), as "COUNT DX DY": their number and how far the middle of
+# their bounding box lies from the cell's middle.
+ink() {
+    local x y w h
+    read -r x y w h < <(area_cell "$2")
+    convert "$1" -crop "$((w - 1))x$((h - 1))+$((x + 1))+$((y + 1))" +repage -depth 8 txt:- | awk -v want="$3" \
+        -v t="$TOLERANCE" -v w=$((w - 1)) -v h=$((h - 1)) '
+        function abs(v) { return v < 0 ? -v : v }
+        BEGIN { split(want, c, " "); minx = w; miny = h; maxx = -1; maxy = -1 }
+        /^[0-9]/ {
+            split($1, p, /[,:]/); v = $2; gsub(/[()]/, "", v); split(v, rgb, ",")
+            if (abs(rgb[1] - c[1]) <= t && abs(rgb[2] - c[2]) <= t && abs(rgb[3] - c[3]) <= t) {
+                n++
+                if (p[1] < minx) minx = p[1]; if (p[1] > maxx) maxx = p[1]
+                if (p[2] < miny) miny = p[2]; if (p[2] > maxy) maxy = p[2]
+            }
+        }
+        END { printf "%d %d %d\n", n, (minx + maxx - w + 1) / 2, (miny + maxy - h + 1) / 2 }'
+}
+
+# expect_label FILE AREA "R G B" WHAT: the label is drawn in that colour, centred.
+expect_label() {
+    local n dx dy
+    read -r n dx dy < <(ink "$1" "$2" "$3")
+    [ "$n" -ge 20 ] || fail "area $2: label in $3 not found ($n pixels)"
+    [ "${dx#-}" -le 3 ] && [ "${dy#-}" -le 3 ] || fail "area $2: label off centre by ($dx, $dy)"
+    ok "area $2: label $4 ($3), centred"
+}
+
+# Switch 6 drives area 1, which no switch drives in the built-in table.
+for switch in 4 2 3 5 7 6; do box press "$switch"; done
+wait_corners 0 1 2 4 5 7
+shot=$WORK/labels.miff
+screenshot "$shot"
+expect_label "$shot" 0 "0 0 0" "dark on lit yellow"
+expect_label "$shot" 1 "255 255 255" "light on red, the area lit by switch 6"
+expect_label "$shot" 4 "255 255 255" "light on lit blue"
+expect_label "$shot" 3 "$FRAME_RGB" "grey on a dark area"
+expect_label "$shot" 7 "0 0 0" "in CJK, dark on lit green"
+check_area_frames "labelled areas" "$shot" "${_want[@]}"
+
 if [ -n "${QO_SCREENSHOT_OUT:-}" ]; then
     margin=12
     x0=$(( BX - margin < 0 ? 0 : BX - margin )); y0=$(( BY - margin < 0 ? 0 : BY - margin ))
@@ -66,7 +154,10 @@ if [ -n "${QO_SCREENSHOT_OUT:-}" ]; then
     log "screenshot saved to $QO_SCREENSHOT_OUT"
 fi
 
-close_by_window_manager "plain start"
+box release 6
+wait_corners 0 2 4 5 7
+ok "switch 6 released: area 1 dark"
+close_by_window_manager "labels"
 
 # --- an environment asking for scaling, which the bar overrides -----------------
 
@@ -85,6 +176,57 @@ screenshot "$shot"
 check_outline "QT_SCALE_FACTOR=2" "$shot"
 check_area_frames "QT_SCALE_FACTOR=2" "$shot" - - - - - - - -
 close_by_window_manager "QT_SCALE_FACTOR=2"
+
+# --- standard streams, echoed text and signals ---------------------------------------
+
+# Standard output and error closed at start: descriptors 1 and 2 must not end
+# up as the X connection, or the diagnostic lines go into the X protocol.
+new_bar_dir
+BAR_OUTPUT=closed start_bar
+wait_bar_window
+box press 2
+wait_lit 5 2
+kill -HUP "$BAR_PID"
+wait_exit 5 || fail "the bar did not end within 5 s of SIGHUP"
+[ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS after SIGHUP with stdout and stderr closed"
+ok "stdout and stderr closed at start: window shown, presses work; SIGHUP closes it with status 0"
+
+# Standard output a pipe whose reader is gone: every line fails to be written.
+new_bar_dir
+BAR_OUTPUT=broken-pipe start_bar
+wait_bar_window
+box press 7 # writes "S7: ON"
+box press 2
+wait_lit 5 2 7
+bar_running || fail "the bar ended writing to a closed pipe (status $(cat "$BAR_DIR/status"))"
+press_key Escape
+wait_exit 3 || fail "the bar did not end within 3 s of Escape"
+[ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS with stdout a closed pipe"
+ok "stdout a closed pipe: lines dropped, presses work, Escape ends it with status 0"
+
+# A colour string that would forge a line, one of 300,000 characters, and an
+# opacity above 1 under a stream of reports; then SIGTERM.
+new_bar_dir
+long=$(head -c 300000 /dev/zero | tr '\0' x)
+printf '{"bar": {"opacity": 1.5}, "areas": {"0": {"color": "nope\\nS7: ON"}, "1": {"color": "%s"}, "2": {"color": "#FF0000"}}}\n' \
+    "$long" > "$BAR_DIR/config.json"
+start_bar
+wait_bar_window
+wait_stdout_lines 2 "[ERROR] Invalid color string: "
+grep -qxF '[ERROR] Invalid color string: nope\nS7: ON' "$BAR_DIR/stdout" || fail "the forged colour is not echoed escaped"
+! grep -qx 'S7: .*' "$BAR_DIR/stdout" || fail "a colour string forged a line: $(grep -x 'S7: .*' "$BAR_DIR/stdout")"
+longest=$(awk '{ if (length($0) > n) n = length($0) } END { print n + 0 }' "$BAR_DIR/stdout")
+[ "$longest" -le 400 ] || fail "a diagnostic line of $longest characters"
+grep -F "[ERROR] Invalid color string: xxxx" "$BAR_DIR/stdout" | grep -q "more characters" \
+    || fail "the long colour is not cut with a mark"
+for _ in 1 2 3 4 5; do box press 2; box release 2; done
+box press 2
+wait_areas 5 - - "$(lit_rgb "#FF0000" 1.5)" - - - - -
+! grep -q "QColor" "$BAR_DIR/stderr" || fail "Qt warnings on stderr: $(grep -m 3 QColor "$BAR_DIR/stderr")"
+kill -TERM "$BAR_PID"
+wait_exit 5 || fail "the bar did not end within 5 s of SIGTERM"
+[ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS after SIGTERM"
+ok "echoed colours one short line each, opacity 1.5 without warnings; SIGTERM closes it with status 0"
 
 # --- desktop panels: the bar rests on the work area's bottom edge, and follows it --
 

@@ -137,3 +137,62 @@ elapsed_ms=$(( ($(now_us) - started) / 1000 ))
 [ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS after Escape while polling"
 [ "$(count_lines "$ERROR_LINE" "$BAR_DIR/stdout")" = 0 ] || fail "an error line on a plain close"
 ok "Escape while polling: ended with status 0 after ${elapsed_ms} ms"
+
+# --- reconnection: plugged in late, unplugged and back, another box ------------------------
+
+readonly CONNECTED_LINE="[HIDReaderThread] connected: "
+lines_are() { # errors connected
+    [ "$(count_lines "$ERROR_LINE" "$BAR_DIR/stdout")" = "$1" ] \
+        && [ "$(count_lines "$CONNECTED_LINE" "$BAR_DIR/stdout")" = "$2" ] \
+        || fail "expected $1 error and $2 connected line(s); stdout: $(cat "$BAR_DIR/stdout")"
+}
+new_bar_dir
+reconnecting='{"device": {"reconnect": true, "show_state": true}}'
+echo "$reconnecting" > "$BAR_DIR/config.json"
+start_bar --unplugged
+wait_bar_window
+wait_stdout_lines 1 "$ERROR_LINE"
+wait_state_text shown
+sleep 2.5 # a few attempts to open the missing box
+lines_are 1 0
+ok "started unplugged: one error line however many attempts, the state on the bar"
+
+box plug
+wait_stdout_lines 1 "$CONNECTED_LINE" 5
+grep -F "$CONNECTED_LINE" "$BAR_DIR/stdout" | grep -qF "(USB 2e8a:000a) at $BAR_DIR/box" \
+    || fail "the connected line names neither the box nor where it is: $(grep -F "$CONNECTED_LINE" "$BAR_DIR/stdout")"
+wait_state_text gone
+box press 2
+box press 4
+wait_lit 3 0 2
+ok "plugged in: one connected line naming the box and its node, the state text gone, presses light areas"
+
+box press 7
+wait_lit 3 0 2 7
+box unplug
+wait_stdout_lines 2 "$ERROR_LINE"
+wait_state_text shown
+wait_lit 1 0 2 7
+box plug
+wait_stdout_lines 2 "$CONNECTED_LINE" 5
+wait_state_text gone
+box press 1 # the switch-7 mode survived the unplug: switch 1 drives area 7, not 6
+box press 5
+wait_lit 3 0 2 5 7
+lines_are 2 2
+ok "unplugged and back: one error and one connected line, lit areas and the switch-7 mode kept, presses work"
+
+# Another box's ids: the reader starts again on them (the virtual box answers
+# only to 2e8a:000a), then on the box's own ids again.
+echo '{"device": {"vendor_id": "0x1234", "reconnect": true, "show_state": true}}' > "$BAR_DIR/config.json"
+wait_stdout_lines 3 "$ERROR_LINE"
+grep -F "$ERROR_LINE" "$BAR_DIR/stdout" | tail -n 1 | grep -qF "USB 1234:000a" || fail "the error line names the old ids"
+wait_state_text shown
+echo "$reconnecting" > "$BAR_DIR/config.json"
+wait_state_text gone
+box release 5
+wait_lit 3 0 2 7
+press_key Escape
+wait_exit 3 || fail "the bar did not end within 3 s of Escape"
+[ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS"
+ok "ids changed in config.json: a reader on the new ids, then on the box's again; presses work"

@@ -231,6 +231,8 @@ new_bar_dir() {
 # yet) with the virtual switch box, or under Wine; stdout, stderr and, once it
 # has ended, the exit status go to files in BAR_DIR (under Wine with Windows
 # line ends). Environment assignments before the call reach the program.
+# BAR_OUTPUT=closed starts it with stdout and stderr closed;
+# BAR_OUTPUT=broken-pipe with stdout a pipe whose reader has gone.
 start_bar() {
     if [ -z "${BAR_DIR:-}" ] || [ -e "$BAR_DIR/stdout" ]; then new_bar_dir; fi
     (
@@ -239,8 +241,17 @@ start_bar() {
         if [ -n "$QO_WINE" ]; then
             wine "$BAR_EXE" "$@" >"$BAR_DIR/stdout" 2>"$BAR_DIR/stderr" || status=$?
         else
-            QUORVEL_PROGRAM=$QO_PROGRAM QUORVEL_SWITCH_BOX=$BAR_DIR/box \
-                "$QO_BOX" run "$@" >"$BAR_DIR/stdout" 2>"$BAR_DIR/stderr" || status=$?
+            export QUORVEL_PROGRAM=$QO_PROGRAM QUORVEL_SWITCH_BOX=$BAR_DIR/box
+            case ${BAR_OUTPUT:-files} in
+                files) "$QO_BOX" run "$@" >"$BAR_DIR/stdout" 2>"$BAR_DIR/stderr" || status=$? ;;
+                closed) "$QO_BOX" run "$@" >&- 2>&- || status=$? ;;
+                broken-pipe)
+                    : > "$BAR_DIR/stdout"
+                    set +e
+                    "$QO_BOX" run "$@" 2>"$BAR_DIR/stderr" | true
+                    status=${PIPESTATUS[0]}
+                    ;;
+            esac
         fi
         echo "$status" > "$BAR_DIR/status.tmp"
         mv "$BAR_DIR/status.tmp" "$BAR_DIR/status"
@@ -289,7 +300,7 @@ wait_exit() {
     _forget_pid "$BAR_RUNNER"
 }
 
-# box COMMAND [ARGS]: press N, release N, raw HEX.., unplug on the bar's box.
+# box COMMAND [ARGS]: press N, release N, raw HEX.., unplug, plug on the bar's box.
 box() { QUORVEL_SWITCH_BOX=$BAR_DIR/box "$QO_BOX" "$@"; }
 
 # count_lines TEXT FILE: how many lines of FILE start with TEXT.
@@ -299,6 +310,22 @@ _has_lines() { [ "$(count_lines "$2" "$BAR_DIR/stdout")" -ge "$1" ]; }
 wait_stdout_lines() {
     wait_for "${3:-5}" _has_lines "$1" "$2" \
         || fail "expected $1 line(s) led by '$2' on stdout, found $(count_lines "$2" "$BAR_DIR/stdout")"
+}
+
+# state_text_pixels: how many pixels inside the bar (its outline left out)
+# are the outline's grey, as the text that tells the switch box's state is.
+state_text_pixels() {
+    local shot=$WORK/state.miff
+    screenshot "$shot"
+    convert "$shot" -crop "$((BW - 8))x$((BH - 8))+$((BX + 4))+$((BY + 4))" +repage -fuzz 1% \
+        -fill black +opaque "rgb(${OUTLINE_RGB// /,})" -fill white -opaque "rgb(${OUTLINE_RGB// /,})" \
+        -format '%[fx:int(mean*w*h+0.5)]' info:
+}
+_state_text_shown() { [ "$(state_text_pixels)" -ge 20 ]; }
+_state_text_gone() { [ "$(state_text_pixels)" -eq 0 ]; }
+# wait_state_text shown|gone [SECONDS]
+wait_state_text() {
+    wait_for "${2:-5}" "_state_text_$1" || fail "state text not $1 on the bar ($(state_text_pixels) grey pixels)"
 }
 
 # activate_bar: asks openbox to make the bar the active window and waits until it is.

@@ -99,13 +99,15 @@ QList<QByteArray> burst_reports(unsigned seed)
             byte = static_cast<char>(random() % 256);
         // Mostly real commands on mapped switches, so the areas keep changing.
         if (report.size() >= 4 && random() % 4 != 0) {
-            report[2] = static_cast<char>(random() % 2 != 0 ? 33 : 0);
-            report[3] = static_cast<char>(std::array{1, 2, 3, 4, 5, 7}[random() % 6]);
+            report[switch_report::kCommandByte] =
+                static_cast<char>(random() % 2 != 0 ? switch_report::kOnCommand : switch_report::kOffCommand);
+            report[switch_report::kSwitchByte] =
+                static_cast<char>(std::array{1, 2, 3, 4, 5, 7}[random() % 6]);
         }
         reports << report;
     }
     // The last report switches area 2 on; it must be what the bar ends with.
-    reports << QByteArray("\x00\x00\x21\x02\x00\x00\x00\x00", 8);
+    reports << fake_hid::press(2);
     return reports;
 }
 

@@ -7,10 +7,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <array>
+#include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -78,6 +81,60 @@ bool write_by_rename(const QString &path, const QByteArray &content)
     return ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) == 0;
 }
 
+bool write_file(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+// How a user's editor or tool saves config.json.
+enum class Save {
+    InPlace,              // truncated and written in one go
+    TruncateThenWrite,    // truncated, a pause, then written
+    TempRename,           // written beside it and renamed over it
+    RenameAwayThenCreate, // the old file renamed away (Emacs, vim), a pause, a new one written
+    Cp,                   // the cp tool
+    SymlinkSwap,          // config.json a link, pointed at a new file (ln -sfn)
+    HeldOpen,             // renamed over while another process holds the old file open
+    HardLinked,           // renamed over while the old file has a second link
+    Unreadable,           // an unreadable file renamed over it, then its permissions fixed
+};
+
+bool save(Save how, const QString &config, const QByteArray &content, int n)
+{
+    const QByteArray name = QFile::encodeName(config);
+    const QString other = config + QStringLiteral(".%1").arg(n);
+    switch (how) {
+    case Save::InPlace:
+        return write_file(config, content);
+    case Save::TruncateThenWrite: {
+        QFile file(config);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || !file.flush())
+            return false;
+        QThread::msleep(20);
+        return file.write(content) == content.size();
+    }
+    case Save::TempRename:
+    case Save::HeldOpen:
+    case Save::HardLinked:
+        return write_by_rename(config, content);
+    case Save::RenameAwayThenCreate:
+        if (::rename(name.constData(), QFile::encodeName(config + u'~').constData()) != 0)
+            return false;
+        QThread::msleep(5);
+        return write_file(config, content);
+    case Save::Cp:
+        return write_file(other, content) && QProcess::execute(QStringLiteral("cp"), {other, config}) == 0;
+    case Save::SymlinkSwap:
+        return write_file(other, content)
+               && QProcess::execute(QStringLiteral("ln"), {QStringLiteral("-sfn"), other, config}) == 0;
+    case Save::Unreadable:
+        return write_file(other, content) && ::chmod(QFile::encodeName(other).constData(), 0) == 0
+               && ::rename(QFile::encodeName(other).constData(), name.constData()) == 0;
+    }
+    return false;
+}
+
 QByteArray repeat(const char *piece, int times)
 {
     return QByteArray(piece).repeated(times);
@@ -94,6 +151,12 @@ QByteArray ten_megabytes_of_entries()
 }
 
 } // namespace
+
+// What stands at config.json instead of a readable file.
+enum class Unusable { NoReadPermission, Directory, Fifo, NoSearchPermission };
+
+Q_DECLARE_METATYPE(Save)
+Q_DECLARE_METATYPE(Unusable)
 
 class TestFaultRealBar : public QObject
 {
@@ -112,6 +175,9 @@ private slots:
     void unreadable_at_startup();
     void unreadable_on_change_data();
     void unreadable_on_change();
+    void save_strategies_data();
+    void save_strategies();
+    void partly_applied_change();
     void unplugged_mid_stream();
 
 private:
@@ -193,6 +259,87 @@ void TestFaultRealBar::rewrite_storm()
     close_with_status_zero(bar);
 }
 
+void TestFaultRealBar::save_strategies_data()
+{
+    QTest::addColumn<Save>("how");
+    QTest::newRow("write in place") << Save::InPlace;
+    QTest::newRow("truncate, then write") << Save::TruncateThenWrite;
+    QTest::newRow("temporary file renamed over") << Save::TempRename;
+    QTest::newRow("old file renamed away, new one written") << Save::RenameAwayThenCreate;
+    QTest::newRow("cp") << Save::Cp;
+    QTest::newRow("symlink pointed at a new file") << Save::SymlinkSwap;
+    QTest::newRow("old file held open") << Save::HeldOpen;
+    QTest::newRow("old file with a second hard link") << Save::HardLinked;
+    QTest::newRow("unreadable file, then fixed") << Save::Unreadable;
+}
+
+void TestFaultRealBar::save_strategies()
+{
+    QFETCH(Save, how);
+    if (how == Save::Unreadable && !user)
+        QSKIP(qPrintable(no_user_reason));
+    QTemporaryDir folder;
+    const QString config = folder.path() + QStringLiteral("/config.json");
+    if (how == Save::SymlinkSwap) {
+        QVERIFY(write_file(config + QStringLiteral(".0"), {}));
+        QVERIFY(QFile::link(config + QStringLiteral(".0"), config));
+    }
+    Bar bar(display, folder.path(), how == Save::Unreadable ? user : std::nullopt);
+    start_lit(bar, folder.path(), palette(1));
+    if (QTest::currentTestFailed())
+        return;
+
+    std::vector<int> holders; // descriptors keeping old files open
+    for (int n = 1; n <= 3; ++n) {
+        if (how == Save::HeldOpen)
+            holders.push_back(::open(QFile::encodeName(config).constData(), O_RDONLY | O_CLOEXEC));
+        if (how == Save::HardLinked)
+            QVERIFY(QFile::link(config, config + QStringLiteral(".link%1").arg(n)));
+        const Palette colors = palette(10 + static_cast<unsigned>(n));
+        QVERIFY(save(how, config, config_text(colors), n));
+        if (how == Save::Unreadable) {
+            // Reported once, then readable again: the bar reads it.
+            QTRY_COMPARE_WITH_TIMEOUT(bar.standard_error().count("Permission denied"), n, 15'000);
+            QVERIFY(::chmod(QFile::encodeName(config).constData(), 0644) == 0);
+        }
+        QVERIFY2(bar.wait_for_colors(lit_colors(colors)),
+                 qPrintable(QStringLiteral("save %1 not shown; ").arg(n) + bar.standard_error()));
+    }
+    for (int fd : holders)
+        ::close(fd);
+    QTest::qWait(200); // a failure reported after a pause would show by now
+    QCOMPARE(bar.standard_error().count("changed configuration"), how == Save::Unreadable ? 3 : 0);
+    close_with_status_zero(bar);
+}
+
+void TestFaultRealBar::partly_applied_change()
+{
+    QTemporaryDir folder;
+    const QString config = folder.path() + QStringLiteral("/config.json");
+    Bar bar(display, folder.path());
+    const Palette before = palette(1);
+    start_lit(bar, folder.path(), before);
+    if (QTest::currentTestFailed())
+        return;
+
+    // Areas 0 and 2 come before the bad key; 4, 5 and 6 after it.
+    const Palette after = palette(2);
+    QByteArray text = "{\"areas\": {";
+    for (int area : {0, 2})
+        text += "\"" + QByteArray::number(area) + "\": {\"color\": \""
+                + after[static_cast<std::size_t>(area)].name().toLatin1() + "\"}, ";
+    text += "\"bad\": {}, \"4\": {\"color\": \"" + after[4].name().toLatin1() + "\"}}}";
+    QVERIFY(write_file(config, text));
+
+    QTRY_VERIFY_WITH_TIMEOUT(bar.standard_error().contains("changed configuration"), 15'000);
+    QVERIFY2(bar.standard_error().contains(
+                 "changed configuration partly applied: areas before key \"bad\" were applied; "),
+             bar.standard_error().constData());
+    QVERIFY(
+        bar.wait_for_colors({{0, after[0]}, {2, after[2]}, {4, before[4]}, {5, before[5]}, {6, before[6]}}));
+    close_with_status_zero(bar);
+}
+
 void TestFaultRealBar::big_file_table()
 {
     QTest::addColumn<QByteArray>("content");
@@ -254,10 +401,13 @@ void TestFaultRealBar::big_file_on_change()
 
 void TestFaultRealBar::unreadable_table()
 {
-    QTest::addColumn<bool>("directory");
+    QTest::addColumn<Unusable>("kind");
     QTest::addColumn<QByteArray>("reason");
-    QTest::newRow("no read permission") << false << QByteArray("Permission denied");
-    QTest::newRow("a directory named config.json") << true << QByteArray("is a directory");
+    QTest::newRow("no read permission") << Unusable::NoReadPermission << QByteArray("Permission denied");
+    QTest::newRow("a directory named config.json") << Unusable::Directory << QByteArray("is a directory");
+    QTest::newRow("a FIFO named config.json") << Unusable::Fifo << QByteArray("is a FIFO");
+    QTest::newRow("a folder without search permission")
+        << Unusable::NoSearchPermission << QByteArray("cannot be reached: Permission denied");
 }
 
 void TestFaultRealBar::unreadable_at_startup_data()
@@ -267,19 +417,36 @@ void TestFaultRealBar::unreadable_at_startup_data()
 
 void TestFaultRealBar::unreadable_at_startup()
 {
-    QFETCH(bool, directory);
+    QFETCH(Unusable, kind);
     QFETCH(QByteArray, reason);
-    if (!directory && !user)
+    const bool as_user = kind == Unusable::NoReadPermission || kind == Unusable::NoSearchPermission;
+    if (as_user && !user)
         QSKIP(qPrintable(no_user_reason));
     QTemporaryDir folder;
     const QString config = folder.path() + QStringLiteral("/config.json");
-    if (directory) {
-        QVERIFY(QDir().mkdir(config));
-    } else {
+    const QByteArray name = QFile::encodeName(config);
+    switch (kind) {
+    case Unusable::NoReadPermission:
         QVERIFY(write_in_place(config, config_text(palette(1))));
-        QVERIFY(::chmod(QFile::encodeName(config).constData(), 0) == 0);
+        QVERIFY(::chmod(name.constData(), 0) == 0);
+        break;
+    case Unusable::Directory:
+        QVERIFY(QDir().mkdir(config));
+        break;
+    case Unusable::Fifo:
+        QVERIFY(::mkfifo(name.constData(), 0644) == 0);
+        break;
+    case Unusable::NoSearchPermission: {
+        // The bar must be able to enter its own folder: config.json links into one it cannot search.
+        const QString locked = folder.path() + QStringLiteral("/locked");
+        QVERIFY(QDir().mkdir(locked));
+        QVERIFY(write_in_place(locked + QStringLiteral("/config.json"), config_text(palette(1))));
+        QVERIFY(::chmod(QFile::encodeName(locked).constData(), 0600) == 0);
+        QVERIFY(QFile::link(QStringLiteral("locked/config.json"), config));
+        break;
     }
-    Bar bar(display, folder.path(), directory ? std::nullopt : user);
+    }
+    Bar bar(display, folder.path(), as_user ? user : std::nullopt);
     bar.start();
     expect_refused_at_startup(bar, reason);
 }
@@ -291,36 +458,65 @@ void TestFaultRealBar::unreadable_on_change_data()
 
 void TestFaultRealBar::unreadable_on_change()
 {
-    QFETCH(bool, directory);
+    QFETCH(Unusable, kind);
     QFETCH(QByteArray, reason);
-    if (!directory && !user)
+    const bool as_user = kind == Unusable::NoReadPermission || kind == Unusable::NoSearchPermission;
+    if (as_user && !user)
         QSKIP(qPrintable(no_user_reason));
     QTemporaryDir folder;
     const QString config = folder.path() + QStringLiteral("/config.json");
-    Bar bar(display, folder.path(), directory ? std::nullopt : user);
+    const QByteArray name = QFile::encodeName(config);
+    const QByteArray folder_name = QFile::encodeName(folder.path());
+    Bar bar(display, folder.path(), as_user ? user : std::nullopt);
     start_lit(bar, folder.path(), palette(1));
     if (QTest::currentTestFailed())
         return;
 
-    if (directory) {
-        // The bar sees the removal only once the directory is there.
+    switch (kind) {
+    case Unusable::NoReadPermission:
+        QVERIFY(::chmod(name.constData(), 0) == 0);
+        break;
+    case Unusable::Directory:
+    case Unusable::Fifo: {
+        // Removal and replacement reach the bar together.
         bar.pause();
-        const bool replaced = QFile::remove(config) && QDir().mkdir(config);
+        const bool replaced =
+            QFile::remove(config)
+            && (kind == Unusable::Directory ? QDir().mkdir(config) : ::mkfifo(name.constData(), 0644) == 0);
         bar.resume();
         QVERIFY(replaced);
-    } else {
-        QVERIFY(::chmod(QFile::encodeName(config).constData(), 0) == 0);
+        break;
+    }
+    case Unusable::NoSearchPermission:
+        QVERIFY(::chmod(folder_name.constData(), 0600) == 0);
+        break;
     }
     QTRY_VERIFY_WITH_TIMEOUT(bar.standard_error().contains(reason), 15'000);
     QVERIFY2(bar.standard_error().contains("config.json"), bar.standard_error().constData());
     QVERIFY(bar.wait_for_colors(lit_colors(palette(1)))); // nothing changed on screen
+    // The bar is not stuck on the file: a report still repaints.
+    QVERIFY(bar.send("release 4\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(bar.area_color(0) != palette(1)[0], 15'000);
+    QVERIFY(bar.send("press 4\n"));
 
-    if (!directory) {
-        // Readable again: the bar still follows the file.
-        QVERIFY(::chmod(QFile::encodeName(config).constData(), 0644) == 0);
-        QVERIFY(write_in_place(config, config_text(palette(3))));
-        QVERIFY(bar.wait_for_colors(lit_colors(palette(3))));
+    // Usable again: the bar still follows the file.
+    switch (kind) {
+    case Unusable::NoReadPermission:
+        QVERIFY(::chmod(name.constData(), 0644) == 0);
+        break;
+    case Unusable::Directory:
+        QVERIFY(QDir().rmdir(config));
+        break;
+    case Unusable::Fifo:
+        QVERIFY(QFile::remove(config));
+        break;
+    case Unusable::NoSearchPermission:
+        QVERIFY(::chmod(folder_name.constData(), 0700) == 0);
+        break;
     }
+    QVERIFY(write_in_place(config, config_text(palette(3))));
+    QVERIFY(bar.wait_for_colors(lit_colors(palette(3))));
+    QCOMPARE(bar.standard_error().count(reason), 1); // reported once
     close_with_status_zero(bar);
 }
 

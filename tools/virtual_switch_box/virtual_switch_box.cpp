@@ -2,13 +2,16 @@
 // plays the switch box: it reads commands from a named pipe and answers the
 // program's hid_read calls with the reports they describe.
 //
-//   press N      report {0x00, 0x00, 33, N, 0, 0, 0, 0}  (switch N on)
-//   release N    report {0x00, 0x00, 0, N, 0, 0, 0, 0}   (switch N off)
+//   press N      an 8-byte report of switch N with the "on" command
+//   release N    the same with the "off" command
 //   raw B0 B1..  report of exactly these bytes (hex, 1 to 64 of them)
 //   unplug       every later read fails, as with a box pulled out
 //
 // The pipe is named by QUORVEL_SWITCH_BOX; without it, or when the pipe does
-// not exist, no switch box is connected.
+// not exist, no switch box is connected (the command removes the pipe after
+// an unplug and makes it again to plug the box back in).
+
+#include "common/switch_report.h"
 
 #include <hidapi.h>
 
@@ -31,6 +34,7 @@ struct hid_device_
     std::deque<std::vector<unsigned char>> reports;
     bool unplugged = false;
     bool nonblocking = false;
+    hid_device_info info{};
 };
 
 namespace {
@@ -60,9 +64,11 @@ void parse_line(hid_device *dev, const std::string &line)
     in >> word;
     if (word == "press" || word == "release") {
         int number = 0;
-        if (in >> number)
-            dev->reports.push_back({0x00, 0x00, static_cast<unsigned char>(word == "press" ? 33 : 0),
-                                    static_cast<unsigned char>(number), 0, 0, 0, 0});
+        if (in >> number) {
+            const auto report = switch_report::make(
+                word == "press" ? switch_report::kOnCommand : switch_report::kOffCommand, number);
+            dev->reports.emplace_back(report.begin(), report.end());
+        }
     } else if (word == "raw") {
         std::vector<unsigned char> bytes;
         std::string hex;
@@ -171,11 +177,23 @@ int HID_API_EXPORT hid_read(hid_device *dev, unsigned char *data, size_t length)
     return static_cast<int>(n);
 }
 
+struct hid_device_info HID_API_EXPORT *hid_get_device_info(hid_device *dev)
+{
+    // Owned by the handle, as in hidapi: freed by hid_close.
+    if (dev->info.path == nullptr) {
+        dev->info.path = strdup(pipe_path());
+        dev->info.vendor_id = 0x2E8A;
+        dev->info.product_id = 0x000A;
+    }
+    return &dev->info;
+}
+
 void HID_API_EXPORT hid_close(hid_device *dev)
 {
     if (!dev)
         return;
     ::close(dev->fd);
+    std::free(dev->info.path); // NOLINT(cppcoreguidelines-no-malloc)
     delete dev;
 }
 
