@@ -49,7 +49,10 @@ grep -q 'is connected' <<<"$errors" || fail "the no-device line does not say tha
 ok "one no-device line: $errors"
 
 drag "move"       960 1040 1160  740 "200 700 1920 80"
-drag "left edge"  203  740  303  740 "300 700 1820 80"
+# Wine's resize puts the edge where the pointer is (openbox keeps the pointer's
+# distance from it): edges are grabbed on their outermost pixel.
+drag "left edge"  200  740  300  740 "300 700 1820 80"
+drag "top edge"   600  700  600  650 "300 650 1820 130"
 
 press_key Escape
 wait_exit 5 || fail "Escape did not end the bar within 5 s"
