@@ -1,6 +1,6 @@
 #include "bench_hidapi.h"
 
-#include <hidapi/hidapi.h>
+#include <hidapi.h>
 
 #include <algorithm>
 #include <cstdlib>

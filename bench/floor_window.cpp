@@ -10,7 +10,7 @@
 //                           queued call to the GUI thread that repaints one
 //                           rectangle (CPU while polling).
 
-#include <hidapi/hidapi.h>
+#include <hidapi.h>
 
 #include <QApplication>
 #include <QPaintEvent>

@@ -12,7 +12,8 @@
 #   lib/udev/rules.d/70-quorvelolvane.rules gives the user at the seat the switch box's hidraw node
 #
 # Windows (`cmake --install`, and the ZIP made by CPack): one folder holding QuorvelOlvane.exe, the
-# Qt libraries copied by windeployqt, resources/, config.example.json and README.txt. The program reads
+# Qt libraries and plugins (copied by windeployqt, or by the rules below where it cannot run),
+# hidapi, the compiler's runtime, resources/, config.example.json and README.txt. The program reads
 # config.json and resources/ from its working directory, which is that folder when it is started
 # from Explorer or a shortcut.
 
@@ -108,8 +109,11 @@ if(WIN32)
             endif()
         endif()
     endforeach()
-    find_program(QO_WINDEPLOYQT NAMES windeployqt windeployqt6
-        HINTS ${_qo_qt_bin} "${QT6_INSTALL_PREFIX}/bin" "${QT6_INSTALL_PREFIX}/tools/Qt6/bin")
+    if(NOT CMAKE_CROSSCOMPILING)
+        find_program(QO_WINDEPLOYQT NAMES windeployqt windeployqt6
+            HINTS ${_qo_qt_bin} "${QT6_INSTALL_PREFIX}/bin" "${QT6_INSTALL_PREFIX}/tools/Qt6/bin")
+    endif()
+    set(_qo_plugins "")
     if(QO_WINDEPLOYQT)
         install(CODE "
             message(STATUS \"Running windeployqt on the installed program\")
@@ -123,11 +127,26 @@ if(WIN32)
             endif()
         ")
     else()
-        message(WARNING "windeployqt not found: the installed folder will need Qt on PATH to run")
+        # windeployqt is a Windows program (and not built by a cross build of Qt): the plugins
+        # it would pick for this program are copied here, and their libraries with the
+        # program's below. The icon is an .ico; the Vista style is what Windows users expect.
+        foreach(_qo_plugin IN ITEMS platforms=Qt6::QWindowsIntegrationPlugin
+                imageformats=Qt6::QICOPlugin styles=Qt6::QWindowsVistaStylePlugin)
+            string(REPLACE "=" ";" _qo_plugin "${_qo_plugin}")
+            list(GET _qo_plugin 0 _qo_plugin_dir)
+            list(GET _qo_plugin 1 _qo_plugin_target)
+            if(NOT TARGET ${_qo_plugin_target})
+                message(FATAL_ERROR "Qt has no ${_qo_plugin_target}, which the Windows folder needs")
+            endif()
+            install(FILES $<TARGET_FILE:${_qo_plugin_target}> DESTINATION ${_qo_plugin_dir})
+            string(APPEND _qo_plugins
+                " \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${_qo_plugin_dir}/$<TARGET_FILE_NAME:${_qo_plugin_target}>\"")
+        endforeach()
     endif()
 
-    # hidapi and the libraries Qt itself needs (vcpkg builds them as DLLs): copied from the
-    # folders of the linked libraries, leaving out everything Windows provides.
+    # hidapi, the libraries Qt itself needs (vcpkg builds them as DLLs) and, with mingw-w64, the
+    # compiler's runtime: copied from the folders of the linked libraries, leaving out everything
+    # Windows provides.
     set(_qo_dirs_code "")
     foreach(_qo_dir IN LISTS _qo_qt_bin)
         string(APPEND _qo_dirs_code " \"${_qo_dir}\"")
@@ -140,26 +159,25 @@ if(WIN32)
             endif()
         endif()
     endforeach()
-    install(CODE "
-        # Cross builds (mingw-w64 on Linux) read the program's imports with objdump.
-        if(NOT CMAKE_HOST_WIN32)
-            set(CMAKE_GET_RUNTIME_DEPENDENCIES_PLATFORM windows+pe)
-            set(CMAKE_GET_RUNTIME_DEPENDENCIES_TOOL objdump)
-            set(CMAKE_GET_RUNTIME_DEPENDENCIES_COMMAND \"\${CMAKE_OBJDUMP}\")
-        endif()
-        file(GET_RUNTIME_DEPENDENCIES
-            EXECUTABLES \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/QuorvelOlvane.exe\"
-            RESOLVED_DEPENDENCIES_VAR qo_found
-            UNRESOLVED_DEPENDENCIES_VAR qo_missing
-            DIRECTORIES ${_qo_dirs_code}
-            PRE_EXCLUDE_REGEXES \"^api-ms-\" \"^ext-ms-\"
-            POST_EXCLUDE_REGEXES \"[/\\\\\\\\][Ww][Ii][Nn][Dd][Oo][Ww][Ss][/\\\\\\\\]\")
-        foreach(qo_dll IN LISTS qo_found)
-            file(INSTALL \"\${qo_dll}\" DESTINATION \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
+    if(MINGW)
+        foreach(_qo_dll IN ITEMS libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+            execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${_qo_dll}
+                OUTPUT_VARIABLE _qo_path OUTPUT_STRIP_TRAILING_WHITESPACE)
+            if(IS_ABSOLUTE "${_qo_path}")
+                get_filename_component(_qo_dir "${_qo_path}" DIRECTORY)
+                string(APPEND _qo_dirs_code " \"${_qo_dir}\"")
+            endif()
         endforeach()
-        if(qo_missing)
-            message(WARNING \"Not found, copy them beside QuorvelOlvane.exe: \${qo_missing}\")
-        endif()
+    endif()
+    install(CODE "
+        set(qo_cross \"${CMAKE_CROSSCOMPILING}\")
+        set(qo_cxx \"${CMAKE_CXX_COMPILER}\")
+        set(qo_objdump \"${CMAKE_OBJDUMP}\")
+        set(qo_program \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/QuorvelOlvane.exe\")
+        set(qo_plugins ${_qo_plugins})
+        set(qo_dirs ${_qo_dirs_code})
+        set(qo_links \"${PROJECT_BINARY_DIR}/runtime-dll-links\")
+        include(\"${CMAKE_CURRENT_LIST_DIR}/WindowsRuntime.cmake\")
     ")
 
     # The MSVC runtime, for machines without the Visual C++ redistributable.

@@ -2,7 +2,7 @@
 
 #include "common/diagnostics.h"
 
-#include <hidapi/hidapi.h>
+#include <hidapi.h>
 
 #include <QMutex>
 #include <QMutexLocker>

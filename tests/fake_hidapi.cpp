@@ -1,6 +1,6 @@
 #include "fake_hidapi.h"
 
-#include <hidapi/hidapi.h>
+#include <hidapi.h>
 
 #include <cstdlib>
 #include <cstring>

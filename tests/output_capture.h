@@ -46,10 +46,17 @@ public:
             bytes.append(buffer.data(), static_cast<qsizetype>(n));
         }
         std::fseek(m_file, 0, SEEK_END);
+#ifdef Q_OS_WIN
+        // The C runtime writes text-mode streams with Windows line ends.
+        bytes.replace("\r\n", "\n");
+#endif
         return QString::fromUtf8(bytes);
     }
 
-    QStringList lines() const { return text().split(u'\n', Qt::SkipEmptyParts); }
+    QStringList lines() const
+    {
+        return text().split(u'\n', Qt::SkipEmptyParts);
+    }
 
 private:
     std::FILE *m_stream;

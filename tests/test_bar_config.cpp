@@ -29,6 +29,15 @@ QByteArray read_file(const QString &path)
     return file.readAll();
 }
 
+// A file written by save has the platform's text line ends.
+QByteArray saved_text(QByteArray text)
+{
+#ifdef Q_OS_WIN
+    text.replace("\n", "\r\n");
+#endif
+    return text;
+}
+
 QByteArray nested(int depth)
 {
     return QByteArray("{\"areas\": {\"0\": {\"color\": ") + QByteArray(depth, '[') + QByteArray(depth, ']')
@@ -307,7 +316,7 @@ void TestBarConfig::saveWritesExactLayout()
                                 "    }\n"
                                 "  }\n"
                                 "}";
-    QCOMPARE(read_file(m_path), expected);
+    QCOMPARE(read_file(m_path), saved_text(expected));
 }
 
 void TestBarConfig::saveDropsBarAndLoadsBackWithDefaultOpacity()
@@ -333,7 +342,7 @@ void TestBarConfig::saveReplacesTheFileWhole()
     write_file(m_path, QByteArray(4096, ' ') + "{}");
     BarConfig config(m_path);
     config.save();
-    QCOMPARE(read_file(m_path), QByteArray("{\n  \"areas\": {}\n}"));
+    QCOMPARE(read_file(m_path), saved_text("{\n  \"areas\": {}\n}"));
     // Nothing is left behind beside it.
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"config.json"});
 }

@@ -6,8 +6,12 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWindow>
+
+#include <filesystem>
+#include <system_error>
 
 namespace {
 
@@ -41,7 +45,12 @@ bool same_window_opacity(const QuorvelOlvane &window, double expected)
 bool save_by_rename(const WorkingDirectory &cwd, const QByteArray &bytes)
 {
     const QString temp = cwd.file(QStringLiteral(".config.json.new"));
-    return write_file(temp, bytes) && std::rename(temp.toLocal8Bit().constData(), "config.json") == 0;
+    if (!write_file(temp, bytes))
+        return false;
+    // As editors save: the new file renamed over the old one, which rename() refuses on Windows.
+    std::error_code error;
+    std::filesystem::rename(temp.toStdU16String(), "config.json", error);
+    return !error;
 }
 
 } // namespace
@@ -400,8 +409,9 @@ void TestConfigBinding::trayComesAndGoesWithTheFile()
         window.on_config_changed();
         no_tray_lines = out.lines().filter(QStringLiteral("no system tray")).size();
     }
-    // The offscreen desktop has no tray: one line, however often the file is read.
-    QCOMPARE(no_tray_lines, 1);
+    // The offscreen desktop has no tray (Windows always has its notification area): one
+    // line, however often the file is read.
+    QCOMPARE(no_tray_lines, QSystemTrayIcon::isSystemTrayAvailable() ? 0 : 1);
     QVERIFY(window.tray);
     // A tray made later still tells the state reported before it.
     QVERIFY(window.tray->icon.toolTip().contains(QStringLiteral("アクセス権がありません")));

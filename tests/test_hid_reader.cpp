@@ -8,8 +8,13 @@
 namespace {
 
 const QString kPrefix = QStringLiteral("[HIDReaderThread] ❌ エラー: ");
+// The device's node is named on Linux only (Windows' device paths say nothing to a user).
+#ifdef Q_OS_LINUX
 const QString kConnected =
     QStringLiteral("[HIDReaderThread] connected: switch box (USB 2e8a:000a) at /dev/hidraw-fake");
+#else
+const QString kConnected = QStringLiteral("[HIDReaderThread] connected: switch box (USB 2e8a:000a)");
+#endif
 
 DeviceOptions reconnecting(bool reconnect)
 {

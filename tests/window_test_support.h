@@ -36,13 +36,22 @@ inline bool write_file(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
+// Runs the offscreen platform with the screens described by JSON. The platform
+// argument separates its options with ':', so the file is named by a path
+// without a drive letter: relative to the current folder, where it is made.
+// Call before the application object exists.
+inline void use_offscreen_screens(const QByteArray &json)
+{
+    static QTemporaryDir dir(QStringLiteral("qo-screens-XXXXXX"));
+    const QString path = QDir::current().relativeFilePath(dir.filePath(QStringLiteral("screens.json")));
+    write_file(path, json);
+    qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + path).toUtf8());
+}
+
 // Runs the offscreen platform with one screen whose available area is
 // 1920 × 1040 at the origin. Call before the application object exists.
 inline void use_offscreen_screen_1920x1040()
 {
-    static QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("screens.json"));
-    write_file(path, R"({"screens": [{"name": "test", "x": 0, "y": 0, "width": 1920, "height": 1040,
-                                       "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
-    qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + path).toUtf8());
+    use_offscreen_screens(R"({"screens": [{"name": "test", "x": 0, "y": 0, "width": 1920, "height": 1040,
+                                           "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
 }

@@ -18,74 +18,6 @@ read -r SCREEN_W SCREEN_H < <(xdpyinfo | awk '/dimensions:/ { split($2, d, "x");
 [ "$SCREEN_W x $SCREEN_H" = "1920 x 1080" ] || fail "screen is ${SCREEN_W}x$SCREEN_H"
 EXPECTED_GEOMETRY="0 $((SCREEN_H - 80)) $SCREEN_W 80"
 
-# Place, size and window-manager state of the bar in BAR_WIN.
-check_window() {
-    local what=$1
-    [ "$BX $BY $BW $BH" = "$EXPECTED_GEOMETRY" ] \
-        || fail "$what: bar at $BX,$BY ${BW}x$BH, expected $EXPECTED_GEOMETRY"
-    ok "$what: ${BW}x$BH at ($BX, $BY), along the bottom of the ${SCREEN_W}x$SCREEN_H screen"
-
-    xprop -id "$BAR_WIN" _NET_WM_STATE | grep -q '_NET_WM_STATE_ABOVE' \
-        || fail "$what: not kept above: $(xprop -id "$BAR_WIN" _NET_WM_STATE)"
-    ok "$what: _NET_WM_STATE_ABOVE set"
-
-    # Undecorated: the frame openbox wraps around the window has exactly the
-    # window's place and size, and openbox reports no frame extents.
-    local parent frame
-    parent=$(xwininfo -tree -id "$BAR_WIN" | awk '/Parent window id:/ { print $4 }')
-    frame=$(xwininfo -id "$parent" | awk '
-        /Absolute upper-left X:/ { x = $NF } /Absolute upper-left Y:/ { y = $NF }
-        /^ *Width:/ { w = $NF } /^ *Height:/ { h = $NF } END { print x, y, w, h }')
-    [ "$frame" = "$BX $BY $BW $BH" ] || fail "$what: decorated: frame $frame around a window at $BX $BY $BW $BH"
-    xprop -id "$BAR_WIN" _NET_FRAME_EXTENTS | grep -q '= 0, 0, 0, 0$' \
-        || fail "$what: frame extents $(xprop -id "$BAR_WIN" _NET_FRAME_EXTENTS)"
-    local -a motif
-    read -r -a motif < <(xprop -id "$BAR_WIN" _MOTIF_WM_HINTS | sed 's/.*= //; s/,//g')
-    [ ${#motif[@]} -ge 3 ] && (( (motif[0] & 2) != 0 && motif[2] == 0 )) \
-        || fail "$what: decorations asked for: $(xprop -id "$BAR_WIN" _MOTIF_WM_HINTS)"
-    ok "$what: undecorated (no frame, decorations 0)"
-}
-
-# The outermost ring of pixels is the (200, 200, 200) outline, the ring just
-# inside it black (the window's own margin around the grid).
-check_outline() {
-    local what=$1 shot=$2
-    local l=$BX t=$BY r=$((BX + BW - 1)) b=$((BY + BH - 1)) mx=$((BX + BW / 2)) my=$((BY + BH / 2))
-    local -a outer inner
-    mapfile -t outer < <(pixels "$shot" "$l" "$t" "$r" "$t" "$l" "$b" "$r" "$b" "$mx" "$t" "$mx" "$b" "$l" "$my" "$r" "$my")
-    mapfile -t inner < <(pixels "$shot" $((l + 1)) $((t + 1)) $((r - 1)) $((t + 1)) $((l + 1)) $((b - 1)) \
-        $((r - 1)) $((b - 1)) "$mx" $((t + 1)) "$mx" $((b - 1)) $((l + 1)) "$my" $((r - 1)) "$my")
-    local i
-    for i in "${!outer[@]}"; do
-        near "${outer[$i]}" "$OUTLINE_RGB" || fail "$what: outline point $i is ${outer[$i]}, expected $OUTLINE_RGB"
-        near "${inner[$i]}" "$BLACK_RGB" || fail "$what: point $i inside the outline is ${inner[$i]}, expected black"
-    done
-    ok "$what: outline ($OUTLINE_RGB) on the outermost ring, black inside it"
-}
-
-# Every area has a light-grey frame along its left and top side (the right
-# and bottom sides of the last column and row fall just outside the grid);
-# inside the frame an area shows its fill, or black when dark.
-check_area_frames() {
-    local what=$1 shot=$2; shift 2
-    local -a want=("$@") points=() seen
-    local i x y w h
-    for i in 0 1 2 3 4 5 6 7; do
-        read -r x y w h < <(area_cell "$i")
-        points+=("$x" "$((y + h / 2))"  "$((x + w / 2))" "$y"  "$((x + 1))" "$((y + h / 2))"  "$((x + w / 2))" "$((y + 1))")
-    done
-    mapfile -t seen < <(pixels "$shot" "${points[@]}")
-    for i in 0 1 2 3 4 5 6 7; do
-        local fill=${want[$i]}
-        [ "$fill" = - ] && fill=$BLACK_RGB
-        near "${seen[$((4 * i))]}" "$FRAME_RGB" || fail "$what: area $i left frame is ${seen[$((4 * i))]}"
-        near "${seen[$((4 * i + 1))]}" "$FRAME_RGB" || fail "$what: area $i top frame is ${seen[$((4 * i + 1))]}"
-        near "${seen[$((4 * i + 2))]}" "$fill" || fail "$what: area $i inside its left frame is ${seen[$((4 * i + 2))]}, expected $fill"
-        near "${seen[$((4 * i + 3))]}" "$fill" || fail "$what: area $i inside its top frame is ${seen[$((4 * i + 3))]}, expected $fill"
-    done
-    ok "$what: each area framed in $FRAME_RGB"
-}
-
 close_by_window_manager() {
     local what=$1
     # Alt+F4 is openbox's own Close binding: it never reaches the bar as a
@@ -114,9 +46,7 @@ grep -qxF "exe: $QO_PROGRAM" "$BAR_DIR/stdout" || fail "no line 'exe: $QO_PROGRA
 grep -qxF "base: $(dirname "$QO_PROGRAM")" "$BAR_DIR/stdout" || fail "no line 'base: $(dirname "$QO_PROGRAM")'"
 ok "exe: and base: lines name the program and its folder"
 
-opacity=$(xprop -id "$BAR_WIN" _NET_WM_WINDOW_OPACITY | awk '{ print $NF }')
-awk -v v="$opacity" 'BEGIN { exit !(v != "" && v / 4294967295 > 0.695 && v / 4294967295 < 0.705) }' \
-    || fail "window opacity property $opacity, expected about 0.7"
+wait_opacity 0.7 0
 ok "window opacity 0.7 (default, no config.json)"
 
 wait_lit 5

@@ -12,57 +12,6 @@ start_x
 
 readonly MIN_W=400 MIN_H=40
 
-# The bar hands a left drag to openbox, which follows the pointer only once it
-# has taken the drag over; until the bar shows the expected geometry, the
-# pointer is nudged off the target and back so that openbox sees motion.
-_follow() {
-    local x=$1 y=$2 want=$3
-    xdotool mousemove "$(( x > 0 ? x - 1 : x + 1 ))" "$y" mousemove "$x" "$y"
-    wait_for 0.3 _geometry_is "$want"
-}
-
-# drag WHAT X1 Y1 X2 Y2 "X Y W H": a left drag from (X1, Y1) to (X2, Y2) in
-# screen coordinates that must leave the bar at X Y with size W x H.
-drag() {
-    local what=$1 x1=$2 y1=$3 x2=$4 y2=$5 want=$6 before="$BX $BY $BW $BH"
-    pointer_to "$x1" "$y1"
-    xdotool mousedown 1
-    if ! wait_for 5 _follow "$x2" "$y2" "$want"; then
-        xdotool mouseup 1
-        fail "$what: bar at $BX $BY ${BW}x$BH after dragging ($x1, $y1) to ($x2, $y2) from $before, expected $want"
-    fi
-    xdotool mouseup 1
-    # After the release the pointer's last position counts no more.
-    pointer_to "$(( x2 > 0 ? x2 - 1 : x2 + 1 ))" "$y2"
-    wait_geometry "$want"
-    ok "$what: ($x1, $y1) to ($x2, $y2) took the bar from [$before] to [$want]"
-}
-
-# _find_menu: the context menu, a mapped override-redirect window of the bar's
-# that stands for the bar, in MENU_WIN.
-_find_menu() {
-    MENU_WIN=
-    local w
-    for w in $(xdotool search --onlyvisible --class '^QuorvelOlvane$' 2>/dev/null); do
-        [ "$w" = "$BAR_WIN" ] && continue
-        xwininfo -id "$w" 2>/dev/null | grep -q 'Override Redirect State: yes' || continue
-        xprop -id "$w" WM_TRANSIENT_FOR 2>/dev/null | grep -qi "$(printf '0x%x' "$BAR_WIN")\$" || continue
-        MENU_WIN=$w
-        return 0
-    done
-    return 1
-}
-_no_menu() { ! _find_menu; }
-
-open_menu() {
-    pointer_to "$1" "$2"
-    xdotool click 3
-    wait_for 5 _find_menu || fail "no menu after a right click at ($1, $2)"
-    read -r MX MY MW MH < <(xwininfo -id "$MENU_WIN" | awk '
-        /Absolute upper-left X:/ { x = $NF } /Absolute upper-left Y:/ { y = $NF }
-        /^ *Width:/ { w = $NF } /^ *Height:/ { h = $NF } END { print x, y, w, h }')
-}
-
 # --- drags ----------------------------------------------------------------------
 
 start_bar

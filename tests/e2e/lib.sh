@@ -25,6 +25,7 @@ readonly TOLERANCE=3
 
 _pids=()       # processes to end on exit, newest last
 _bar_runs=0
+QO_WINE=       # set by e2e_init_windows
 
 log() { printf '# %s\n' "$*"; }
 ok() { printf 'ok - %s\n' "$*"; }
@@ -45,6 +46,35 @@ e2e_init() {
     QO_SOURCE=$(realpath -- "$3")
     [ -x "$QO_PROGRAM" ] || fail "no program at $QO_PROGRAM"
     [ -x "$QO_BOX" ] || fail "no virtual switch box at $QO_BOX"
+    _e2e_setup
+    export QT_QPA_PLATFORM=xcb
+}
+
+# e2e_init_windows ZIP SOURCE_DIR WINEPREFIX: the same for the Windows program
+# under Wine, instead of e2e_init. The ZIP is unpacked into a fresh folder, and
+# every run of the bar gets a copy of that folder (hard links) as its working
+# folder, as when it is started from Explorer. WINEPREFIX is made once per test
+# run by the caller. Ends the script as skipped when Wine or the Windows build
+# is missing. There is no switch box under Wine.
+e2e_init_windows() {
+    [ $# -eq 3 ] || { echo "usage: $0 ZIP SOURCE_DIR WINEPREFIX" >&2; exit 2; }
+    QO_SOURCE=$(realpath -- "$2")
+    # shellcheck source=../../scripts/windows-env.sh
+    source "$QO_SOURCE/scripts/windows-env.sh"
+    skip_unless_windows
+    [ -f "$1" ] || fail "no ZIP at $1"
+    [ -f "$3/system.reg" ] || fail "no Wine prefix at $3"
+    _e2e_setup
+    wine_env "$3"
+    QO_WINE=1
+    # A Wine server started without this X server would show no window on it.
+    wineserver -k 2>/dev/null || true
+    python3 -m zipfile -e "$1" "$WORK/unpacked" || fail "cannot unpack $1"
+    QO_UNPACKED=$(find "$WORK/unpacked" -mindepth 2 -maxdepth 2 -name QuorvelOlvane.exe -printf '%h')
+    [ -n "$QO_UNPACKED" ] || fail "no QuorvelOlvane.exe one folder down in $1"
+}
+
+_e2e_setup() {
     local tool missing=()
     for tool in Xvfb openbox xdotool xwininfo xprop xev xdpyinfo import convert stdbuf; do
         command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
@@ -60,7 +90,6 @@ e2e_init() {
     # The remembered geometry goes here, never into the real home.
     export XDG_STATE_HOME=$WORK/state
     unset WAYLAND_DISPLAY XAUTHORITY QT_SCALE_FACTOR QT_ENABLE_HIGHDPI_SCALING QT_SCREEN_SCALE_FACTORS QT_AUTO_SCREEN_SCALE_FACTOR
-    export QT_QPA_PLATFORM=xcb
 }
 
 # --- time and polling -------------------------------------------------------
@@ -113,6 +142,8 @@ _e2e_cleanup() {
     for (( i = ${#_pids[@]} - 1; i >= 0; i-- )); do
         _stop_tree "${_pids[$i]}"
     done
+    # Wine's own server and services, in the prefix of this run only.
+    [ -n "$QO_WINE" ] && { wineserver -k 2>/dev/null || true; }
     if [ -n "${WORK:-}" ] && [ -d "$WORK" ]; then
         if [ "${QO_E2E_KEEP:-0}" = 1 ]; then
             echo "# kept $WORK" >&2
@@ -180,37 +211,48 @@ start_panel() {
 # --- the bar ----------------------------------------------------------------
 
 # new_bar_dir: a fresh working folder for the next run of the bar, holding its
-# icon, in BAR_DIR. Write a config.json into it before start_bar if wanted.
+# icon (under Wine: the whole unpacked folder, the program in BAR_EXE), in
+# BAR_DIR. Write a config.json into it before start_bar if wanted.
 new_bar_dir() {
     _bar_runs=$((_bar_runs + 1))
     BAR_DIR=$WORK/bar$_bar_runs
-    mkdir -p "$BAR_DIR/resources/icon"
-    cp "$QO_SOURCE/resources/icon/icon.ico" "$BAR_DIR/resources/icon/icon.ico"
+    if [ -n "$QO_WINE" ]; then
+        cp -al "$QO_UNPACKED" "$BAR_DIR"
+        BAR_EXE=$BAR_DIR/QuorvelOlvane.exe
+    else
+        mkdir -p "$BAR_DIR/resources/icon"
+        cp "$QO_SOURCE/resources/icon/icon.ico" "$BAR_DIR/resources/icon/icon.ico"
+    fi
     BAR_WIN=
     BAR_PID=
 }
 
 # start_bar [--unplugged]: runs the bar in BAR_DIR (made by new_bar_dir if not
-# yet) with the virtual switch box; stdout, stderr and, once it has ended, the
-# exit status go to files in BAR_DIR. Environment assignments before the call
-# reach the program. BAR_OUTPUT=closed starts it with stdout and stderr
-# closed; BAR_OUTPUT=broken-pipe with stdout a pipe whose reader has gone.
+# yet) with the virtual switch box, or under Wine; stdout, stderr and, once it
+# has ended, the exit status go to files in BAR_DIR (under Wine with Windows
+# line ends). Environment assignments before the call reach the program.
+# BAR_OUTPUT=closed starts it with stdout and stderr closed;
+# BAR_OUTPUT=broken-pipe with stdout a pipe whose reader has gone.
 start_bar() {
     if [ -z "${BAR_DIR:-}" ] || [ -e "$BAR_DIR/stdout" ]; then new_bar_dir; fi
     (
         cd "$BAR_DIR"
         status=0
-        export QUORVEL_PROGRAM=$QO_PROGRAM QUORVEL_SWITCH_BOX=$BAR_DIR/box
-        case ${BAR_OUTPUT:-files} in
-            files) "$QO_BOX" run "$@" >"$BAR_DIR/stdout" 2>"$BAR_DIR/stderr" || status=$? ;;
-            closed) "$QO_BOX" run "$@" >&- 2>&- || status=$? ;;
-            broken-pipe)
-                : > "$BAR_DIR/stdout"
-                set +e
-                "$QO_BOX" run "$@" 2>"$BAR_DIR/stderr" | true
-                status=${PIPESTATUS[0]}
-                ;;
-        esac
+        if [ -n "$QO_WINE" ]; then
+            wine "$BAR_EXE" "$@" >"$BAR_DIR/stdout" 2>"$BAR_DIR/stderr" || status=$?
+        else
+            export QUORVEL_PROGRAM=$QO_PROGRAM QUORVEL_SWITCH_BOX=$BAR_DIR/box
+            case ${BAR_OUTPUT:-files} in
+                files) "$QO_BOX" run "$@" >"$BAR_DIR/stdout" 2>"$BAR_DIR/stderr" || status=$? ;;
+                closed) "$QO_BOX" run "$@" >&- 2>&- || status=$? ;;
+                broken-pipe)
+                    : > "$BAR_DIR/stdout"
+                    set +e
+                    "$QO_BOX" run "$@" 2>"$BAR_DIR/stderr" | true
+                    status=${PIPESTATUS[0]}
+                    ;;
+            esac
+        fi
         echo "$status" > "$BAR_DIR/status.tmp"
         mv "$BAR_DIR/status.tmp" "$BAR_DIR/status"
     ) &
@@ -411,4 +453,153 @@ wait_lit() {
     local -a colours
     mapfile -t colours < <(lit "$@")
     wait_areas "$seconds" "${colours[@]}"
+}
+
+# --- checks of the bar on screen ---------------------------------------------------
+
+# check_window WHAT: place, size and window-manager state of the bar in
+# BAR_WIN; EXPECTED_GEOMETRY ("X Y W H") is set by the script.
+check_window() {
+    local what=$1
+    [ "$BX $BY $BW $BH" = "$EXPECTED_GEOMETRY" ] \
+        || fail "$what: bar at $BX,$BY ${BW}x$BH, expected $EXPECTED_GEOMETRY"
+    ok "$what: ${BW}x$BH at ($BX, $BY), along the bottom of the ${SCREEN_W}x$SCREEN_H screen"
+
+    xprop -id "$BAR_WIN" _NET_WM_STATE | grep -q '_NET_WM_STATE_ABOVE' \
+        || fail "$what: not kept above: $(xprop -id "$BAR_WIN" _NET_WM_STATE)"
+    ok "$what: _NET_WM_STATE_ABOVE set"
+
+    # Undecorated: the frame openbox wraps around the window has exactly the
+    # window's place and size, and openbox reports no frame extents.
+    local parent frame
+    parent=$(xwininfo -tree -id "$BAR_WIN" | awk '/Parent window id:/ { print $4 }')
+    frame=$(xwininfo -id "$parent" | awk '
+        /Absolute upper-left X:/ { x = $NF } /Absolute upper-left Y:/ { y = $NF }
+        /^ *Width:/ { w = $NF } /^ *Height:/ { h = $NF } END { print x, y, w, h }')
+    [ "$frame" = "$BX $BY $BW $BH" ] || fail "$what: decorated: frame $frame around a window at $BX $BY $BW $BH"
+    xprop -id "$BAR_WIN" _NET_FRAME_EXTENTS | grep -q '= 0, 0, 0, 0$' \
+        || fail "$what: frame extents $(xprop -id "$BAR_WIN" _NET_FRAME_EXTENTS)"
+    local -a motif
+    read -r -a motif < <(xprop -id "$BAR_WIN" _MOTIF_WM_HINTS | sed 's/.*= //; s/,//g')
+    [ ${#motif[@]} -ge 3 ] && (( (motif[0] & 2) != 0 && motif[2] == 0 )) \
+        || fail "$what: decorations asked for: $(xprop -id "$BAR_WIN" _MOTIF_WM_HINTS)"
+    ok "$what: undecorated (no frame, decorations 0)"
+}
+
+# check_outline WHAT SHOT: the outermost ring of pixels is the (200, 200, 200) outline, the ring just
+# inside it black (the window's own margin around the grid).
+check_outline() {
+    local what=$1 shot=$2
+    local l=$BX t=$BY r=$((BX + BW - 1)) b=$((BY + BH - 1)) mx=$((BX + BW / 2)) my=$((BY + BH / 2))
+    local -a outer inner
+    mapfile -t outer < <(pixels "$shot" "$l" "$t" "$r" "$t" "$l" "$b" "$r" "$b" "$mx" "$t" "$mx" "$b" "$l" "$my" "$r" "$my")
+    mapfile -t inner < <(pixels "$shot" $((l + 1)) $((t + 1)) $((r - 1)) $((t + 1)) $((l + 1)) $((b - 1)) \
+        $((r - 1)) $((b - 1)) "$mx" $((t + 1)) "$mx" $((b - 1)) $((l + 1)) "$my" $((r - 1)) "$my")
+    local i
+    for i in "${!outer[@]}"; do
+        near "${outer[$i]}" "$OUTLINE_RGB" || fail "$what: outline point $i is ${outer[$i]}, expected $OUTLINE_RGB"
+        near "${inner[$i]}" "$BLACK_RGB" || fail "$what: point $i inside the outline is ${inner[$i]}, expected black"
+    done
+    ok "$what: outline ($OUTLINE_RGB) on the outermost ring, black inside it"
+}
+
+# check_area_frames WHAT SHOT C0 .. C7: every area has a light-grey frame along its left and top side (the right
+# and bottom sides of the last column and row fall just outside the grid);
+# inside the frame an area shows its fill, or black when dark.
+check_area_frames() {
+    local what=$1 shot=$2; shift 2
+    local -a want=("$@") points=() seen
+    local i x y w h
+    for i in 0 1 2 3 4 5 6 7; do
+        read -r x y w h < <(area_cell "$i")
+        points+=("$x" "$((y + h / 2))"  "$((x + w / 2))" "$y"  "$((x + 1))" "$((y + h / 2))"  "$((x + w / 2))" "$((y + 1))")
+    done
+    mapfile -t seen < <(pixels "$shot" "${points[@]}")
+    for i in 0 1 2 3 4 5 6 7; do
+        local fill=${want[$i]}
+        [ "$fill" = - ] && fill=$BLACK_RGB
+        near "${seen[$((4 * i))]}" "$FRAME_RGB" || fail "$what: area $i left frame is ${seen[$((4 * i))]}"
+        near "${seen[$((4 * i + 1))]}" "$FRAME_RGB" || fail "$what: area $i top frame is ${seen[$((4 * i + 1))]}"
+        near "${seen[$((4 * i + 2))]}" "$fill" || fail "$what: area $i inside its left frame is ${seen[$((4 * i + 2))]}, expected $fill"
+        near "${seen[$((4 * i + 3))]}" "$fill" || fail "$what: area $i inside its top frame is ${seen[$((4 * i + 3))]}, expected $fill"
+    done
+    ok "$what: each area framed in $FRAME_RGB"
+}
+
+# --- drags and the context menu ------------------------------------------------------
+
+# The bar hands a left drag to openbox, which follows the pointer only once it
+# has taken the drag over; until the bar shows the expected geometry, the
+# pointer is nudged off the target and back so that openbox sees motion.
+_follow() {
+    local x=$1 y=$2 want=$3
+    xdotool mousemove "$(( x > 0 ? x - 1 : x + 1 ))" "$y" mousemove "$x" "$y"
+    wait_for 0.3 _geometry_is "$want"
+}
+
+# drag WHAT X1 Y1 X2 Y2 "X Y W H": a left drag from (X1, Y1) to (X2, Y2) in
+# screen coordinates that must leave the bar at X Y with size W x H.
+drag() {
+    local what=$1 x1=$2 y1=$3 x2=$4 y2=$5 want=$6 before="$BX $BY $BW $BH"
+    local tries=1
+    # Under Wine the window's move or resize loop now and then ends before it has
+    # seen the button held (the bar does not move at all): one more try, as a user would.
+    [ -n "$QO_WINE" ] && tries=2
+    while :; do
+        pointer_to "$x1" "$y1"
+        xdotool mousedown 1
+        wait_for 5 _follow "$x2" "$y2" "$want" && break
+        xdotool mouseup 1
+        tries=$((tries - 1))
+        if [ "$tries" -gt 0 ] && _geometry_is "$before"; then
+            log "$what: the drag was not taken up; once more"
+            continue
+        fi
+        fail "$what: bar at $BX $BY ${BW}x$BH after dragging ($x1, $y1) to ($x2, $y2) from $before, expected $want"
+    done
+    xdotool mouseup 1
+    # After the release the pointer's last position counts no more.
+    pointer_to "$(( x2 > 0 ? x2 - 1 : x2 + 1 ))" "$y2"
+    wait_geometry "$want"
+    ok "$what: ($x1, $y1) to ($x2, $y2) took the bar from [$before] to [$want]"
+}
+
+# _find_menu: the context menu, a mapped override-redirect window of the bar's
+# that stands for the bar, in MENU_WIN.
+_find_menu() {
+    MENU_WIN=
+    local w class='^QuorvelOlvane$'
+    # Wine names the class after the program's file and marks no menu as transient.
+    [ -n "$QO_WINE" ] && class='^quorvelolvane\.exe$'
+    for w in $(xdotool search --onlyvisible --class "$class" 2>/dev/null); do
+        [ "$w" = "$BAR_WIN" ] && continue
+        xwininfo -id "$w" 2>/dev/null | grep -q 'Override Redirect State: yes' || continue
+        [ -n "$QO_WINE" ] || xprop -id "$w" WM_TRANSIENT_FOR 2>/dev/null | grep -qi "$(printf '0x%x' "$BAR_WIN")\$" || continue
+        MENU_WIN=$w
+        return 0
+    done
+    return 1
+}
+_no_menu() { ! _find_menu; }
+
+open_menu() {
+    pointer_to "$1" "$2"
+    xdotool click 3
+    wait_for 5 _find_menu || fail "no menu after a right click at ($1, $2)"
+    read -r MX MY MW MH < <(xwininfo -id "$MENU_WIN" | awk '
+        /Absolute upper-left X:/ { x = $NF } /Absolute upper-left Y:/ { y = $NF }
+        /^ *Width:/ { w = $NF } /^ *Height:/ { h = $NF } END { print x, y, w, h }')
+}
+
+# --- window properties ----------------------------------------------------------------
+
+_opacity_is() {
+    local value
+    value=$(xprop -id "$BAR_WIN" _NET_WM_WINDOW_OPACITY | awk '{ print $NF }')
+    BAR_OPACITY=$(awk -v v="$value" 'BEGIN { if (v ~ /^[0-9]+$/) printf "%.3f", v / 4294967295; else print "none" }')
+    awk -v v="$BAR_OPACITY" -v want="$1" 'BEGIN { exit !(v != "none" && v - want < 0.005 && want - v < 0.005) }'
+}
+# wait_opacity OPACITY [SECONDS]: until the bar's window opacity property is OPACITY.
+wait_opacity() {
+    wait_for "${2:-5}" _opacity_is "$1" || fail "window opacity $BAR_OPACITY, expected $1"
 }

@@ -1,83 +1,75 @@
 #!/usr/bin/env bash
-# The Windows install rules and ZIP package, run on Linux: cross-compiles the
-# program's Windows files with mingw-w64 (tests/packaging/windows_install), then
-# checks that `cmake --install` lays out one runnable folder (program, resources,
-# example config, hidapi DLL), runs windeployqt on the installed program, and that
-# CPack packs that folder as a ZIP, with the README note.
+# The Windows install rules and ZIP package, on the real cross build (the
+# `windows` preset, built by windows.sh build): `cmake --install` lays out one
+# folder that runs on a Windows machine with nothing installed -- the program,
+# Qt's DLLs and plugins, hidapi, the mingw-w64 runtime, resources, the example
+# config and the README note -- in which every DLL that anything loads is either present or
+# Windows' own; CPack packs exactly that folder as the ZIP (left in
+# build/windows/package for the Wine end-to-end test).
 # Usage: test_windows_install.sh SOURCE_DIR
 set -euo pipefail
 src=$(cd "$1" && pwd)
-here=$(cd "$(dirname "$0")" && pwd)
-for tool in x86_64-w64-mingw32-g++ x86_64-w64-mingw32-windres x86_64-w64-mingw32-objdump cmake cpack python3; do
+cd "$src"
+# shellcheck source=../../scripts/windows-env.sh
+source scripts/windows-env.sh
+skip_unless_windows
+objdump=x86_64-w64-mingw32-objdump
+for tool in "$objdump" cpack python3; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh --tests)" >&2; exit 1; }
 done
+[ -f build/windows/CMakeCache.txt ] || { echo "FAIL: no Windows build in build/windows" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
-# Stand-in Qt tools: windeployqt records its arguments and drops a Qt DLL beside the program.
-mkdir -p "$work/qt/bin"
-: >"$work/qt/bin/qmake"
-cat >"$work/qt/bin/windeployqt" <<'STUB'
-#!/bin/sh
-printf '%s\n' "$@" >"$(dirname "$0")/windeployqt.args"
-for exe; do :; done
-mkdir -p "$(dirname "$exe")/platforms"
-echo stand-in >"$(dirname "$exe")/Qt6Core.dll"
-echo stand-in >"$(dirname "$exe")/platforms/qwindows.dll"
-STUB
-chmod +x "$work/qt/bin/qmake" "$work/qt/bin/windeployqt"
-
-run() {  # LOG COMMAND...: runs quietly, shows the log on failure
-    local log=$1; shift
-    "$@" >"$work/$log" 2>&1 || { cat "$work/$log" >&2; echo "FAIL: $* failed" >&2; exit 1; }
-}
-run configure.log cmake -S "$here/windows_install" -B "$work/build" -G "Unix Makefiles" \
-    -DCMAKE_TOOLCHAIN_FILE="$here/windows_install/toolchain-mingw64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DQO_SOURCE_ROOT="$src" -DQO_FAKE_QT_BIN="$work/qt/bin"
-run build.log cmake --build "$work/build" -j2
-run install.log cmake --install "$work/build" --prefix "$work/inst"
-
+cmake --install build/windows --prefix "$work/inst" >"$work/install.log" 2>&1 \
+    || { cat "$work/install.log" >&2; echo "FAIL: cmake --install failed" >&2; exit 1; }
 inst=$work/inst
-for f in QuorvelOlvane.exe hidapi.dll Qt6Core.dll platforms/qwindows.dll config.example.json README.txt \
-         resources/icon/icon.ico resources/config.schema.json; do
+for f in QuorvelOlvane.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll libhidapi.dll \
+         platforms/qwindows.dll imageformats/qico.dll styles/qwindowsvistastyle.dll \
+         libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll \
+         config.example.json README.txt resources/icon/icon.ico resources/config.schema.json; do
     [ -f "$inst/$f" ] || fail "$f missing from the installed folder"
 done
-for f in bin share lib libexec; do
-    [ -e "$inst/$f" ] && fail "Linux folder $f in the Windows installation"
+for f in bin share lib libexec include; do
+    [ -e "$inst/$f" ] && fail "folder $f/ in the Windows installation"
 done
-cmp -s "$inst/resources/icon/icon.ico" "$src/resources/icon/icon.ico" || fail "installed icon.ico differs"
+for f in "$inst"/*.exe; do
+    [ "$(basename "$f")" = QuorvelOlvane.exe ] || fail "$(basename "$f") in the installed folder"
+done
+cmp -s "$inst/resources/icon/icon.ico" resources/icon/icon.ico || fail "installed icon.ico differs"
 
-args=$work/qt/bin/windeployqt.args
-if [ -f "$args" ]; then
-    grep -qx -- --release "$args" || fail "windeployqt was not asked for a release deployment"
-    [ "$(tail -n 1 "$args")" = "$inst/QuorvelOlvane.exe" ] || fail "windeployqt ran on $(tail -n 1 "$args")"
-else
-    fail "windeployqt was not run"
-fi
-# Windows' own DLLs are not found on Linux; anything else unresolved is a fault.
-if grep -q 'Not found' "$work/install.log"; then
-    missing=$(tr -d '\n' <"$work/install.log" | sed -n 's/.*QuorvelOlvane.exe: *//p' | tr ';' '\n' | tr -d ' ')
-    extra=$(grep -viE '^(kernel32|msvcrt|shell32|user32|advapi32|ole32)\.dll$' <<<"$missing" || true)
-    [ -z "$extra" ] || fail "unresolved libraries besides Windows' own: $extra"
-fi
+# Every DLL the program, its plugins and its DLLs import: in the folder, or Windows' own
+# (mingw-w64 has an import library for each of those).
+mapfile -t binaries < <(find "$inst" -iname '*.exe' -o -iname '*.dll')
+for binary in "${binaries[@]}"; do
+    while read -r dll; do
+        [ -n "$(find "$inst" -maxdepth 1 -iname "$dll")" ] && continue
+        case $dll in api-ms-*|ext-ms-*) continue ;; esac   # API sets: names for parts of Windows
+        lib=lib$(tr '[:upper:]' '[:lower:]' <<<"${dll%.*}").a
+        [ "$("$QO_MINGW_CXX" -print-file-name="$lib")" != "$lib" ] \
+            || fail "${binary#"$inst"/} needs $dll, which is neither in the folder nor part of Windows"
+    done < <("$objdump" -p "$binary" | awk '/DLL Name:/ { print $3 }')
+done
 
-x86_64-w64-mingw32-objdump -p "$inst/QuorvelOlvane.exe" >"$work/headers"
-grep -q 'DLL Name: hidapi.dll' "$work/headers" \
-    || fail "the stand-in program does not import hidapi.dll"
+"$objdump" -p "$inst/QuorvelOlvane.exe" >"$work/headers"
+grep -q 'Subsystem.*(Windows GUI)' "$work/headers" || fail "not a GUI-subsystem program"
+grep -q 'SetCurrentProcessExplicitAppUserModelID' "$work/headers" \
+    || fail "SetCurrentProcessExplicitAppUserModelID is not imported"
+grep -q 'DLL Name: libhidapi.dll' "$work/headers" || fail "the program does not import hidapi"
+"$objdump" -h "$inst/QuorvelOlvane.exe" | grep -q '\.rsrc' || fail "no resource section (icon, manifest, version)"
 
-run cpack.log cpack -G ZIP --config "$work/build/CPackConfig.cmake" -B "$work/out"
-zip=$work/out/QuorvelOlvane-0.1.0-windows-x64.zip
+cpack --preset windows >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log" >&2; echo "FAIL: cpack failed" >&2; exit 1; }
+zip=build/windows/package/QuorvelOlvane-0.1.0-windows-x64.zip
 if [ -f "$zip" ]; then
-    python3 -m zipfile -l "$zip" | awk 'NR > 1 {print $1}' >"$work/zip.list"
-    for f in QuorvelOlvane.exe hidapi.dll Qt6Core.dll platforms/qwindows.dll config.example.json README.txt \
-             resources/icon/icon.ico resources/config.schema.json; do
-        grep -qxF "QuorvelOlvane-0.1.0-windows-x64/$f" "$work/zip.list" || fail "$f missing from the ZIP"
-    done
+    python3 -m zipfile -l "$zip" | awk 'NR > 1 { print $1 }' | sed -n 's|^QuorvelOlvane-0.1.0-windows-x64/||p' \
+        | grep -v '/$' | sort >"$work/zip.list"
+    (cd "$inst" && find . -type f | sed 's|^\./||' | sort) >"$work/inst.list"
+    diff "$work/inst.list" "$work/zip.list" >"$work/diff" || fail "the ZIP differs from the installed folder: $(cat "$work/diff")"
 else
-    fail "no ZIP named $(basename "$zip"): $(ls "$work/out")"
+    fail "no ZIP named $(basename "$zip"): $(ls build/windows/package 2>&1)"
 fi
 
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed" >&2; exit 1; }
-echo "Windows installation and ZIP ok"
+echo "Windows folder ($(wc -l <"$work/inst.list") files, $(du -sh "$inst" | cut -f1)) and ZIP ($(du -h "$zip" | cut -f1)) ok"

@@ -13,7 +13,7 @@
 
 #include "common/switch_report.h"
 
-#include <hidapi/hidapi.h>
+#include <hidapi.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,0 @@
-__declspec(dllexport) int hid_init_stand_in()
-{
-    return 0;
-}
