@@ -31,11 +31,31 @@ esac
 
 work=$(dirname "$prefix")/work-$name
 mkdir -p "$work/apt/lists/partial" "$work/apt/cache/archives/partial" "$work/apt/parts" "$work/src"
-cat >"$work/apt/sources.list" <<SOURCES
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm-updates main
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian-security bookworm-security main
-SOURCES
+# The source lines of the distribution's own archives, as this machine's apt
+# is set up to reach them (its deb entries for this release, made deb-src).
+python3 - "$work/apt/sources.list" <<'PY'
+import glob, re, sys
+codename = dict(l.strip().split("=", 1) for l in open("/etc/os-release") if "=" in l)["VERSION_CODENAME"].strip('"')
+lines = []
+for path in glob.glob("/etc/apt/sources.list") + sorted(glob.glob("/etc/apt/sources.list.d/*.list")):
+    for line in open(path):
+        fields = line.split()
+        if fields[:1] == ["deb"] and any(f.startswith(codename) for f in fields[2:]):
+            lines.append("deb-src" + line.strip()[3:])
+for path in sorted(glob.glob("/etc/apt/sources.list.d/*.sources")):
+    for stanza in re.split(r"\n\s*\n", open(path).read()):
+        fields = dict(re.findall(r"^([A-Za-z-]+):[ \t]*(.*)$", stanza, re.M))
+        if "deb" not in fields.get("Types", "").split() or fields.get("Enabled", "yes") == "no":
+            continue
+        for suite in fields.get("Suites", "").split():
+            if suite.startswith(codename):
+                signed = f"[signed-by={fields['Signed-By']}] " if "Signed-By" in fields else ""
+                for uri in fields.get("URIs", "").split():
+                    lines.append(f"deb-src {signed}{uri} {suite} {fields.get('Components', 'main')}")
+if not lines:
+    sys.exit("windows-deps: no Debian archive found in this machine's apt sources")
+open(sys.argv[1], "w").write("\n".join(lines) + "\n")
+PY
 apt=(apt-get -q -o APT::Sandbox::User=root -o "Dir::Etc::SourceList=$work/apt/sources.list" -o "Dir::Etc::SourceParts=$work/apt/parts"
     -o "Dir::State::Lists=$work/apt/lists" -o "Dir::Cache=$work/apt/cache")
 
