@@ -2,6 +2,7 @@
 #include "fake_hidapi.h"
 #include "output_capture.h"
 
+#include <QMutex>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -45,6 +46,27 @@ void run_reader(HIDReaderThread &reader, QList<QByteArray> &received, int polls 
     }
     QVERIFY(reader.wait(5000));
 }
+
+// A list the reader's thread appends to while the test's thread reads it.
+template <typename T>
+class Recorded
+{
+public:
+    void append(const T &item)
+    {
+        const QMutexLocker lock(&_mutex);
+        _items.append(item);
+    }
+    QList<T> items() const
+    {
+        const QMutexLocker lock(&_mutex);
+        return _items;
+    }
+
+private:
+    mutable QMutex _mutex;
+    QList<T> _items;
+};
 
 } // namespace
 
@@ -267,7 +289,7 @@ void TestHidReader::unpluggedBoxStaysUnpluggedWhileAway()
     fake_hid::push_error();
     HIDReaderThread reader(reconnecting(true));
     OutputCapture out;
-    QList<DeviceState> seen;
+    Recorded<DeviceState> seen;
     connect(
         &reader, &HIDReaderThread::state_changed, &reader,
         [&seen](DeviceState state, const QString &) {
@@ -280,11 +302,11 @@ void TestHidReader::unpluggedBoxStaysUnpluggedWhileAway()
     reader.start();
     QTRY_VERIFY_WITH_TIMEOUT(fake_hid::counts().open_attempts >= 3, 10'000);
     fake_hid::set_present(true);
-    QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 3, 10'000);
+    QTRY_COMPARE_WITH_TIMEOUT(seen.items().size(), 3, 10'000);
     reader.stop();
     QVERIFY(reader.wait(1000));
     // Failed attempts in between say neither "not connected" nor a line each.
-    QCOMPARE(seen,
+    QCOMPARE(seen.items(),
              (QList<DeviceState>{DeviceState::Connected, DeviceState::Unplugged, DeviceState::Connected}));
     QCOMPARE(out.lines().size(), 2);
 }
@@ -321,8 +343,8 @@ void TestHidReader::failureThenReopen()
     fake_hid::push_report(report_of(6));
     HIDReaderThread reader(reconnecting(reconnect));
     OutputCapture out;
-    QList<QByteArray> received;
-    QList<DeviceState> seen;
+    Recorded<QByteArray> received;
+    Recorded<DeviceState> seen;
     connect(
         &reader, &HIDReaderThread::state_changed, &reader,
         [&seen](DeviceState state, const QString &) { seen.append(state); }, Qt::DirectConnection);
@@ -334,7 +356,7 @@ void TestHidReader::failureThenReopen()
     const QList<QByteArray> before = absentAtStart ? QList<QByteArray>{} : QList<QByteArray>{report_of(4)};
     if (!reconnect) {
         QVERIFY(reader.wait(5000)); // the reader ends at the failure
-        QCOMPARE(received, before);
+        QCOMPARE(received.items(), before);
         QCOMPARE(fake_hid::counts().open_attempts, 1);
         QCOMPARE(out.lines().size(), 1);
         QVERIFY2(out.lines()[0].startsWith(kPrefix), qPrintable(out.text()));
@@ -346,7 +368,7 @@ void TestHidReader::failureThenReopen()
             fake_hid::set_present(true);
         }
         const QList<QByteArray> all = before + QList<QByteArray>{report_of(5), report_of(6)};
-        QTRY_COMPARE_WITH_TIMEOUT(received, all, 10'000);
+        QTRY_COMPARE_WITH_TIMEOUT(received.items(), all, 10'000);
         QVERIFY(reader.isRunning()); // polling the reopened box
         reader.stop();
         QVERIFY(reader.wait(1000));
@@ -357,7 +379,7 @@ void TestHidReader::failureThenReopen()
         for (int i : {1, 3})
             QCOMPARE(out.lines()[i], kConnected);
     }
-    QCOMPARE(seen, states);
+    QCOMPARE(seen.items(), states);
     // Closed before each reopen, and at the end.
     QCOMPARE(fake_hid::counts().closes, fake_hid::counts().opens);
     QCOMPARE(fake_hid::counts().open_handles, 0);
