@@ -541,10 +541,12 @@ _follow() {
 # screen coordinates that must leave the bar at X Y with size W x H.
 drag() {
     local what=$1 x1=$2 y1=$3 x2=$4 y2=$5 want=$6 before="$BX $BY $BW $BH"
-    local tries=1
-    # Under Wine the window's move or resize loop now and then ends before it has
-    # seen the button held (the bar does not move at all): one more try, as a user would.
-    [ -n "$QO_WINE" ] && tries=2
+    # Now and then the drag is not taken up at all (the bar does not move): under
+    # Wine its move or resize loop can end before it has seen the button held,
+    # and on a busy machine openbox can miss the start of a move right after
+    # another button's drag. One more try, as a user would; a bar that moves
+    # wrongly still fails at once.
+    local tries=2
     while :; do
         pointer_to "$x1" "$y1"
         xdotool mousedown 1
