@@ -13,6 +13,27 @@ constexpr int kOn = switch_report::kOnCommand;
 
 namespace {
 
+// The lit flags as the grid keeps them: each action applied in order.
+using LitFlags = std::array<bool, 8>;
+
+void apply_actions(LitFlags &flags, const Actions &actions)
+{
+    for (const Action &action : actions) {
+        for (int area : action.areas)
+            flags[static_cast<std::size_t>(area)] = action.draw_flags;
+    }
+}
+
+QList<int> lit_areas(const LitFlags &flags)
+{
+    QList<int> lit;
+    for (int area = 0; area < 8; ++area) {
+        if (flags[static_cast<std::size_t>(area)])
+            lit << area;
+    }
+    return lit;
+}
+
 QString describe(const Actions &actions)
 {
     QStringList parts;
@@ -178,20 +199,12 @@ void TestSwitchToArea::modeSequences()
     QFETCH(QList<int>, lit);
 
     SwitchToArea mapper;
-    std::array<bool, 8> flags{};
+    LitFlags flags{};
     OutputCapture quiet;
     for (const auto &[cmd, sw] : reports) {
-        for (const Action &action : mapper.handle(cmd, sw)) {
-            for (int area : action.areas)
-                flags[static_cast<std::size_t>(area)] = action.draw_flags;
-        }
+        apply_actions(flags, mapper.handle(cmd, sw));
     }
-    QList<int> actual;
-    for (int area = 0; area < 8; ++area) {
-        if (flags[static_cast<std::size_t>(area)])
-            actual << area;
-    }
-    QCOMPARE(actual, lit);
+    QCOMPARE(lit_areas(flags), lit);
 }
 
 // Every switch of the table, and some it leaves unmapped, under sets of
@@ -296,7 +309,7 @@ void TestSwitchToArea::remapWhileHeld()
     QFETCH(QStringList, lines);
 
     SwitchToArea mapper;
-    std::array<bool, 8> flags{};
+    LitFlags flags{};
     OutputCapture out;
     for (const QString &step : steps) {
         QStringList words = step.split(u' ', Qt::SkipEmptyParts);
@@ -309,17 +322,9 @@ void TestSwitchToArea::remapWhileHeld()
             continue;
         }
         const int cmd = verb == u"press" ? kOn : switch_report::kOffCommand;
-        for (const Action &action : mapper.handle(cmd, words.value(0).toInt())) {
-            for (int area : action.areas)
-                flags[static_cast<std::size_t>(area)] = action.draw_flags;
-        }
+        apply_actions(flags, mapper.handle(cmd, words.value(0).toInt()));
     }
-    QList<int> actual;
-    for (int area = 0; area < 8; ++area) {
-        if (flags[static_cast<std::size_t>(area)])
-            actual << area;
-    }
-    QCOMPARE(actual, lit);
+    QCOMPARE(lit_areas(flags), lit);
     QCOMPARE(out.lines(), lines);
 }
 
