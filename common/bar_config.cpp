@@ -1,24 +1,16 @@
 #include "common/bar_config.h"
 
 #include "common/diagnostics.h"
+#include "common/regular_file.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
-#include <cerrno>
 #include <climits>
-#include <system_error>
 #include <utility>
 #include <vector>
 
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -81,89 +73,6 @@ BarConfig::Json parse_limited(const QByteArray &bytes, const QString &path)
     }
 }
 
-#ifdef Q_OS_UNIX
-QString system_error(int error)
-{
-    return QString::fromStdString(std::error_code(error, std::generic_category()).message());
-}
-
-// Why a file of this type is not read; empty for a regular file.
-QString not_regular(mode_t mode)
-{
-    if (S_ISREG(mode))
-        return {};
-    if (S_ISDIR(mode))
-        return QStringLiteral("is a directory, not a file");
-    if (S_ISFIFO(mode))
-        return QStringLiteral("is a FIFO (named pipe), not a regular file");
-    if (S_ISSOCK(mode))
-        return QStringLiteral("is a socket, not a regular file");
-    if (S_ISCHR(mode) || S_ISBLK(mode))
-        return QStringLiteral("is a device, not a regular file");
-    return QStringLiteral("is not a regular file");
-}
-#endif
-
-// The file's bytes, or nothing when there is no file. Only a regular file is
-// opened: a FIFO or a device could block the bar or answer forever.
-std::optional<QByteArray> read_regular_file(const QString &path)
-{
-    QFile file;
-#ifdef Q_OS_UNIX
-    const QByteArray name = QFile::encodeName(path);
-    struct stat status
-    {};
-    if (::stat(name.constData(), &status) != 0) {
-        const int error = errno;
-        if (error == ENOENT || error == ENOTDIR)
-            return std::nullopt;
-        // It may exist: a folder without search permission, a symlink loop.
-        fail(path, QStringLiteral("cannot be reached: ") + system_error(error));
-    }
-    if (const QString reason = not_regular(status.st_mode); !reason.isEmpty())
-        fail(path, reason);
-    // Non-blocking, and checked again once open, in case a FIFO took its place.
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        fail(path, QStringLiteral("cannot be opened: ") + system_error(errno));
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        fail(path, QStringLiteral("is not a regular file"));
-    }
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        fail(path, QStringLiteral("cannot be opened: ") + file.errorString());
-    }
-#else
-    const QFileInfo info(path);
-    if (!info.exists())
-        return std::nullopt;
-    if (info.isDir())
-        fail(path, QStringLiteral("is a directory, not a file"));
-    if (!info.isFile())
-        fail(path, QStringLiteral("is not a regular file"));
-    file.setFileName(path);
-    if (!file.open(QIODevice::ReadOnly))
-        fail(path, QStringLiteral("cannot be opened: ") + file.errorString());
-#endif
-    // Read in pieces: asking for the whole limit at once would allocate it.
-    QByteArray bytes;
-    while (bytes.size() <= BarConfig::kMaxFileBytes) {
-        const QByteArray piece = file.read(qint64{64} * 1024);
-        if (piece.isEmpty())
-            break;
-        bytes += piece;
-    }
-    const bool read_failed = file.error() != QFileDevice::NoError;
-    const QString read_error = file.errorString();
-    file.close();
-    if (read_failed)
-        fail(path, QStringLiteral("cannot be read: ") + read_error);
-    if (bytes.size() > BarConfig::kMaxFileBytes)
-        fail(path, QStringLiteral("is larger than %1 bytes").arg(BarConfig::kMaxFileBytes));
-    return bytes;
-}
-
 } // namespace
 
 BarConfig::BarConfig(QString config_path)
@@ -178,11 +87,8 @@ void BarConfig::load()
 
 BarConfig::Contents BarConfig::read(const QString &path)
 {
-    try {
-        return {read_regular_file(path), {}};
-    } catch (const ConfigError &e) {
-        return {std::nullopt, QString::fromUtf8(e.what())};
-    }
+    regular_file::Read result = regular_file::read(path, kMaxFileBytes);
+    return {std::move(result.bytes), std::move(result.error)};
 }
 
 void BarConfig::load(const Contents &contents)
@@ -244,18 +150,9 @@ void BarConfig::save() const
     if (text.size() > static_cast<std::size_t>(kMaxFileBytes))
         fail(path, QStringLiteral("would be larger than %1 bytes; not saved").arg(kMaxFileBytes));
 
-    // Written beside the file and renamed over it, so a crash or a full disk
-    // never leaves a truncated config.json behind.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        fail(path, QStringLiteral("cannot be written: ") + file.errorString());
-    if (file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size())) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        fail(path, QStringLiteral("cannot be written: ") + reason);
-    }
-    if (!file.commit())
-        fail(path, QStringLiteral("cannot be saved: ") + file.errorString());
+    // Whole or not at all, and through a symlink only into a regular file.
+    if (const QString reason = regular_file::write(path, QByteArray::fromStdString(text)); !reason.isEmpty())
+        throw ConfigError(reason.toStdString());
 }
 
 QString BarConfig::get_config_path()
