@@ -11,7 +11,6 @@
 #include <utility>
 #include <vector>
 
-
 namespace {
 
 QString describe(const QString &path)

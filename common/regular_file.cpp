@@ -116,13 +116,15 @@ Target write_target(const QString &path)
         const QFileInfo info(at);
         if (!info.isSymLink()) {
             if (info.exists() && !info.isFile())
-                return {{}, named(path, QDir::toNativeSeparators(at) + QStringLiteral(" is not a regular file"))};
+                return {{},
+                        named(path, QDir::toNativeSeparators(at) + QStringLiteral(" is not a regular file"))};
 #ifdef Q_OS_UNIX
             // QFileInfo takes a FIFO or a device for a file.
             struct stat status
             {};
             if (::lstat(QFile::encodeName(at).constData(), &status) == 0 && !S_ISREG(status.st_mode))
-                return {{}, named(path, QDir::toNativeSeparators(at) + QStringLiteral(" is not a regular file"))};
+                return {{},
+                        named(path, QDir::toNativeSeparators(at) + QStringLiteral(" is not a regular file"))};
 #endif
             return {at, {}};
         }
