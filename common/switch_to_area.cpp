@@ -58,6 +58,9 @@ void SwitchToArea::set_overrides(const QMap<int, int> &overrides)
     _overrides = overrides;
     // A listed mode switch is a plain switch: no mode to stay in.
     if (_overrides.contains(kModeSwitch)) {
+        // The mode's end is said however it comes about.
+        if (switch7_enabled)
+            diagnostics::out(QStringLiteral("S7: OFF"));
         switch7_enabled = false;
         a7_force_on = false;
     }
