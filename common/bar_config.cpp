@@ -90,6 +90,35 @@ BarConfig::Contents BarConfig::read(const QString &path)
     return {std::move(result.bytes), std::move(result.error)};
 }
 
+bool BarConfig::names_device(const Contents &contents)
+{
+    if (!contents.bytes)
+        return false;
+    try {
+        const Json doc = parse_limited(*contents.bytes, {});
+        return doc.is_object() && doc.contains("device");
+    } catch (const ConfigError &) {
+        return false;
+    }
+}
+
+QString BarConfig::apply_error() const
+{
+    const auto named = [this](const QString &reason) { return path + QStringLiteral(": ") + reason; };
+    if (!areas.is_object())
+        return named(QStringLiteral("\"areas\" must be a JSON object"));
+    for (const auto &entry : areas.items()) {
+        const QString key = QString::fromStdString(Json(entry.key()).dump());
+        if (!area_index_from_key(entry.key()))
+            return named(QStringLiteral("area key %1 is not a decimal integer").arg(key));
+        if (!entry.value().is_object())
+            return named(QStringLiteral("area %1 must be a JSON object").arg(key));
+    }
+    if (!opacity.is_number() && !opacity.is_boolean())
+        return named(QStringLiteral("\"bar\" → \"opacity\" must be a number"));
+    return {};
+}
+
 void BarConfig::load(const Contents &contents)
 {
     if (!contents.error.isEmpty())

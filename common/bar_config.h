@@ -46,6 +46,13 @@ public:
     // Reads the file at `path` without blocking: only a regular file is
     // opened. Never throws.
     static Contents read(const QString &path);
+    // Whether what `read` gave parses as an object naming "device": the bar
+    // then waits for the configuration before it opens a switch box.
+    static bool names_device(const Contents &contents);
+    // Why this configuration cannot be applied ("areas" not an object, an area
+    // key that is no decimal integer, an entry that is no object, an opacity
+    // that is no number), naming the file; empty when it can.
+    QString apply_error() const;
     void save() const;
 
     static QString get_config_path();

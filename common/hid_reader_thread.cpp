@@ -197,7 +197,7 @@ HIDReaderThread::Failure HIDReaderThread::_open_and_poll(bool after_failure)
         failure = {DeviceState::Failed, QStringLiteral("cannot switch the %1 to non-blocking reads: %2")
                                             .arg(device_name(vid, pid), hidapi_error(device))};
     } else {
-        if (after_failure)
+        if (after_failure || announce_connection)
             diagnostics::out(kConnectedPrefix + connected_to(device, vid, pid));
         _set_state(DeviceState::Connected, connected_to(device, vid, pid));
         failure.was_connected = true;

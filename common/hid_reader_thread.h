@@ -35,6 +35,9 @@ public:
     const int vid;
     const int pid;
     const bool reconnect = false;
+    // Say when the box is opened the first time too (set before start): a
+    // reader that replaces another one is news, like a box that came back.
+    bool announce_connection = false;
 
 signals:
     void received(const QByteArray &data);

@@ -361,6 +361,8 @@ void TestBarWindow::changedDeviceRestartsTheReader()
     // and the switch-7 mode stay.
     QTRY_COMPARE(states.count(), 2);
     QCOMPARE(states[1][0].value<DeviceState>(), DeviceState::Connected);
+    // The reader that took over says it has the box; the first one, at start-up, did not.
+    QTRY_COMPARE(out.lines().filter(QStringLiteral("[HIDReaderThread] connected: ")).size(), 1);
     QVERIFY(lit(window)[2] && lit(window)[7]);
     QVERIFY(window.switch_to_area.switch7_enabled);
 
@@ -374,6 +376,7 @@ void TestBarWindow::changedDeviceRestartsTheReader()
 
 void TestBarWindow::trayMenuDrivesTheBar()
 {
+    TrayStandIn present(true);
     fake_hid::reset_present();
     QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"tray": true}})"));
     QuorvelOlvane window;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "apps/QuorvelOlvane/tray.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -55,3 +57,22 @@ inline void use_offscreen_screen_1920x1040()
     use_offscreen_screens(R"({"screens": [{"name": "test", "x": 0, "y": 0, "width": 1920, "height": 1040,
                                            "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
 }
+
+// Stands in for the desktop's tray, present or not, while it lives: the
+// offscreen platform has none.
+class TrayStandIn
+{
+public:
+    explicit TrayStandIn(bool present)
+    {
+        s_present = present;
+        BarTray::available = [] { return s_present; };
+    }
+    TrayStandIn(const TrayStandIn &) = delete;
+    TrayStandIn &operator=(const TrayStandIn &) = delete;
+    ~TrayStandIn() { BarTray::available = &QSystemTrayIcon::isSystemTrayAvailable; }
+    void set_present(bool present) { s_present = present; }
+
+private:
+    static inline bool s_present = false;
+};

@@ -8,7 +8,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
-#include <QFileInfo>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QMenu>
@@ -41,6 +40,8 @@ QuorvelOlvane::QuorvelOlvane()
     connect(this, &QuorvelOlvane::device_state_changed, this,
             [this](DeviceState state, const QString &reason) { device_state.emplace(state, reason); });
     connect(this, &QuorvelOlvane::device_state_changed, this, &QuorvelOlvane::_show_device_state);
+    _tray_check.setInterval(kTrayCheckMs);
+    connect(&_tray_check, &QTimer::timeout, this, &QuorvelOlvane::_update_click_through);
 
     // The reader starts from apply_options(), on the box that the
     // configuration names: a bad file ends start-up before any device is opened.
@@ -100,40 +101,19 @@ std::optional<double> json_number(const BarConfig::Json &value)
     return std::nullopt;
 }
 
-// A change that stopped part-way; `applied` says what it applied before the fault.
-class PartlyApplied : public ConfigError
-{
-public:
-    PartlyApplied(const std::string &reason, QString what_was_applied)
-        : ConfigError(reason)
-        , applied(std::move(what_was_applied))
-    {
-    }
-    QString applied;
-};
-
-// Stops applying at a fault; `applied` names what was applied before it, if anything.
-[[noreturn]] void config_fail(const QString &path, const QString &reason, const QString &applied = {})
-{
-    const std::string message = (path + QStringLiteral(": ") + reason).toStdString();
-    if (applied.isEmpty())
-        throw ConfigError(message);
-    throw PartlyApplied(message, applied);
-}
-
 } // namespace
 
 void QuorvelOlvane::_load_config_at_startup()
 {
     config = std::make_unique<BarConfig>(BarConfig::get_config_path());
-    // Watched before the first read, so that a change in between is not lost.
-    watcher = std::make_unique<QFileSystemWatcher>();
-    _watch_config();
-    _last_read = BarConfig::read(config->path);
-    // A file missing at start-up is not watched: one created later is not read.
-    if (!_last_read.bytes && _last_read.error.isEmpty())
-        watcher->removePaths(watcher->directories());
-    config->load(_last_read);
+    watcher = std::make_unique<ConfigWatch>(*config);
+    const BarConfig::Contents contents = watcher->start();
+    // Unless config.json names the box, the reader starts first, on the
+    // default box, as it did before the box could be configured: its line
+    // comes out even when the file then fails.
+    if (!BarConfig::names_device(contents))
+        _start_reader(DeviceOptions{});
+    config->load(contents);
 
     // Only at start-up: a bar too faint to find is worse than the user's value.
     if (!json_number(config->opacity))
@@ -146,85 +126,35 @@ void QuorvelOlvane::_load_config_at_startup()
     apply_config_to_bar();
     apply_options();
 
-    connect(watcher.get(), &QFileSystemWatcher::fileChanged, this, &QuorvelOlvane::_on_watched_change);
-    connect(watcher.get(), &QFileSystemWatcher::directoryChanged, this, &QuorvelOlvane::_on_watched_change);
-    _settle.setSingleShot(true);
-    _settle.setInterval(kSettleMs);
-    connect(&_settle, &QTimer::timeout, this,
-            [this] { _apply_change(BarConfig::read(config->path), false); });
-}
-
-// Watches config.json by its path, not by the file it happens to be: its
-// folder (renames, links, deletion, permission changes), the folder of a
-// link's target, and the file the path names now (writes in place). It
-// changes the watcher: not a const operation, whatever the pointer allows.
-void QuorvelOlvane::_watch_config() // NOLINT(readability-make-member-function-const)
-{
-    const QFileInfo file(config->path);
-    QStringList folders{file.absolutePath()};
-    if (file.isSymLink() && !file.canonicalFilePath().isEmpty())
-        folders << QFileInfo(file.canonicalFilePath()).absolutePath();
-    folders.removeDuplicates();
-    for (const QString &folder : watcher->directories()) {
-        if (!folders.contains(folder))
-            watcher->removePath(folder);
-    }
-    for (const QString &folder : std::as_const(folders)) {
-        if (!watcher->directories().contains(folder) && QFileInfo(folder).isDir())
-            watcher->addPath(folder);
-    }
-    // Set afresh: the file watched so far may have been renamed away, or
-    // outlive the save (a second link, a program holding it open).
-    if (!watcher->files().isEmpty())
-        watcher->removePaths(watcher->files());
-    if (file.exists() && file.isReadable()) // else the folder's watch sees it fixed
-        watcher->addPath(config->path);
-}
-
-void QuorvelOlvane::_on_watched_change()
-{
-    _watch_config();
-    const BarConfig::Contents now = BarConfig::read(config->path);
-    if (now == _last_read)
-        return; // something else in the folder changed
-    _apply_change(now, /*settle=*/true);
+    // A change reaches the bar only once it has been checked: it is applied whole.
+    connect(watcher.get(), &ConfigWatch::changed, this, [this] {
+        apply_config_to_bar();
+        apply_options();
+    });
 }
 
 void QuorvelOlvane::apply_config_to_bar()
 {
-    const BarConfig::Json &areas = config->areas;
-    if (!areas.is_object())
-        config_fail(config->path, QStringLiteral("\"areas\" must be a JSON object"));
+    // Checked whole before anything changes; at start-up the error ends the
+    // program, and a change that fails this never reaches the bar.
+    if (const QString reason = config->apply_error(); !reason.isEmpty())
+        throw ConfigError(reason.toStdString());
 
-    bool any_area = false; // whether an entry has changed an area yet
-    for (const auto &entry : areas.items()) {
-        const QString key = QString::fromStdString(BarConfig::Json(entry.key()).dump());
-        const QString applied =
-            any_area ? QStringLiteral("areas before key %1 were applied").arg(key) : QString();
-        const std::optional<int> index = BarConfig::area_index_from_key(entry.key());
-        if (!index)
-            config_fail(config->path, QStringLiteral("area key %1 is not a decimal integer").arg(key),
-                        applied);
+    for (const auto &entry : config->areas.items()) {
+        const int index = *BarConfig::area_index_from_key(entry.key());
         const BarConfig::Json &value = entry.value();
-        if (!value.is_object())
-            config_fail(config->path, QStringLiteral("area %1 must be a JSON object").arg(key), applied);
-
         const auto color = value.find("color");
         if (color == value.end())
-            draw_widget->set_area_color(*index, QStringLiteral("#FFFFFF"));
+            draw_widget->set_area_color(index, QStringLiteral("#FFFFFF"));
         else if (color->is_string())
-            draw_widget->set_area_color(*index, QString::fromStdString(color->get<std::string>()));
+            draw_widget->set_area_color(index, QString::fromStdString(color->get<std::string>()));
         else // not a colour string at all: reported and stored as an invalid colour
-            draw_widget->set_area_color(*index, QColor(), QString::fromStdString(color->dump()));
-        any_area = any_area || (*index >= 0 && *index < DrawAreaWidget::kAreaCount);
+            draw_widget->set_area_color(index, QColor(), QString::fromStdString(color->dump()));
     }
 
-    const std::optional<double> opacity = json_number(config->opacity);
-    if (!opacity)
-        config_fail(config->path, QStringLiteral("\"bar\" → \"opacity\" must be a number"),
-                    any_area ? QStringLiteral("the areas were applied, not the opacity") : QString());
-    setWindowOpacity(*opacity);
-    draw_widget->set_area_opacity(*opacity);
+    const double opacity = *json_number(config->opacity);
+    setWindowOpacity(opacity);
+    draw_widget->set_area_opacity(opacity);
 }
 
 // Changes the window's parts: not a const operation, whatever the pointers allow.
@@ -242,7 +172,7 @@ void QuorvelOlvane::apply_options() // NOLINT(readability-make-member-function-c
         _config_tray = options.tray;
         if (options.tray) {
             // The icon shows up once a tray starts, as a panel may after the bar at login.
-            if (!QSystemTrayIcon::isSystemTrayAvailable())
+            if (!BarTray::available())
                 diagnostics::out(QStringLiteral("QuorvelOlvane: no system tray on this desktop yet; "
                                                 "the bar runs without its tray icon until one starts"));
             tray = std::make_unique<BarTray>(*this);
@@ -253,6 +183,7 @@ void QuorvelOlvane::apply_options() // NOLINT(readability-make-member-function-c
             if (isHidden() && testAttribute(Qt::WA_WState_ExplicitShowHide))
                 show();
         }
+        _update_click_through();
     }
 
     // Labels: a listed area takes its entry's label (none without "label");
@@ -271,6 +202,22 @@ bool QuorvelOlvane::click_through() const
 
 void QuorvelOlvane::set_click_through(bool on)
 {
+    _wanted_click_through = on;
+    _update_click_through();
+}
+
+// A bar that ignores the mouse can be given it back only from the tray: while
+// the tray is gone (its host restarted or ended), the mouse works on the bar.
+void QuorvelOlvane::_update_click_through()
+{
+    const bool waits_on_tray = _wanted_click_through && tray;
+    const bool on = _wanted_click_through && (!waits_on_tray || BarTray::available());
+    if (waits_on_tray && !_tray_check.isActive())
+        _tray_check.start();
+    else if (!waits_on_tray)
+        _tray_check.stop();
+    if (on == click_through())
+        return;
     // Changed on the native window in place: setWindowFlags would hide and re-create it.
     overrideWindowFlags(windowFlags().setFlag(Qt::WindowTransparentForInput, on));
     if (QWindow *handle = windowHandle())
@@ -283,24 +230,31 @@ void QuorvelOlvane::_apply_device_options()
 {
     const DeviceOptions &device = config->options.device;
     if (!hid_thread || hid_thread->vid != device.vendor_id || hid_thread->pid != device.product_id
-        || hid_thread->reconnect != device.reconnect) {
-        // A reader stays on the ids it was made for: a new box means a new reader.
-        _stop_reader();
-        hid_thread.reset();
-        ++_reader_generation;
-        device_state.reset();
-        hid_thread = std::make_unique<HIDReaderThread>(device);
-        connect(hid_thread.get(), &HIDReaderThread::received, this, &QuorvelOlvane::handle_hid_data);
-        connect(hid_thread.get(), &HIDReaderThread::state_changed, this,
-                [this, generation = _reader_generation](DeviceState state, const QString &reason) {
-                    if (generation == _reader_generation)
-                        emit device_state_changed(state, reason);
-                });
-        hid_thread->start();
-    }
+        || hid_thread->reconnect != device.reconnect)
+        _start_reader(device);
     if (device.show_state && !state_overlay)
         state_overlay = new StateOverlay(draw_widget);
     _show_device_state();
+}
+
+// A reader stays on the ids it was made for: a new box means a new reader.
+void QuorvelOlvane::_start_reader(const DeviceOptions &device)
+{
+    _stop_reader();
+    hid_thread.reset();
+    ++_reader_generation;
+    device_state.reset();
+    hid_thread = std::make_unique<HIDReaderThread>(device);
+    // A reader that takes over from another says when it has the box, as one
+    // that waited for it does.
+    hid_thread->announce_connection = _reader_generation > 1;
+    connect(hid_thread.get(), &HIDReaderThread::received, this, &QuorvelOlvane::handle_hid_data);
+    connect(hid_thread.get(), &HIDReaderThread::state_changed, this,
+            [this, generation = _reader_generation](DeviceState state, const QString &reason) {
+                if (generation == _reader_generation)
+                    emit device_state_changed(state, reason);
+            });
+    hid_thread->start();
 }
 
 void QuorvelOlvane::_show_device_state()
@@ -315,35 +269,7 @@ void QuorvelOlvane::_show_device_state()
 
 void QuorvelOlvane::on_config_changed()
 {
-    _apply_change(BarConfig::read(config->path), /*settle=*/false);
-}
-
-// Loads and applies what was read. With `settle`, a file that cannot be
-// loaded is read again after a pause before the failure is reported.
-void QuorvelOlvane::_apply_change(const BarConfig::Contents &contents, bool settle)
-{
-    _last_read = contents;
-    _settle.stop();
-    try {
-        config->load(contents);
-    } catch (const std::exception &e) {
-        if (settle)
-            _settle.start();
-        else
-            diagnostics::err(QStringLiteral("QuorvelOlvane: changed configuration not applied: ")
-                             + QString::fromUtf8(e.what()));
-        return;
-    }
-    try {
-        apply_config_to_bar();
-        apply_options();
-    } catch (const PartlyApplied &e) {
-        diagnostics::err(QStringLiteral("QuorvelOlvane: changed configuration partly applied: ") + e.applied
-                         + QStringLiteral("; ") + QString::fromUtf8(e.what()));
-    } catch (const std::exception &e) {
-        diagnostics::err(QStringLiteral("QuorvelOlvane: changed configuration not applied: ")
-                         + QString::fromUtf8(e.what()));
-    }
+    watcher->reload();
 }
 
 void QuorvelOlvane::close_and_quit()

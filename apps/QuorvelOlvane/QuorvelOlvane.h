@@ -4,10 +4,10 @@
 #include "apps/QuorvelOlvane/screen_placement.h"
 #include "apps/QuorvelOlvane/state_overlay.h"
 #include "common/bar_config.h"
+#include "common/config_watch.h"
 #include "common/hid_reader_thread.h"
 #include "common/switch_to_area.h"
 
-#include <QFileSystemWatcher>
 #include <QMainWindow>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -30,9 +30,8 @@ public:
     static constexpr int kMinimumWidth = 400;
     static constexpr int kLayoutMargin = 2;
     static constexpr int kReaderStopWaitMs = 1000;
-    // A file that does not parse may be caught half-saved: it is read once
-    // more after this pause before the failure is reported.
-    static constexpr int kSettleMs = 100;
+    // How often a bar whose click-through waits on the tray looks for it.
+    static constexpr int kTrayCheckMs = 2000;
 
     QuorvelOlvane();
     ~QuorvelOlvane() override;
@@ -43,7 +42,8 @@ public:
     void apply_options();
 
     // Pointer input passes through the bar to the windows below; no
-    // dragging, resizing or context menu while it does.
+    // dragging, resizing or context menu while it does. With the tray on,
+    // click-through holds only while the tray is there to turn it off again.
     bool click_through() const;
     void set_click_through(bool on);
 
@@ -53,7 +53,8 @@ public:
     SwitchToArea switch_to_area;
     std::unique_ptr<HIDReaderThread> hid_thread;
     std::unique_ptr<BarConfig> config;
-    std::unique_ptr<QFileSystemWatcher> watcher;
+    // Follows config.json; the bar applies what it takes.
+    std::unique_ptr<ConfigWatch> watcher;
     // Which screen the bar is on, and where the user put it.
     std::unique_ptr<ScreenPlacement> screen_placement;
     std::unique_ptr<BarTray> tray; // while "bar" → "tray" is on and the desktop has a tray
@@ -86,23 +87,19 @@ protected:
 private:
     void _init_geometry();
     void _load_config_at_startup();
-    void _watch_config();
-    void _on_watched_change();
-    void _apply_change(const BarConfig::Contents &contents, bool settle);
     void _stop_reader();
+    void _start_reader(const DeviceOptions &device);
+    void _update_click_through();
     // The switch box: the reader on the configured ids, its state on the bar.
     void _apply_device_options();
     void _show_device_state();
 
     int _reader_generation = 0; // drops what a replaced reader still had queued
 
-    // What config.json held when last read, to tell a change from a
-    // notification about something else in its folder.
-    BarConfig::Contents _last_read;
-    QTimer _settle;
-
     // The last values applied from config.json: the tray's choice of
     // click-through lasts until the file's value changes.
     std::optional<bool> _config_click_through;
     bool _config_tray = false;
+    bool _wanted_click_through = false; // by the file or the tray's menu
+    QTimer _tray_check;                 // while click-through waits on the tray
 };

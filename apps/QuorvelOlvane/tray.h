@@ -23,6 +23,9 @@ public:
     // keeps trying, so a missing box is being waited for.
     static QString tooltip(DeviceState state, const QString &reason, bool reconnect);
 
+    // Whether the desktop has a tray now; tests stand in for the desktop.
+    static inline bool (*available)() = &QSystemTrayIcon::isSystemTrayAvailable;
+
     void set_state(DeviceState state, const QString &reason);
 
     // Declared before the icon, which refers to it until it is gone.

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "common/bar_config.h"
+
+#include <QFileSystemWatcher>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+// Keeps a BarConfig in step with its file. It watches config.json by its
+// path, not by the file it happens to be, reads each change, gives a file
+// caught half-saved a moment to settle, and takes a change whole or not at
+// all: `changed` is emitted only for a configuration that loads and can be
+// applied, and one line on standard error says when a change was not taken,
+// and again when a later one is.
+class ConfigWatch final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // A file that does not load may be caught half-saved: it is read once
+    // more after this pause before the failure is reported.
+    static constexpr int kSettleMs = 100;
+
+    // Watches `config.path`; `config` must outlive the watch.
+    explicit ConfigWatch(BarConfig &config, QObject *parent = nullptr);
+
+    // Sets the watches, then reads the file once (a change in between is not
+    // lost) and returns what it read, for the start-up load. A file missing
+    // at start-up is not watched: one created later is not read.
+    BarConfig::Contents start();
+
+    // Reads the file now and takes it, reporting a failure at once.
+    void reload();
+
+    QStringList files() const { return _watcher.files(); }
+    QStringList directories() const { return _watcher.directories(); }
+
+signals:
+    // The configuration holds a changed file's settings, checked: apply them.
+    void changed();
+
+private:
+    void _watch();
+    void _on_notified();
+    void _take(const BarConfig::Contents &contents, bool settle);
+
+    BarConfig &_config;
+    QFileSystemWatcher _watcher;
+    QTimer _settle;
+    // What the file held when last read, to tell a change from a
+    // notification about something else in its folder.
+    BarConfig::Contents _last_read;
+    // A "not applied" line is the last word on the file: the next change
+    // taken says so.
+    bool _failure_reported = false;
+};
