@@ -74,5 +74,5 @@ public:
     void set_present(bool present) { s_present = present; }
 
 private:
-    static inline bool s_present = false;
+    static inline bool s_present = false; // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 };

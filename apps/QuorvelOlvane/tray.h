@@ -24,7 +24,8 @@ public:
     static QString tooltip(DeviceState state, const QString &reason, bool reconnect);
 
     // Whether the desktop has a tray now; tests stand in for the desktop.
-    static inline bool (*available)() = &QSystemTrayIcon::isSystemTrayAvailable;
+    static inline bool (*available)() = // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+        &QSystemTrayIcon::isSystemTrayAvailable;
 
     void set_state(DeviceState state, const QString &reason);
 
