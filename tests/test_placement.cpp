@@ -13,6 +13,12 @@
 #include <QStandardPaths>
 #include <qpa/qplatformnativeinterface.h>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+#endif
+
 using placement::Screen;
 using Screens = QList<Screen>;
 Q_DECLARE_METATYPE(Screens)
@@ -74,7 +80,67 @@ bool drag_to(QuorvelOlvane &window, const QRect &geometry)
     return QTest::qWaitFor([&] { return window.screen_placement->user_placed(); });
 }
 
+// What stands where the remembered geometry's file belongs.
+enum class Unusable { None, Fifo, Directory, DeviceLink };
+
+bool make_unusable(Unusable kind, const QString &path)
+{
+#ifdef Q_OS_UNIX
+    const QByteArray name = QFile::encodeName(path);
+    switch (kind) {
+    case Unusable::None:
+        return true;
+    case Unusable::Fifo:
+        return ::mkfifo(name.constData(), 0600) == 0;
+    case Unusable::Directory:
+        return QDir().mkdir(path);
+    case Unusable::DeviceLink: {
+        // As root, a null device of its own beside the file: a write that wrongly
+        // replaced the link's target must not take the system's /dev/null.
+        QString device = QStringLiteral("/dev/null");
+        const QString own = QFileInfo(path).path() + QStringLiteral("/null");
+        if (::geteuid() == 0
+            && ::mknod(QFile::encodeName(own).constData(), S_IFCHR | 0666, makedev(1, 3)) == 0)
+            device = own;
+        return QFile::link(device, path);
+    }
+    }
+    return false;
+#else
+    Q_UNUSED(path);
+    return kind == Unusable::None;
+#endif
+}
+
+// Whether `path` is still the thing make_unusable() made.
+bool is_unusable(Unusable kind, const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat status
+    {};
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
+        return false;
+    switch (kind) {
+    case Unusable::None:
+        return S_ISREG(status.st_mode);
+    case Unusable::Fifo:
+        return S_ISFIFO(status.st_mode);
+    case Unusable::Directory:
+        return S_ISDIR(status.st_mode);
+    case Unusable::DeviceLink:
+        return S_ISLNK(status.st_mode) && ::stat(QFile::encodeName(path).constData(), &status) == 0
+               && S_ISCHR(status.st_mode);
+    }
+    return false;
+#else
+    Q_UNUSED(path);
+    return kind == Unusable::None;
+#endif
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(Unusable)
 
 class TestPlacement : public QObject
 {
@@ -278,30 +344,48 @@ void TestPlacement::followsScreens()
 void TestPlacement::remembersGeometry_data()
 {
     QTest::addColumn<QByteArray>("config");
-    QTest::addColumn<QByteArray>("state"); // written over the saved file when not empty
+    QTest::addColumn<QByteArray>("state");  // written over the saved file when not empty
+    QTest::addColumn<Unusable>("unusable"); // what stands in the saved file's place instead
     QTest::addColumn<QRect>("expected");
     QTest::addColumn<QString>("diagnostic");
 
     const QByteArray remember = bar_config(R"(, "remember_geometry": true)");
     const QRect saved(2100, 300, 700, 90);
-    QTest::addRow("restored") << remember << QByteArray() << saved << QString();
-    QTest::addRow("not asked for") << bar_config({}) << QByteArray() << bottom_of(kPrimary) << QString();
+    QTest::addRow("restored") << remember << QByteArray() << Unusable::None << saved << QString();
+    QTest::addRow("not asked for") << bar_config({}) << QByteArray() << Unusable::None << bottom_of(kPrimary)
+                                   << QString();
     QTest::addRow("\"screen\" changed since: it wins")
-        << bar_config(R"(, "remember_geometry": true, "screen": "HDMI-1")") << QByteArray()
+        << bar_config(R"(, "remember_geometry": true, "screen": "HDMI-1")") << QByteArray() << Unusable::None
         << bottom_of(kSecond) << QString();
     QTest::addRow("off every screen: the default place")
         << remember << QByteArray(R"({"screen": "primary", "x": 5000, "y": 300, "width": 700, "height": 90})")
-        << bottom_of(kPrimary) << QString();
+        << Unusable::None << bottom_of(kPrimary) << QString();
     QTest::addRow("not a geometry: the default place, and why")
         << remember << QByteArray(R"({"screen": "primary", "x": 1.5, "y": 300, "width": 700, "height": 90})")
-        << bottom_of(kPrimary)
+        << Unusable::None << bottom_of(kPrimary)
         << QStringLiteral("expected an object with whole numbers x, y, width and height");
+    QTest::addRow("larger than 64 KiB: refused before it is read")
+        << remember
+        << (QByteArray(R"({"screen": "primary", "x": 2100, "y": 300, "width": 700, "height": 90})")
+            + QByteArray(64 * 1024, ' '))
+        << Unusable::None << bottom_of(kPrimary) << QStringLiteral("is larger than 65536 bytes");
+#ifdef Q_OS_UNIX
+    // Refused at once, never waited on; and never written over.
+    QTest::addRow("a FIFO") << remember << QByteArray() << Unusable::Fifo << bottom_of(kPrimary)
+                            << QStringLiteral("is a FIFO (named pipe), not a regular file");
+    QTest::addRow("a directory") << remember << QByteArray() << Unusable::Directory << bottom_of(kPrimary)
+                                 << QStringLiteral("is a directory, not a file");
+    QTest::addRow("a symlink to a device")
+        << remember << QByteArray() << Unusable::DeviceLink << bottom_of(kPrimary)
+        << QStringLiteral("is a device, not a regular file");
+#endif
 }
 
 void TestPlacement::remembersGeometry()
 {
     QFETCH(QByteArray, config);
     QFETCH(QByteArray, state);
+    QFETCH(Unusable, unusable);
     QFETCH(QRect, expected);
     QFETCH(QString, diagnostic);
     const QString path = ScreenPlacement::state_file_path();
@@ -319,6 +403,8 @@ void TestPlacement::remembersGeometry()
     }
     if (!state.isEmpty())
         QVERIFY(write_file(path, state));
+    if (unusable != Unusable::None)
+        QVERIFY(QFile::remove(path) && make_unusable(unusable, path));
 
     QVERIFY(write_file(QStringLiteral("config.json"), config));
     const OutputCapture err(stderr);
@@ -333,6 +419,18 @@ void TestPlacement::remembersGeometry()
         QCOMPARE(err.lines(),
                  QStringList{QStringLiteral("QuorvelOlvane: remembered geometry not used: %1: %2")
                                  .arg(QDir::toNativeSeparators(path), diagnostic)});
+    if (unusable == Unusable::None)
+        return;
+
+    // A move to remember: one line saying why not, and the thing stays as it was.
+    QVERIFY(drag_to(window, QRect(2000, 100, 500, 60)));
+    window.close();
+    const QStringList lines = err.lines();
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines.back().startsWith(QStringLiteral("QuorvelOlvane: geometry not remembered: ") + path)
+                 && lines.back().endsWith(QStringLiteral("; nothing written")),
+             qPrintable(lines.back()));
+    QVERIFY(is_unusable(unusable, path));
 }
 
 void TestPlacement::savesOnlyTheUsersGeometry()

@@ -1,15 +1,14 @@
 #include "apps/QuorvelOlvane/screen_placement.h"
 
 #include "common/diagnostics.h"
+#include "common/regular_file.h"
 
 #include <QDir>
 #include <QEvent>
-#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QStringList>
@@ -171,25 +170,24 @@ QString ScreenPlacement::state_file_path()
 std::optional<QRect> ScreenPlacement::_read_remembered(const QString &screen) const
 {
     const QString path = state_file_path();
-    QFile file(path);
-    if (!file.exists())
-        return std::nullopt;
-    const auto fail = [&](const QString &why) {
-        diagnostics::err(QStringLiteral("QuorvelOlvane: remembered geometry not used: %1: %2")
-                             .arg(QDir::toNativeSeparators(path), why));
+    const auto fail = [](const QString &why) {
+        diagnostics::err(QStringLiteral("QuorvelOlvane: remembered geometry not used: ") + why);
         return std::nullopt;
     };
-    if (file.size() > kMaxStateBytes)
-        return fail(QStringLiteral("larger than %1 bytes").arg(kMaxStateBytes));
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(file.errorString());
-    const QJsonObject state = QJsonDocument::fromJson(file.read(kMaxStateBytes)).object();
+    // A FIFO, a device or a huge file is refused at once, as config.json is.
+    const regular_file::Read file = regular_file::read(path, kMaxStateBytes);
+    if (!file.error.isEmpty())
+        return fail(file.error);
+    if (!file.bytes)
+        return std::nullopt;
+    const QJsonObject state = QJsonDocument::fromJson(*file.bytes).object();
     const auto x = whole_number(state, "x", -kMaxCoordinate);
     const auto y = whole_number(state, "y", -kMaxCoordinate);
     const auto width = whole_number(state, "width", 1);
     const auto height = whole_number(state, "height", 1);
     if (!x || !y || !width || !height)
-        return fail(QStringLiteral("expected an object with whole numbers x, y, width and height"));
+        return fail(QDir::toNativeSeparators(path)
+                    + QStringLiteral(": expected an object with whole numbers x, y, width and height"));
     // A screen chosen in config.json since the geometry was saved wins over it.
     if (state.value(QStringLiteral("screen")).toString() != screen)
         return std::nullopt;
@@ -205,16 +203,15 @@ void ScreenPlacement::_save() const
                             {QStringLiteral("y"), geometry.y()},
                             {QStringLiteral("width"), geometry.width()},
                             {QStringLiteral("height"), geometry.height()}};
-    const auto fail = [&](const QString &why) {
-        diagnostics::err(QStringLiteral("QuorvelOlvane: geometry not remembered: %1: %2")
-                             .arg(QDir::toNativeSeparators(path), why));
+    const auto fail = [](const QString &why) {
+        diagnostics::err(QStringLiteral("QuorvelOlvane: geometry not remembered: ") + why);
     };
     if (!QDir().mkpath(QFileInfo(path).path())) {
-        fail(QStringLiteral("cannot create its folder"));
+        fail(QDir::toNativeSeparators(path) + QStringLiteral(": cannot create its folder"));
         return;
     }
-    // Written whole or not at all: a crash mid-write leaves the old file.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(state).toJson()) < 0 || !file.commit())
-        fail(file.errorString());
+    // Written whole or not at all, and through a symlink only into a regular
+    // file: a link to /dev/null or a device stays as it is.
+    if (const QString reason = regular_file::write(path, QJsonDocument(state).toJson()); !reason.isEmpty())
+        fail(reason);
 }
