@@ -151,6 +151,8 @@ private slots:
     void cleanup();
     void rule_data();
     void rule();
+    void rememberedRule_data();
+    void rememberedRule();
     void startsOnConfiguredScreen_data();
     void startsOnConfiguredScreen();
     void changedScreenSettingMovesBar();
@@ -237,6 +239,42 @@ void TestPlacement::rule()
     QFETCH(bool, userPlaced);
     QFETCH(QRect, expected);
     QCOMPARE(placement::follow_screens(screens, wanted, current, userPlaced, 80).value_or(QRect()), expected);
+}
+
+void TestPlacement::rememberedRule_data()
+{
+    QTest::addColumn<Screens>("screens");
+    QTest::addColumn<QRect>("remembered");
+    QTest::addColumn<QRect>("expected"); // null: not used
+
+    const Screen right{QStringLiteral("DP-1"), kPrimary, kPrimary.adjusted(0, 0, 0, -40)};
+    const Screen left{QStringLiteral("HDMI-1"), kSecond, kSecond};
+    const Screens both{right, left};
+    const int huge = 1000000;
+
+    QTest::addRow("on a screen: as it was") << both << QRect(2100, 300, 700, 90) << QRect(2100, 300, 700, 90);
+    QTest::addRow("on the other screen: stays there")
+        << both << QRect(100, 900, 700, 90) << QRect(100, 900, 700, 90);
+    QTest::addRow("20 pixels on a screen: as it was")
+        << both << QRect(-680, 1004, 700, 90) << QRect(-680, 1004, 700, 90);
+    QTest::addRow("off every screen: not used") << both << QRect(5000, 300, 700, 90) << QRect();
+    QTest::addRow("1,000,000 x 1,000,000: the screen it lies on most")
+        << both << QRect(0, 0, huge, huge) << kPrimary;
+    QTest::addRow("1,000,000 x 1,000,000 from far off: the screen it lies on most")
+        << both << QRect(-huge + 100, -huge + 100, huge, huge) << kSecond;
+    QTest::addRow("wider than its screen: fitted into it, height kept")
+        << both << QRect(-500, 500, 2000, 90) << QRect(0, 500, 1280, 90);
+    QTest::addRow("taller than its screen: fitted into it, width kept")
+        << both << QRect(2100, -50, 700, 1200) << QRect(2100, 0, 700, 1080);
+    QTest::addRow("no screen at all") << Screens{} << QRect(2100, 300, 700, 90) << QRect();
+}
+
+void TestPlacement::rememberedRule()
+{
+    QFETCH(Screens, screens);
+    QFETCH(QRect, remembered);
+    QFETCH(QRect, expected);
+    QCOMPARE(placement::remembered_geometry(screens, remembered).value_or(QRect()), expected);
 }
 
 void TestPlacement::startsOnConfiguredScreen_data()
@@ -364,6 +402,10 @@ void TestPlacement::remembersGeometry_data()
         << remember << QByteArray(R"({"screen": "primary", "x": 1.5, "y": 300, "width": 700, "height": 90})")
         << Unusable::None << bottom_of(kPrimary)
         << QStringLiteral("expected an object with whole numbers x, y, width and height");
+    QTest::addRow("1,000,000 x 1,000,000: fitted to its screen")
+        << remember
+        << QByteArray(R"({"screen": "primary", "x": 0, "y": 0, "width": 1000000, "height": 1000000})")
+        << Unusable::None << kPrimary << QString();
     QTest::addRow("larger than 64 KiB: refused before it is read")
         << remember
         << (QByteArray(R"({"screen": "primary", "x": 2100, "y": 300, "width": 700, "height": 90})")
@@ -389,6 +431,7 @@ void TestPlacement::remembersGeometry()
     QFETCH(QRect, expected);
     QFETCH(QString, diagnostic);
     const QString path = ScreenPlacement::state_file_path();
+    const QRect saved(2100, 300, 700, 90);
 #ifndef Q_OS_WIN
     QVERIFY(path.startsWith(m_state->path() + QStringLiteral("/quorvel-olvane/")));
 #endif
@@ -398,7 +441,7 @@ void TestPlacement::remembersGeometry()
         QuorvelOlvane window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QVERIFY(drag_to(window, QRect(2100, 300, 700, 90)));
+        QVERIFY(drag_to(window, saved));
         QTRY_VERIFY(QFileInfo::exists(path));
     }
     if (!state.isEmpty())
@@ -412,7 +455,7 @@ void TestPlacement::remembersGeometry()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QCOMPARE(window.geometry(), expected);
-    QCOMPARE(window.screen_placement->user_placed(), expected == QRect(2100, 300, 700, 90));
+    QCOMPARE(window.screen_placement->user_placed(), expected == saved || expected == kPrimary);
     if (diagnostic.isEmpty())
         QCOMPARE(err.lines(), QStringList());
     else

@@ -101,8 +101,9 @@ void ScreenPlacement::apply(const BarOptions &options)
 
     if (starting && _remember) {
         const std::optional<QRect> remembered = _read_remembered(*_screen);
-        if (remembered && placement::on_screen(*remembered, screens)) {
-            _set_geometry(*remembered, true);
+        if (const auto geometry =
+                remembered ? placement::remembered_geometry(screens, *remembered) : std::nullopt) {
+            _set_geometry(*geometry, true);
             return;
         }
     }
