@@ -72,10 +72,10 @@ QByteArray bar_config(const QString &members)
     return QStringLiteral(R"({"bar": {"opacity": 0.7%1}})").arg(members).toUtf8();
 }
 
-// The user drags the bar to `geometry`; true once the bar has taken it as the user's.
-bool drag_to(QuorvelOlvane &window, const QRect &geometry)
+// The bar is moved to `geometry`, not by itself: as the window manager moves
+// it for a drag, Alt+drag or a command. True once the bar has taken it as the user's.
+bool move_to(QuorvelOlvane &window, const QRect &geometry)
 {
-    window.screen_placement->user_took_hold();
     window.setGeometry(geometry);
     return QTest::qWaitFor([&] { return window.screen_placement->user_placed(); });
 }
@@ -320,7 +320,7 @@ void TestPlacement::changedScreenSettingMovesBar()
     QCOMPARE(window.geometry(), bottom_of(kPrimary));
 
     // Another member's change leaves a bar the user placed where it is.
-    QVERIFY(drag_to(window, QRect(2000, 100, 500, 60)));
+    QVERIFY(move_to(window, QRect(2000, 100, 500, 60)));
     QVERIFY(write_file(QStringLiteral("config.json"), bar_config(R"(, "remember_geometry": false)")));
     window.on_config_changed();
     QCOMPARE(window.geometry(), QRect(2000, 100, 500, 60));
@@ -372,7 +372,7 @@ void TestPlacement::followsScreens()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     if (!userGeometry.isNull())
-        QVERIFY(drag_to(window, userGeometry));
+        QVERIFY(move_to(window, userGeometry));
 
     set_screens(layout);
     QTRY_COMPARE(window.geometry(), expected);
@@ -441,7 +441,7 @@ void TestPlacement::remembersGeometry()
         QuorvelOlvane window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QVERIFY(drag_to(window, saved));
+        QVERIFY(move_to(window, saved));
         QTRY_VERIFY(QFileInfo::exists(path));
     }
     if (!state.isEmpty())
@@ -466,7 +466,7 @@ void TestPlacement::remembersGeometry()
         return;
 
     // A move to remember: one line saying why not, and the thing stays as it was.
-    QVERIFY(drag_to(window, QRect(2000, 100, 500, 60)));
+    QVERIFY(move_to(window, QRect(2000, 100, 500, 60)));
     window.close();
     const QStringList lines = err.lines();
     QCOMPARE(lines.size(), 2);
@@ -484,17 +484,16 @@ void TestPlacement::savesOnlyTheUsersGeometry()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-    // Its own placements, and a press that moves nothing, are not saved.
+    // Its own placements, and a move event that moves nothing, are not saved.
     set_screens(screen_layout({{QStringLiteral("DP-1"), kPrimary.adjusted(0, 0, 0, -80)}}));
     QTRY_COMPARE(window.geometry(), bottom_of(kPrimary.adjusted(0, 0, 0, -80)));
-    window.screen_placement->user_took_hold();
     QMoveEvent same_place(window.pos(), window.pos()); // as a window manager confirms a grab
     QApplication::sendEvent(&window, &same_place);
     QTest::qWait(ScreenPlacement::kSaveDelayMs + 100);
     QVERIFY(!QFileInfo::exists(path));
 
     // Moves are saved shortly after the last; closing writes one still waiting.
-    QVERIFY(drag_to(window, QRect(2000, 100, 500, 60)));
+    QVERIFY(move_to(window, QRect(2000, 100, 500, 60)));
     window.setGeometry(QRect(2010, 110, 500, 60));
     QTRY_VERIFY(QFileInfo::exists(path));
     window.setGeometry(QRect(2020, 120, 520, 70));

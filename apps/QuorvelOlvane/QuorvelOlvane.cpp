@@ -303,7 +303,6 @@ void QuorvelOlvane::mousePressEvent(QMouseEvent *event)
     const QPoint pos = event->position().toPoint();
     const FrameZone zone = frame_zone(pos.x(), pos.y(), width(), height());
     // The window system does the rest; if it refuses, the press has no effect.
-    screen_placement->user_took_hold();
     if (zone == FrameZone::Interior)
         handle->startSystemMove();
     else

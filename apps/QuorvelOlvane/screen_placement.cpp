@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QWindow>
 
 #include <cmath>
 
@@ -124,26 +125,38 @@ void ScreenPlacement::_set_geometry(const QRect &geometry, bool user_placed)
 {
     // A save still waiting was for a geometry the bar now leaves.
     _save_timer.stop();
-    _user_holding = false;
     _user_placed = user_placed;
+    _placing = true;
     _window->setGeometry(geometry);
-}
-
-void ScreenPlacement::user_took_hold()
-{
-    _user_holding = true;
-    _hold_geometry = _window->geometry();
+    _placing = false;
+    // As the widget took it (its minimum size applied), which is what comes
+    // back; a few at most, as one that never comes back must not pile up.
+    constexpr qsizetype kMaxOwn = 8;
+    if (_own.isEmpty() || _own.back() != _window->geometry())
+        _own.append(_window->geometry());
+    if (_own.size() > kMaxOwn)
+        _own.remove(0, _own.size() - kMaxOwn);
 }
 
 bool ScreenPlacement::eventFilter(QObject *watched, QEvent *event)
 {
-    // A press that starts no drag leaves the geometry as it was: that is no move.
-    if (watched == _window && (event->type() == QEvent::Move || event->type() == QEvent::Resize)
-        && _user_holding && _window->geometry() != _hold_geometry) {
-        _user_placed = true;
-        if (_remember)
-            _save_timer.start();
+    if (watched != _window || (event->type() != QEvent::Move && event->type() != QEvent::Resize) || _placing)
+        return QObject::eventFilter(watched, event);
+    const QRect geometry = _window->geometry();
+    if (const qsizetype own = _own.indexOf(geometry); own >= 0) {
+        // One of the bar's own moves reported back; those asked for before it are done.
+        _own.remove(0, own);
+        return QObject::eventFilter(watched, event);
     }
+    const QWindow *handle = _window->windowHandle();
+    _own = {geometry};
+    // Before the window is on screen, the window manager places and frames it
+    // as it maps it: that is no one's move.
+    if (handle == nullptr || !handle->isExposed())
+        return QObject::eventFilter(watched, event);
+    _user_placed = true;
+    if (_remember)
+        _save_timer.start();
     return QObject::eventFilter(watched, event);
 }
 
