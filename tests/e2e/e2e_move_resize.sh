@@ -4,7 +4,8 @@
 # resizes it but never below 400 x 40, a middle drag does nothing, the
 # context menu closes it or only itself, and Escape ends it. With
 # "remember_geometry" it starts again where it was left, unless that place is
-# off every screen.
+# off every screen. A move by the window manager is the user's too: the bar
+# stays there when the work area changes.
 # shellcheck source=lib.sh disable=SC2119 # start_bar takes its own arguments, not the script's
 source "$(dirname "$0")/lib.sh"
 e2e_init "$@"
