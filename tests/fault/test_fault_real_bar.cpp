@@ -1,7 +1,8 @@
 // Faults that the real program must survive, on a virtual X server with the
 // virtual switch box: config.json rewritten in a storm, 10 MB and 100,000
 // levels deep files, a file that cannot be read, the box pulled out in the
-// middle of a stream of reports, and an end signal while the bar starts.
+// middle of a stream of reports, a FIFO for its icon, and an end signal while
+// the bar starts.
 
 #include "tests/fault/real_bar.h"
 
@@ -180,6 +181,7 @@ private slots:
     void save_strategies();
     void unappliable_change_changes_nothing();
     void unplugged_mid_stream();
+    void fifo_icon_at_startup();
     void end_signal_while_starting_data();
     void end_signal_while_starting();
 
@@ -578,6 +580,24 @@ void TestFaultRealBar::unplugged_mid_stream()
     }
     QCOMPARE(bar.standard_output().count(kErrorLine), 1);
     close_with_status_zero(bar);
+}
+
+void TestFaultRealBar::fifo_icon_at_startup()
+{
+    // The icon in the working folder is read as config.json is: a FIFO there
+    // is refused at once, and the bar starts without its icon.
+    QTemporaryDir folder;
+    QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("resources/icon")));
+    const QString icon = folder.path() + QStringLiteral("/resources/icon/icon.ico");
+    QVERIFY(::mkfifo(QFile::encodeName(icon).constData(), 0644) == 0);
+    Bar bar(display, folder.path());
+    start_lit(bar, folder.path(), palette(8));
+    if (QTest::currentTestFailed())
+        return;
+    const QByteArray line = "QuorvelOlvane: icon not used: " + QFile::encodeName(icon)
+                            + ": is a FIFO (named pipe), not a regular file\n";
+    close_with_status_zero(bar);
+    QVERIFY2(bar.standard_error().count(line) == 1, bar.standard_error().constData());
 }
 
 void TestFaultRealBar::end_signal_while_starting_data()
