@@ -444,6 +444,10 @@ void TestDrawAreaWidget::labelIsDrawnCentredInItsCell_data()
     QTest::addRow("CJK") << bar << 6 << false << 0.8 << "ライブ中" << none << kFrame << "ライブ中";
     QTest::addRow("a line break shows as a space")
         << bar << 6 << true << 0.8 << "ON\nAIR" << none << white << "ON AIR";
+    QTest::addRow("a line separator shows as a space")
+        << bar << 6 << true << 0.8 << "ON\u2028AIR" << none << white << "ON AIR";
+    QTest::addRow("a paragraph separator shows as a space")
+        << bar << 6 << true << 0.8 << "ON\u2029AIR" << none << white << "ON AIR";
 }
 
 // Draws a label into an area and compares with the same grid without it:

@@ -13,6 +13,12 @@
 #include <QStandardPaths>
 #include <qpa/qplatformnativeinterface.h>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+#endif
+
 using placement::Screen;
 using Screens = QList<Screen>;
 Q_DECLARE_METATYPE(Screens)
@@ -66,15 +72,75 @@ QByteArray bar_config(const QString &members)
     return QStringLiteral(R"({"bar": {"opacity": 0.7%1}})").arg(members).toUtf8();
 }
 
-// The user drags the bar to `geometry`; true once the bar has taken it as the user's.
-bool drag_to(QuorvelOlvane &window, const QRect &geometry)
+// The bar is moved to `geometry`, not by itself: as the window manager moves
+// it for a drag, Alt+drag or a command. True once the bar has taken it as the user's.
+bool move_to(QuorvelOlvane &window, const QRect &geometry)
 {
-    window.screen_placement->user_took_hold();
     window.setGeometry(geometry);
     return QTest::qWaitFor([&] { return window.screen_placement->user_placed(); });
 }
 
+// What stands where the remembered geometry's file belongs.
+enum class Unusable { None, Fifo, Directory, DeviceLink };
+
+bool make_unusable(Unusable kind, const QString &path)
+{
+#ifdef Q_OS_UNIX
+    const QByteArray name = QFile::encodeName(path);
+    switch (kind) {
+    case Unusable::None:
+        return true;
+    case Unusable::Fifo:
+        return ::mkfifo(name.constData(), 0600) == 0;
+    case Unusable::Directory:
+        return QDir().mkdir(path);
+    case Unusable::DeviceLink: {
+        // As root, a null device of its own beside the file: a write that wrongly
+        // replaced the link's target must not take the system's /dev/null.
+        QString device = QStringLiteral("/dev/null");
+        const QString own = QFileInfo(path).path() + QStringLiteral("/null");
+        if (::geteuid() == 0
+            && ::mknod(QFile::encodeName(own).constData(), S_IFCHR | 0666, makedev(1, 3)) == 0)
+            device = own;
+        return QFile::link(device, path);
+    }
+    }
+    return false;
+#else
+    Q_UNUSED(path);
+    return kind == Unusable::None;
+#endif
+}
+
+// Whether `path` is still the thing make_unusable() made.
+bool is_unusable(Unusable kind, const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat status
+    {};
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
+        return false;
+    switch (kind) {
+    case Unusable::None:
+        return S_ISREG(status.st_mode);
+    case Unusable::Fifo:
+        return S_ISFIFO(status.st_mode);
+    case Unusable::Directory:
+        return S_ISDIR(status.st_mode);
+    case Unusable::DeviceLink:
+        return S_ISLNK(status.st_mode) && ::stat(QFile::encodeName(path).constData(), &status) == 0
+               && S_ISCHR(status.st_mode);
+    }
+    return false;
+#else
+    Q_UNUSED(path);
+    return kind == Unusable::None;
+#endif
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(Unusable)
 
 class TestPlacement : public QObject
 {
@@ -85,6 +151,8 @@ private slots:
     void cleanup();
     void rule_data();
     void rule();
+    void rememberedRule_data();
+    void rememberedRule();
     void startsOnConfiguredScreen_data();
     void startsOnConfiguredScreen();
     void changedScreenSettingMovesBar();
@@ -173,6 +241,42 @@ void TestPlacement::rule()
     QCOMPARE(placement::follow_screens(screens, wanted, current, userPlaced, 80).value_or(QRect()), expected);
 }
 
+void TestPlacement::rememberedRule_data()
+{
+    QTest::addColumn<Screens>("screens");
+    QTest::addColumn<QRect>("remembered");
+    QTest::addColumn<QRect>("expected"); // null: not used
+
+    const Screen right{QStringLiteral("DP-1"), kPrimary, kPrimary.adjusted(0, 0, 0, -40)};
+    const Screen left{QStringLiteral("HDMI-1"), kSecond, kSecond};
+    const Screens both{right, left};
+    const int huge = 1000000;
+
+    QTest::addRow("on a screen: as it was") << both << QRect(2100, 300, 700, 90) << QRect(2100, 300, 700, 90);
+    QTest::addRow("on the other screen: stays there")
+        << both << QRect(100, 900, 700, 90) << QRect(100, 900, 700, 90);
+    QTest::addRow("20 pixels on a screen: as it was")
+        << both << QRect(-680, 1004, 700, 90) << QRect(-680, 1004, 700, 90);
+    QTest::addRow("off every screen: not used") << both << QRect(5000, 300, 700, 90) << QRect();
+    QTest::addRow("1,000,000 x 1,000,000: the screen it lies on most")
+        << both << QRect(0, 0, huge, huge) << kPrimary;
+    QTest::addRow("1,000,000 x 1,000,000 from far off: the screen it lies on most")
+        << both << QRect(-huge + 100, -huge + 100, huge, huge) << kSecond;
+    QTest::addRow("wider than its screen: fitted into it, height kept")
+        << both << QRect(-500, 500, 2000, 90) << QRect(0, 500, 1280, 90);
+    QTest::addRow("taller than its screen: fitted into it, width kept")
+        << both << QRect(2100, -50, 700, 1200) << QRect(2100, 0, 700, 1080);
+    QTest::addRow("no screen at all") << Screens{} << QRect(2100, 300, 700, 90) << QRect();
+}
+
+void TestPlacement::rememberedRule()
+{
+    QFETCH(Screens, screens);
+    QFETCH(QRect, remembered);
+    QFETCH(QRect, expected);
+    QCOMPARE(placement::remembered_geometry(screens, remembered).value_or(QRect()), expected);
+}
+
 void TestPlacement::startsOnConfiguredScreen_data()
 {
     QTest::addColumn<QByteArray>("config");
@@ -216,7 +320,7 @@ void TestPlacement::changedScreenSettingMovesBar()
     QCOMPARE(window.geometry(), bottom_of(kPrimary));
 
     // Another member's change leaves a bar the user placed where it is.
-    QVERIFY(drag_to(window, QRect(2000, 100, 500, 60)));
+    QVERIFY(move_to(window, QRect(2000, 100, 500, 60)));
     QVERIFY(write_file(QStringLiteral("config.json"), bar_config(R"(, "remember_geometry": false)")));
     window.on_config_changed();
     QCOMPARE(window.geometry(), QRect(2000, 100, 500, 60));
@@ -268,7 +372,7 @@ void TestPlacement::followsScreens()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     if (!userGeometry.isNull())
-        QVERIFY(drag_to(window, userGeometry));
+        QVERIFY(move_to(window, userGeometry));
 
     set_screens(layout);
     QTRY_COMPARE(window.geometry(), expected);
@@ -278,33 +382,56 @@ void TestPlacement::followsScreens()
 void TestPlacement::remembersGeometry_data()
 {
     QTest::addColumn<QByteArray>("config");
-    QTest::addColumn<QByteArray>("state"); // written over the saved file when not empty
+    QTest::addColumn<QByteArray>("state");  // written over the saved file when not empty
+    QTest::addColumn<Unusable>("unusable"); // what stands in the saved file's place instead
     QTest::addColumn<QRect>("expected");
     QTest::addColumn<QString>("diagnostic");
 
     const QByteArray remember = bar_config(R"(, "remember_geometry": true)");
     const QRect saved(2100, 300, 700, 90);
-    QTest::addRow("restored") << remember << QByteArray() << saved << QString();
-    QTest::addRow("not asked for") << bar_config({}) << QByteArray() << bottom_of(kPrimary) << QString();
+    QTest::addRow("restored") << remember << QByteArray() << Unusable::None << saved << QString();
+    QTest::addRow("not asked for") << bar_config({}) << QByteArray() << Unusable::None << bottom_of(kPrimary)
+                                   << QString();
     QTest::addRow("\"screen\" changed since: it wins")
-        << bar_config(R"(, "remember_geometry": true, "screen": "HDMI-1")") << QByteArray()
+        << bar_config(R"(, "remember_geometry": true, "screen": "HDMI-1")") << QByteArray() << Unusable::None
         << bottom_of(kSecond) << QString();
     QTest::addRow("off every screen: the default place")
         << remember << QByteArray(R"({"screen": "primary", "x": 5000, "y": 300, "width": 700, "height": 90})")
-        << bottom_of(kPrimary) << QString();
+        << Unusable::None << bottom_of(kPrimary) << QString();
     QTest::addRow("not a geometry: the default place, and why")
         << remember << QByteArray(R"({"screen": "primary", "x": 1.5, "y": 300, "width": 700, "height": 90})")
-        << bottom_of(kPrimary)
+        << Unusable::None << bottom_of(kPrimary)
         << QStringLiteral("expected an object with whole numbers x, y, width and height");
+    QTest::addRow("1,000,000 x 1,000,000: fitted to its screen")
+        << remember
+        << QByteArray(R"({"screen": "primary", "x": 0, "y": 0, "width": 1000000, "height": 1000000})")
+        << Unusable::None << kPrimary << QString();
+    QTest::addRow("larger than 64 KiB: refused before it is read")
+        << remember
+        << (QByteArray(R"({"screen": "primary", "x": 2100, "y": 300, "width": 700, "height": 90})")
+            + QByteArray(64 * 1024, ' '))
+        << Unusable::None << bottom_of(kPrimary) << QStringLiteral("is larger than 65536 bytes");
+#ifdef Q_OS_UNIX
+    // Refused at once, never waited on; and never written over.
+    QTest::addRow("a FIFO") << remember << QByteArray() << Unusable::Fifo << bottom_of(kPrimary)
+                            << QStringLiteral("is a FIFO (named pipe), not a regular file");
+    QTest::addRow("a directory") << remember << QByteArray() << Unusable::Directory << bottom_of(kPrimary)
+                                 << QStringLiteral("is a directory, not a file");
+    QTest::addRow("a symlink to a device")
+        << remember << QByteArray() << Unusable::DeviceLink << bottom_of(kPrimary)
+        << QStringLiteral("is a device, not a regular file");
+#endif
 }
 
 void TestPlacement::remembersGeometry()
 {
     QFETCH(QByteArray, config);
     QFETCH(QByteArray, state);
+    QFETCH(Unusable, unusable);
     QFETCH(QRect, expected);
     QFETCH(QString, diagnostic);
     const QString path = ScreenPlacement::state_file_path();
+    const QRect saved(2100, 300, 700, 90);
 #ifndef Q_OS_WIN
     QVERIFY(path.startsWith(m_state->path() + QStringLiteral("/quorvel-olvane/")));
 #endif
@@ -314,11 +441,13 @@ void TestPlacement::remembersGeometry()
         QuorvelOlvane window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QVERIFY(drag_to(window, QRect(2100, 300, 700, 90)));
+        QVERIFY(move_to(window, saved));
         QTRY_VERIFY(QFileInfo::exists(path));
     }
     if (!state.isEmpty())
         QVERIFY(write_file(path, state));
+    if (unusable != Unusable::None)
+        QVERIFY(QFile::remove(path) && make_unusable(unusable, path));
 
     QVERIFY(write_file(QStringLiteral("config.json"), config));
     const OutputCapture err(stderr);
@@ -326,13 +455,25 @@ void TestPlacement::remembersGeometry()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QCOMPARE(window.geometry(), expected);
-    QCOMPARE(window.screen_placement->user_placed(), expected == QRect(2100, 300, 700, 90));
+    QCOMPARE(window.screen_placement->user_placed(), expected == saved || expected == kPrimary);
     if (diagnostic.isEmpty())
         QCOMPARE(err.lines(), QStringList());
     else
         QCOMPARE(err.lines(),
                  QStringList{QStringLiteral("QuorvelOlvane: remembered geometry not used: %1: %2")
                                  .arg(QDir::toNativeSeparators(path), diagnostic)});
+    if (unusable == Unusable::None)
+        return;
+
+    // A move to remember: one line saying why not, and the thing stays as it was.
+    QVERIFY(move_to(window, QRect(2000, 100, 500, 60)));
+    window.close();
+    const QStringList lines = err.lines();
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines.back().startsWith(QStringLiteral("QuorvelOlvane: geometry not remembered: ") + path)
+                 && lines.back().endsWith(QStringLiteral("; nothing written")),
+             qPrintable(lines.back()));
+    QVERIFY(is_unusable(unusable, path));
 }
 
 void TestPlacement::savesOnlyTheUsersGeometry()
@@ -343,17 +484,16 @@ void TestPlacement::savesOnlyTheUsersGeometry()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-    // Its own placements, and a press that moves nothing, are not saved.
+    // Its own placements, and a move event that moves nothing, are not saved.
     set_screens(screen_layout({{QStringLiteral("DP-1"), kPrimary.adjusted(0, 0, 0, -80)}}));
     QTRY_COMPARE(window.geometry(), bottom_of(kPrimary.adjusted(0, 0, 0, -80)));
-    window.screen_placement->user_took_hold();
     QMoveEvent same_place(window.pos(), window.pos()); // as a window manager confirms a grab
     QApplication::sendEvent(&window, &same_place);
     QTest::qWait(ScreenPlacement::kSaveDelayMs + 100);
     QVERIFY(!QFileInfo::exists(path));
 
     // Moves are saved shortly after the last; closing writes one still waiting.
-    QVERIFY(drag_to(window, QRect(2000, 100, 500, 60)));
+    QVERIFY(move_to(window, QRect(2000, 100, 500, 60)));
     window.setGeometry(QRect(2010, 110, 500, 60));
     QTRY_VERIFY(QFileInfo::exists(path));
     window.setGeometry(QRect(2020, 120, 520, 70));

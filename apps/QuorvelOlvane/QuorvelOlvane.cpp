@@ -3,12 +3,15 @@
 #include "apps/QuorvelOlvane/frame_zone.h"
 #include "apps/QuorvelOlvane/tray.h"
 #include "common/diagnostics.h"
+#include "common/regular_file.h"
 #include "common/switch_report.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QIcon>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -22,8 +25,8 @@ QuorvelOlvane::QuorvelOlvane()
     : QMainWindow(nullptr)
 {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    // The icon is the application's, read once at start.
     setWindowTitle(QStringLiteral("QuorvelOlvane"));
-    setWindowIcon(QIcon(QStringLiteral("resources/icon/icon.ico")));
 
     central = new QWidget(this);
     layout = new QVBoxLayout(central);
@@ -53,6 +56,32 @@ QuorvelOlvane::QuorvelOlvane()
 }
 
 QuorvelOlvane::~QuorvelOlvane() = default;
+
+QIcon QuorvelOlvane::icon_from_file(const QString &path)
+{
+    // Read here, not by QIcon: a FIFO or a device in its place would hang or flood start-up.
+    regular_file::Read file = regular_file::read(path, kMaxIconBytes);
+    if (!file.error.isEmpty())
+        diagnostics::err(QStringLiteral("QuorvelOlvane: icon not used: ") + file.error);
+    if (!file.bytes)
+        return {};
+    QBuffer buffer(&*file.bytes);
+    if (!buffer.open(QIODevice::ReadOnly))
+        return {};
+    QImageReader reader(&buffer);
+    QIcon icon;
+    // Every image of an .ico, one by one (read() alone gives the same image again).
+    constexpr int kMaxImages = 64;
+    for (int n = 0; n < kMaxImages; ++n) {
+        QImage image;
+        if (!reader.read(&image))
+            break;
+        icon.addPixmap(QPixmap::fromImage(image));
+        if (!reader.jumpToNextImage())
+            break;
+    }
+    return icon;
+}
 
 void QuorvelOlvane::_init_geometry()
 {
@@ -304,7 +333,6 @@ void QuorvelOlvane::mousePressEvent(QMouseEvent *event)
     const QPoint pos = event->position().toPoint();
     const FrameZone zone = frame_zone(pos.x(), pos.y(), width(), height());
     // The window system does the rest; if it refuses, the press has no effect.
-    screen_placement->user_took_hold();
     if (zone == FrameZone::Interior)
         handle->startSystemMove();
     else

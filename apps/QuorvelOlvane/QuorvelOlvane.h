@@ -8,6 +8,7 @@
 #include "common/hid_reader_thread.h"
 #include "common/switch_to_area.h"
 
+#include <QIcon>
 #include <QMainWindow>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -33,8 +34,16 @@ public:
     // How often a bar whose click-through waits on the tray looks for it.
     static constexpr int kTrayCheckMs = 2000;
 
+    // Far above any icon's size (the shipped icon.ico is 15 KB); a larger file is not read.
+    static constexpr qint64 kMaxIconBytes = qint64{1024} * 1024;
+
     QuorvelOlvane();
     ~QuorvelOlvane() override;
+
+    // The icon in the file at `path`, every size it holds; a null icon when
+    // there is none. Read as config.json is: only a regular file, at most
+    // kMaxIconBytes, anything else refused at once with one line on stderr.
+    static QIcon icon_from_file(const QString &path);
 
     void apply_config_to_bar();
     // Applies the opt-in settings of config->options; each feature takes its

@@ -103,9 +103,11 @@ void DrawAreaWidget::set_area_label(int area_id, const QString &text, const std:
     if (line.size() < text.size() && line.back().isHighSurrogate())
         line.chop(1);
     // One line of plain text: control characters (line breaks, the U+009C
-    // that Qt's elision reads as a separator) show as spaces.
+    // that Qt's elision reads as a separator) and the line and paragraph
+    // separators, which Qt's text layout breaks lines at, show as spaces.
     for (QChar &c : line) {
-        if (c.category() == QChar::Other_Control)
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator
+            || c == QChar::ParagraphSeparator)
             c = u' ';
     }
     const auto index = static_cast<std::size_t>(area_id);

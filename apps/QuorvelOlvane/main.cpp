@@ -30,18 +30,13 @@ void on_end_signal(int /*signal*/)
 
 // SIGTERM, SIGINT and SIGHUP (kill, Ctrl+C, a closed terminal) close the bar
 // the way the user does: the reader is stopped, the device closed, and the
-// program ends with status 0.
-void close_on_end_signals(QuorvelOlvane &window)
+// program ends with status 0. The handlers come first of all, so that a
+// signal sent while the bar starts is never met by the default action; it
+// waits in the pipe until the window can be closed.
+void catch_end_signals()
 {
     if (::pipe2(g_signal_pipe.data(), O_CLOEXEC | O_NONBLOCK) != 0)
         return; // the signals keep their default action
-    auto *notifier = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, &window);
-    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
-        std::array<char, 16> bytes{};
-        while (::read(g_signal_pipe[0], bytes.data(), bytes.size()) > 0) {
-        }
-        window.close_and_quit();
-    });
     struct sigaction action
     {};
     action.sa_handler = on_end_signal;
@@ -58,6 +53,22 @@ void close_on_end_signals(QuorvelOlvane &window)
     }
 }
 
+// Once the window exists, the pipe is read in the event loop. A byte written
+// before then is still in the pipe: the notifier reports it as soon as the
+// event loop runs.
+void close_on_end_signals(QuorvelOlvane &window)
+{
+    if (g_signal_pipe[0] < 0)
+        return;
+    auto *notifier = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        std::array<char, 16> bytes{};
+        while (::read(g_signal_pipe[0], bytes.data(), bytes.size()) > 0) {
+        }
+        window.close_and_quit();
+    });
+}
+
 } // namespace
 #endif
 
@@ -65,6 +76,11 @@ int main(int argc, char *argv[])
 {
     // Before anything opens a file: closed standard descriptors, broken pipes.
     diagnostics::prepare_standard_streams();
+#ifdef Q_OS_UNIX
+    // Then at once, before Qt starts or any file is read (the descriptors 0
+    // to 2 are open by now, so the pipe cannot take their place).
+    catch_end_signals();
+#endif
 
     // Every size is in device pixels, whatever the parent environment asked for.
     qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
@@ -73,7 +89,8 @@ int main(int argc, char *argv[])
     register_application_id();
 
     QApplication app(argc, argv);
-    QApplication::setWindowIcon(QIcon(BarConfig::resource_path(QStringLiteral("resources/icon/icon.ico"))));
+    QApplication::setWindowIcon(
+        QuorvelOlvane::icon_from_file(BarConfig::resource_path(QStringLiteral("resources/icon/icon.ico"))));
 
     std::optional<QuorvelOlvane> window;
     try {

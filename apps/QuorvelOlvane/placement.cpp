@@ -40,6 +40,28 @@ bool on_screen(const QRect &bar, const QList<Screen> &screens)
     });
 }
 
+std::optional<QRect> remembered_geometry(const QList<Screen> &screens, const QRect &remembered)
+{
+    if (!on_screen(remembered, screens))
+        return std::nullopt;
+    // The screen holding most of it; compared in 64 bits, as a file's sizes may be large.
+    const auto shared_area = [&](const Screen &screen) {
+        const QRect shared = remembered & screen.geometry;
+        return qint64{shared.width()} * shared.height();
+    };
+    const QRect &area =
+        std::max_element(screens.cbegin(), screens.cend(), [&](const Screen &a, const Screen &b) {
+            return shared_area(a) < shared_area(b);
+        })->geometry;
+    if (remembered.width() <= area.width() && remembered.height() <= area.height())
+        return remembered;
+    const int width = std::min(remembered.width(), area.width());
+    const int high = std::min(remembered.height(), area.height());
+    const int x = std::clamp(remembered.x(), area.x(), area.x() + area.width() - width);
+    const int y = std::clamp(remembered.y(), area.y(), area.y() + area.height() - high);
+    return QRect(x, y, width, high);
+}
+
 std::optional<QRect> follow_screens(const QList<Screen> &screens, const QString &wanted, const QRect &current,
                                     bool user_placed, int height)
 {

@@ -37,6 +37,12 @@ QRect bar_geometry(const QRect &available, int height);
 // Whether enough of `bar` lies on one of the screens.
 bool on_screen(const QRect &bar, const QList<Screen> &screens);
 
+// A remembered geometry as the bar takes it at start: unchanged when enough
+// of it lies on a screen (on_screen) and it is no larger than the screen it
+// lies on most; fitted into that screen when larger, so that no file can make
+// the bar larger than a screen. Empty when it is off every screen.
+std::optional<QRect> remembered_geometry(const QList<Screen> &screens, const QRect &remembered);
+
 // Where the bar goes after the screens changed: its own place on the chosen
 // screen, unless the user placed it. A bar the user placed stays, unless it
 // is off every screen: then it is moved into the chosen screen's available

@@ -1,18 +1,18 @@
 #include "apps/QuorvelOlvane/screen_placement.h"
 
 #include "common/diagnostics.h"
+#include "common/regular_file.h"
 
 #include <QDir>
 #include <QEvent>
-#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QWindow>
 
 #include <cmath>
 
@@ -102,8 +102,9 @@ void ScreenPlacement::apply(const BarOptions &options)
 
     if (starting && _remember) {
         const std::optional<QRect> remembered = _read_remembered(*_screen);
-        if (remembered && placement::on_screen(*remembered, screens)) {
-            _set_geometry(*remembered, true);
+        if (const auto geometry =
+                remembered ? placement::remembered_geometry(screens, *remembered) : std::nullopt) {
+            _set_geometry(*geometry, true);
             return;
         }
     }
@@ -124,26 +125,38 @@ void ScreenPlacement::_set_geometry(const QRect &geometry, bool user_placed)
 {
     // A save still waiting was for a geometry the bar now leaves.
     _save_timer.stop();
-    _user_holding = false;
     _user_placed = user_placed;
+    _placing = true;
     _window->setGeometry(geometry);
-}
-
-void ScreenPlacement::user_took_hold()
-{
-    _user_holding = true;
-    _hold_geometry = _window->geometry();
+    _placing = false;
+    // As the widget took it (its minimum size applied), which is what comes
+    // back; a few at most, as one that never comes back must not pile up.
+    constexpr qsizetype kMaxOwn = 8;
+    if (_own.isEmpty() || _own.back() != _window->geometry())
+        _own.append(_window->geometry());
+    if (_own.size() > kMaxOwn)
+        _own.remove(0, _own.size() - kMaxOwn);
 }
 
 bool ScreenPlacement::eventFilter(QObject *watched, QEvent *event)
 {
-    // A press that starts no drag leaves the geometry as it was: that is no move.
-    if (watched == _window && (event->type() == QEvent::Move || event->type() == QEvent::Resize)
-        && _user_holding && _window->geometry() != _hold_geometry) {
-        _user_placed = true;
-        if (_remember)
-            _save_timer.start();
+    if (watched != _window || (event->type() != QEvent::Move && event->type() != QEvent::Resize) || _placing)
+        return QObject::eventFilter(watched, event);
+    const QRect geometry = _window->geometry();
+    if (const qsizetype own = _own.indexOf(geometry); own >= 0) {
+        // One of the bar's own moves reported back; those asked for before it are done.
+        _own.remove(0, own);
+        return QObject::eventFilter(watched, event);
     }
+    const QWindow *handle = _window->windowHandle();
+    _own = {geometry};
+    // Before the window is on screen, the window manager places and frames it
+    // as it maps it: that is no one's move.
+    if (handle == nullptr || !handle->isExposed())
+        return QObject::eventFilter(watched, event);
+    _user_placed = true;
+    if (_remember)
+        _save_timer.start();
     return QObject::eventFilter(watched, event);
 }
 
@@ -171,25 +184,24 @@ QString ScreenPlacement::state_file_path()
 std::optional<QRect> ScreenPlacement::_read_remembered(const QString &screen) const
 {
     const QString path = state_file_path();
-    QFile file(path);
-    if (!file.exists())
-        return std::nullopt;
-    const auto fail = [&](const QString &why) {
-        diagnostics::err(QStringLiteral("QuorvelOlvane: remembered geometry not used: %1: %2")
-                             .arg(QDir::toNativeSeparators(path), why));
+    const auto fail = [](const QString &why) {
+        diagnostics::err(QStringLiteral("QuorvelOlvane: remembered geometry not used: ") + why);
         return std::nullopt;
     };
-    if (file.size() > kMaxStateBytes)
-        return fail(QStringLiteral("larger than %1 bytes").arg(kMaxStateBytes));
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(file.errorString());
-    const QJsonObject state = QJsonDocument::fromJson(file.read(kMaxStateBytes)).object();
+    // A FIFO, a device or a huge file is refused at once, as config.json is.
+    const regular_file::Read file = regular_file::read(path, kMaxStateBytes);
+    if (!file.error.isEmpty())
+        return fail(file.error);
+    if (!file.bytes)
+        return std::nullopt;
+    const QJsonObject state = QJsonDocument::fromJson(*file.bytes).object();
     const auto x = whole_number(state, "x", -kMaxCoordinate);
     const auto y = whole_number(state, "y", -kMaxCoordinate);
     const auto width = whole_number(state, "width", 1);
     const auto height = whole_number(state, "height", 1);
     if (!x || !y || !width || !height)
-        return fail(QStringLiteral("expected an object with whole numbers x, y, width and height"));
+        return fail(QDir::toNativeSeparators(path)
+                    + QStringLiteral(": expected an object with whole numbers x, y, width and height"));
     // A screen chosen in config.json since the geometry was saved wins over it.
     if (state.value(QStringLiteral("screen")).toString() != screen)
         return std::nullopt;
@@ -205,16 +217,15 @@ void ScreenPlacement::_save() const
                             {QStringLiteral("y"), geometry.y()},
                             {QStringLiteral("width"), geometry.width()},
                             {QStringLiteral("height"), geometry.height()}};
-    const auto fail = [&](const QString &why) {
-        diagnostics::err(QStringLiteral("QuorvelOlvane: geometry not remembered: %1: %2")
-                             .arg(QDir::toNativeSeparators(path), why));
+    const auto fail = [](const QString &why) {
+        diagnostics::err(QStringLiteral("QuorvelOlvane: geometry not remembered: ") + why);
     };
     if (!QDir().mkpath(QFileInfo(path).path())) {
-        fail(QStringLiteral("cannot create its folder"));
+        fail(QDir::toNativeSeparators(path) + QStringLiteral(": cannot create its folder"));
         return;
     }
-    // Written whole or not at all: a crash mid-write leaves the old file.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(state).toJson()) < 0 || !file.commit())
-        fail(file.errorString());
+    // Written whole or not at all, and through a symlink only into a regular
+    // file: a link to /dev/null or a device stays as it is.
+    if (const QString reason = regular_file::write(path, QJsonDocument(state).toJson()); !reason.isEmpty())
+        fail(reason);
 }

@@ -3,6 +3,7 @@
 #include "apps/QuorvelOlvane/placement.h"
 #include "common/bar_options.h"
 
+#include <QList>
 #include <QObject>
 #include <QRect>
 #include <QTimer>
@@ -14,7 +15,10 @@ class QScreen;
 
 // Keeps the bar on its screen: places it at start, follows the screens as
 // they change, tells the user's moves from its own and, when asked,
-// remembers where the user left it across restarts.
+// remembers where the user left it across restarts. Every move or resize the
+// bar did not ask for is the user's, however made: the bar's own drag, the
+// window manager's Alt+drag, its keyboard moves or a command such as
+// `xdotool windowmove`.
 class ScreenPlacement final : public QObject
 {
     Q_OBJECT
@@ -28,9 +32,6 @@ public:
     // Applies "screen" and "remember_geometry": the first call may restore the
     // remembered geometry; later ones move the bar only when "screen" changed.
     void apply(const BarOptions &options);
-
-    // The user began moving or resizing the bar by hand.
-    void user_took_hold();
 
     // Writes a geometry still waiting for the debounce, as the bar closes.
     void save_pending();
@@ -56,8 +57,10 @@ private:
     std::optional<QString> _screen; // "screen" as last applied; empty before the first apply
     bool _remember = false;         // "remember_geometry"
     bool _user_placed = false;      // moved or resized by the user, or restored from the file
-    bool _user_holding = false;     // the user took hold since the bar last placed itself
-    QRect _hold_geometry;           // the geometry when the user took hold
-    QTimer _follow_timer;           // gathers a burst of screen signals into one placement
-    QTimer _save_timer;             // saves once the user has stopped moving
+    bool _placing = false;          // in the bar's own setGeometry call
+    // The geometries the bar asked for, oldest first, down to the one the
+    // window system last reported: its own moves come back in that order.
+    QList<QRect> _own;
+    QTimer _follow_timer; // gathers a burst of screen signals into one placement
+    QTimer _save_timer;   // saves once the user has stopped moving
 };

@@ -4,7 +4,8 @@
 # resizes it but never below 400 x 40, a middle drag does nothing, the
 # context menu closes it or only itself, and Escape ends it. With
 # "remember_geometry" it starts again where it was left, unless that place is
-# off every screen.
+# off every screen. A move by the window manager is the user's too: the bar
+# stays there when the work area changes.
 # shellcheck source=lib.sh disable=SC2119 # start_bar takes its own arguments, not the script's
 source "$(dirname "$0")/lib.sh"
 e2e_init "$@"
@@ -103,3 +104,30 @@ printf '{"screen": "primary", "x": 4000, "y": 700, "width": 1820, "height": 80}\
 remember_bar
 [ "$BX $BY $BW $BH" = "0 1000 1920 80" ] || fail "remembered geometry off every screen: bar at $BX $BY ${BW}x$BH"
 ok "a remembered geometry off every screen falls back to the bottom of the screen"
+press_key Escape
+wait_exit 3 || fail "Escape did not end the bar started off every screen"
+
+# --- moved by the window manager -------------------------------------------------------
+
+# A move the bar did not make itself (openbox's Alt+drag, its keyboard moves,
+# a command) is the user's as much as a drag on the bar: a later change of the
+# work area leaves the bar where it was put. Openbox mapping the bar and the
+# bar's own placements are no one's move: the first panel still moves it.
+new_bar_dir
+start_bar
+wait_bar_window
+start_panel bottom 40
+wait_geometry "0 960 1920 80"
+xdotool windowmove "$BAR_WIN" 300 900
+wait_geometry "300 900 1920 80"
+start_panel top 50
+# Answering a right click, the bar has taken in the new work area, which came
+# before it; the click hits the bar in either place.
+open_menu 1000 970
+xdotool key Escape
+wait_for 3 _no_menu || fail "Escape did not close the menu"
+_geometry_is "300 900 1920 80" \
+    || fail "moved by the window manager, the bar went to $BX $BY ${BW}x$BH when the work area changed"
+ok "moved by the window manager, the bar stays where it was put when the work area changes"
+press_key Escape
+wait_exit 3 || fail "Escape did not end the bar moved by the window manager"

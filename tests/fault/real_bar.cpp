@@ -95,6 +95,16 @@ bool Display::start()
     return false;
 }
 
+void Display::pause()
+{
+    ::kill(static_cast<pid_t>(_xvfb.processId()), SIGSTOP);
+}
+
+void Display::resume()
+{
+    ::kill(static_cast<pid_t>(_xvfb.processId()), SIGCONT);
+}
+
 std::optional<RunAs> unprivileged_user(QString *why_not)
 {
     if (::geteuid() != 0)
@@ -319,6 +329,27 @@ void Bar::pause()
 void Bar::resume()
 {
     ::kill(static_cast<pid_t>(_process.processId()), SIGCONT);
+}
+
+bool Bar::wait_for_mapped(const QByteArray &part, int timeout_ms)
+{
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(_process.processId()));
+    const QDeadlineTimer deadline(timeout_ms);
+    while (!deadline.hasExpired() && running()) {
+        if (maps.open(QIODevice::ReadOnly)) {
+            const bool mapped = maps.readAll().contains(part);
+            maps.close();
+            if (mapped)
+                return true;
+        }
+        QThread::usleep(200);
+    }
+    return false;
+}
+
+void Bar::send_signal(int signal)
+{
+    ::kill(static_cast<pid_t>(_process.processId()), signal);
 }
 
 void Bar::press_escape()

@@ -31,6 +31,11 @@ public:
     bool start();
     QString name() const { return _name; }
 
+    // Stops and continues the X server (SIGSTOP, SIGCONT): a program that
+    // connects meanwhile waits in its connection's set-up until it continues.
+    void pause();
+    void resume();
+
 private:
     QProcess _xvfb;
     QProcess _openbox;
@@ -73,6 +78,11 @@ public:
     // made meanwhile reach it together.
     void pause();
     void resume();
+
+    // Waits until the process has mapped a file whose path contains `part`
+    // (a library it loads), or has ended.
+    bool wait_for_mapped(const QByteArray &part, int timeout_ms = 30'000);
+    void send_signal(int signal);
 
     // Presses Escape on the bar.
     void press_escape();

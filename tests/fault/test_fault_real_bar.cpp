@@ -1,7 +1,8 @@
 // Faults that the real program must survive, on a virtual X server with the
 // virtual switch box: config.json rewritten in a storm, 10 MB and 100,000
-// levels deep files, a file that cannot be read, and the box pulled out in
-// the middle of a stream of reports.
+// levels deep files, a file that cannot be read, the box pulled out in the
+// middle of a stream of reports, a FIFO for its icon, and an end signal while
+// the bar starts.
 
 #include "tests/fault/real_bar.h"
 
@@ -13,6 +14,7 @@
 #include <QThread>
 
 #include <array>
+#include <csignal>
 #include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
@@ -179,6 +181,9 @@ private slots:
     void save_strategies();
     void unappliable_change_changes_nothing();
     void unplugged_mid_stream();
+    void fifo_icon_at_startup();
+    void end_signal_while_starting_data();
+    void end_signal_while_starting();
 
 private:
     void big_file_table();
@@ -575,6 +580,55 @@ void TestFaultRealBar::unplugged_mid_stream()
     }
     QCOMPARE(bar.standard_output().count(kErrorLine), 1);
     close_with_status_zero(bar);
+}
+
+void TestFaultRealBar::fifo_icon_at_startup()
+{
+    // The icon in the working folder is read as config.json is: a FIFO there
+    // is refused at once, and the bar starts without its icon.
+    QTemporaryDir folder;
+    QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("resources/icon")));
+    const QString icon = folder.path() + QStringLiteral("/resources/icon/icon.ico");
+    QVERIFY(::mkfifo(QFile::encodeName(icon).constData(), 0644) == 0);
+    Bar bar(display, folder.path());
+    start_lit(bar, folder.path(), palette(8));
+    if (QTest::currentTestFailed())
+        return;
+    const QByteArray line = "QuorvelOlvane: icon not used: " + QFile::encodeName(icon)
+                            + ": is a FIFO (named pipe), not a regular file\n";
+    close_with_status_zero(bar);
+    QVERIFY2(bar.standard_error().count(line) == 1, bar.standard_error().constData());
+}
+
+void TestFaultRealBar::end_signal_while_starting_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int{SIGTERM};
+    QTest::newRow("SIGINT") << int{SIGINT};
+}
+
+void TestFaultRealBar::end_signal_while_starting()
+{
+    QFETCH(int, signal);
+    QTemporaryDir folder;
+    QVERIFY(write_in_place(folder.path() + QStringLiteral("/config.json"), config_text(palette(6))));
+    Bar bar(display, folder.path());
+    // The X server held still: the bar, once Qt has loaded its X11 platform,
+    // waits on its connection, with no window yet, until the server continues.
+    struct Resume
+    {
+        fault::Display &display;
+        ~Resume() { display.resume(); }
+    } resume{display};
+    display.pause();
+    bar.start();
+    QVERIFY2(bar.wait_for_mapped("/libqxcb.so"), bar.standard_error().constData());
+    bar.send_signal(signal);
+    display.resume();
+
+    const std::optional<int> status = bar.wait_for_exit();
+    QVERIFY2(status.has_value(), "the signal ended the bar without closing it");
+    QCOMPARE(*status, 0);
 }
 
 QTEST_GUILESS_MAIN(TestFaultRealBar)
