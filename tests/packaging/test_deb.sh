@@ -41,6 +41,7 @@ expect_file -rw-r--r-- /usr/share/quorvel-olvane/resources/config.schema.json
 expect_file -rw-r--r-- /usr/share/applications/quorvel-olvane.desktop
 expect_file -rw-r--r-- /usr/share/doc/quorvel-olvane/config.example.json
 expect_file -rw-r--r-- /usr/share/quorvel-olvane/config.example.json
+expect_file -rw-r--r-- /usr/share/quorvel-olvane/config.first-run.json
 expect_file -rw-r--r-- /usr/share/metainfo/quorvel.olvane.QuorvelOlvane.metainfo.xml
 expect_file -rw-r--r-- /usr/lib/udev/rules.d/70-quorvelolvane.rules
 for size in 16 32 48 256; do
