@@ -23,7 +23,7 @@ QuorvelOlvane::QuorvelOlvane()
 {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     setWindowTitle(QStringLiteral("QuorvelOlvane"));
-    setWindowIcon(QIcon(QStringLiteral("resources/icon/icon.ico")));
+    setWindowIcon(QIcon(BarConfig::icon_path()));
 
     central = new QWidget(this);
     layout = new QVBoxLayout(central);

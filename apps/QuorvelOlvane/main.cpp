@@ -73,7 +73,8 @@ int main(int argc, char *argv[])
     register_application_id();
 
     QApplication app(argc, argv);
-    QApplication::setWindowIcon(QIcon(BarConfig::resource_path(QStringLiteral("resources/icon/icon.ico"))));
+    QApplication::setWindowIcon(
+        QIcon(BarConfig::icon_path(BarConfig::resource_path(QStringLiteral("resources/icon/icon.ico")))));
 
     std::optional<QuorvelOlvane> window;
     try {
