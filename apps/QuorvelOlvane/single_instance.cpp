@@ -78,15 +78,11 @@ QString SingleInstance::server_name(const QString &config_path)
 std::unique_ptr<SingleInstance> SingleInstance::claim(const QString &config_path)
 {
     const QString name = server_name(config_path);
-    // Two starts at once: the second waits until the first listens, then finds it.
-    const QString lock_folder =
-        QFileInfo(name).isAbsolute() ? QFileInfo(name).absolutePath() : QDir::tempPath();
-    QLockFile lock(lock_folder + u'/' + QFileInfo(name).fileName() + QStringLiteral(".lock"));
-    lock.tryLock(kLockMs); // without it the start goes on: nothing here may stop the bar
-
-    QLocalSocket running;
-    running.connectToServer(name);
-    if (running.waitForConnected(kConnectMs)) {
+    const auto tell_running = [&name, &config_path] {
+        QLocalSocket running;
+        running.connectToServer(name);
+        if (!running.waitForConnected(kConnectMs))
+            return false;
         running.write(kShowRequest);
         running.waitForBytesWritten(kConnectMs);
         // Closed by that bar once it has shown itself; a bar that does not
@@ -94,15 +90,33 @@ std::unique_ptr<SingleInstance> SingleInstance::claim(const QString &config_path
         running.waitForDisconnected(kAnswerMs);
         diagnostics::out(QStringLiteral("QuorvelOlvane: already running for %1; showing it")
                              .arg(QDir::toNativeSeparators(canonical_config(config_path))));
+        return true;
+    };
+    if (tell_running())
         return nullptr;
-    }
 
     std::unique_ptr<SingleInstance> instance(new SingleInstance());
     instance->_server = std::make_unique<QLocalServer>();
-    instance->_server->setSocketOptions(QLocalServer::UserAccessOption);
-    // Nobody answered: a socket left by a bar that was killed is taken over.
+    // No socket options: with them Qt renames its socket over whatever has
+    // the name, while a plain bind claims the name only while it is free, so
+    // of two starts at once one listens and the other finds it. The private
+    // runtime folder keeps the socket the user's own.
+    if (instance->_server->listen(name)
+        || instance->_server->serverError() != QAbstractSocket::AddressInUseError)
+        return instance; // a bar that cannot listen still runs, unseen by later starts
+
+    // The name is taken, and nobody answered on it: a socket left by a bar
+    // that was killed, or one that has just started listening. Rare enough to
+    // settle under a lock (whose file is synced to disk).
+    const QString lock_folder =
+        QFileInfo(name).isAbsolute() ? QFileInfo(name).absolutePath() : QDir::tempPath();
+    QLockFile lock(lock_folder + u'/' + QFileInfo(name).fileName() + QStringLiteral(".lock"));
+    lock.tryLock(kLockMs); // without it the start goes on: nothing here may stop the bar
+    if (tell_running())
+        return nullptr;
     QLocalServer::removeServer(name);
-    instance->_server->listen(name);
+    if (!instance->_server->listen(name) && tell_running())
+        return nullptr; // another start took the name meanwhile
     return instance;
 }
 

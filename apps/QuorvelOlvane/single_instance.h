@@ -24,8 +24,10 @@ public:
 
     // The bar for `config_path` in this process: null after telling a bar
     // already running for it to show itself, which is then said on standard
-    // output. Listening failures never stop a start: the bar then runs
-    // without being found by later starts.
+    // output. A start with no bar to tell costs one failed connect and one
+    // bind; a socket left by a killed bar is taken over. Listening failures
+    // never stop a start: the bar then runs without being found by later
+    // starts.
     static std::unique_ptr<SingleInstance> claim(const QString &config_path);
 
     ~SingleInstance() override;
