@@ -53,7 +53,7 @@ QString user_id()
 QString private_folder()
 {
 #ifdef Q_OS_UNIX
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     const QFileInfo info(runtime);
     if (info.isAbsolute() && info.isDir() && info.isWritable())
         return runtime;
@@ -66,7 +66,7 @@ QString private_folder()
 QString SingleInstance::server_name(const QString &config_path)
 {
     const QByteArray key = (user_id() + u'\n' + canonical_config(config_path)).toUtf8();
-    const QString name =
+    QString name =
         QStringLiteral("QuorvelOlvane-")
         + QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(32));
     const QString folder = private_folder();
