@@ -4,7 +4,8 @@
 #   bin/quorvel-olvane                      launcher: enters the user's config folder, starts the bar
 #   libexec/quorvel-olvane/QuorvelOlvane    the program, kept off PATH: it needs the launcher's folder
 #   share/quorvel-olvane/resources/         icon and config.schema.json, linked into the config folder
-#   share/quorvel-olvane/config.example.json the launcher's first config.json
+#   share/quorvel-olvane/config.first-run.json the launcher's first config.json
+#   share/quorvel-olvane/config.example.json every setting, to read
 #   share/applications/quorvel-olvane.desktop
 #   share/metainfo/quorvel.olvane.QuorvelOlvane.metainfo.xml  AppStream: how software centres list it
 #   share/icons/hicolor/<size>/apps/quorvel-olvane.png
@@ -50,10 +51,14 @@ if(NOT WIN32)
         /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${QO_INSTALL_PROGRAM_DIR})
     file(RELATIVE_PATH QO_LAUNCHER_TO_RESOURCES_DIR
         /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${QO_INSTALL_RESOURCES_DIR}/resources)
-    # Beside the resources too: the launcher needs it, and /usr/share/doc may be left out.
+    # Beside the resources too, where /usr/share/doc is left out.
     install(FILES ${QO_SOURCE_DIR}/docs/config.example.json DESTINATION ${QO_INSTALL_RESOURCES_DIR})
-    file(RELATIVE_PATH QO_LAUNCHER_TO_EXAMPLE
-        /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${QO_INSTALL_RESOURCES_DIR}/config.example.json)
+    # The first run's config.json: the tray, reconnection and the state text on, the switches as
+    # documented (the example's remap is for reading, not for a new user's box).
+    install(FILES ${QO_SOURCE_DIR}/packaging/linux/config.first-run.json
+        DESTINATION ${QO_INSTALL_RESOURCES_DIR})
+    file(RELATIVE_PATH QO_LAUNCHER_TO_FIRST_RUN
+        /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${QO_INSTALL_RESOURCES_DIR}/config.first-run.json)
     configure_file(${QO_SOURCE_DIR}/packaging/linux/quorvel-olvane.in
         ${PROJECT_BINARY_DIR}/packaging/quorvel-olvane @ONLY)
     install(PROGRAMS ${PROJECT_BINARY_DIR}/packaging/quorvel-olvane
@@ -212,7 +217,7 @@ else()
         set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
     else()
         set(CPACK_DEBIAN_PACKAGE_DEPENDS
-            "libqt6widgets6 (>= 6.2), libqt6gui6 (>= 6.2), libqt6core6 (>= 6.2), libhidapi-hidraw0, libstdc++6, libc6")
+            "libqt6widgets6 (>= 6.2), libqt6gui6 (>= 6.2), libqt6network6 (>= 6.2), libqt6core6 (>= 6.2), libhidapi-hidraw0, libstdc++6, libc6")
     endif()
     set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${QO_SOURCE_DIR}/packaging/linux/postinst)
     set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

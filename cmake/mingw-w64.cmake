@@ -9,7 +9,7 @@ set(CMAKE_CXX_COMPILER ${QO_MINGW}-g++-posix)
 set(CMAKE_RC_COMPILER ${QO_MINGW}-windres)
 
 # The one place that names the cache; scripts/windows-deps.sh reads it from here.
-set(QO_WINDOWS_DEPS_NAME "mingw-w64-qt6.4.2-hidapi0.13.1-r1")
+set(QO_WINDOWS_DEPS_NAME "mingw-w64-qt6.4.2-hidapi0.13.1-r2")
 if(DEFINED ENV{QO_WINDOWS_DEPS})
     set(QO_WINDOWS_DEPS "$ENV{QO_WINDOWS_DEPS}")
 elseif(DEFINED ENV{XDG_CACHE_HOME} AND NOT "$ENV{XDG_CACHE_HOME}" STREQUAL "")

@@ -210,6 +210,19 @@ QString BarConfig::resource_path(const std::filesystem::path &relative)
     return resource_path(QString::fromStdU16String(relative.generic_u16string()));
 }
 
+QString BarConfig::icon_path(const QString &in_working_directory)
+{
+    if (QFileInfo::exists(in_working_directory))
+        return in_working_directory;
+    const QString installed = qEnvironmentVariable("QUORVEL_OLVANE_RESOURCES");
+    if (!installed.isEmpty()) {
+        const QString icon = installed + QStringLiteral("/icon/icon.ico");
+        if (QFileInfo::exists(icon))
+            return QDir::toNativeSeparators(icon);
+    }
+    return in_working_directory;
+}
+
 std::optional<int> BarConfig::area_index_from_key(std::string_view key)
 {
     std::size_t begin = 0;

@@ -58,6 +58,12 @@ public:
     static QString get_config_path();
     static QString resource_path(const QString &relative);
     static QString resource_path(const std::filesystem::path &relative);
+    // The icon file: `in_working_directory` (resources/icon/icon.ico there)
+    // when it exists, else icon/icon.ico in the folder named by
+    // QUORVEL_OLVANE_RESOURCES if there, else `in_working_directory`. The
+    // launcher names the installed resources so, for a config folder it could
+    // not link them into.
+    static QString icon_path(const QString &in_working_directory = QStringLiteral("resources/icon/icon.ico"));
 
     // Reads an area key as a decimal integer: surrounding ASCII whitespace and
     // one sign allowed, any number of digits; a value beyond the int range is

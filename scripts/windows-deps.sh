@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds what the Windows program links against -- Qt 6 (Core, Gui, Widgets, Test,
+# Builds what the Windows program links against -- Qt 6 (Core, Gui, Network, Widgets, Test,
 # the windows and offscreen platform plugins) and hidapi -- with the mingw-w64 cross
 # compiler, from Debian's source packages, into a versioned cache folder outside the
 # tree (named in cmake/mingw-w64.cmake). Does nothing when that build is already there.
@@ -76,14 +76,14 @@ cmake -S hidapi -B "$work/build-hidapi" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolch
 cmake --build "$work/build-hidapi" -j "$jobs"
 cmake --install "$work/build-hidapi"
 
-# Only what the bar uses; OpenGL stays on because the Windows platform plugin needs it.
+# Only what the bar uses (Network for its local socket, without TLS); OpenGL stays on because the Windows platform plugin needs it.
 # Debian's source leaves out the Wintab headers that tablet input needs; the bar takes none.
 # Third-party libraries come from Qt's bundled copies, never from the host.
 cmake -S qtbase -B "$work/build-qtbase" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=ON \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="$host_cmake" \
     -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF \
-    -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF \
+    -DFEATURE_sql=OFF -DFEATURE_network=ON -DFEATURE_openssl=OFF -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF \
     -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_tabletevent=OFF \
     -DFEATURE_vulkan=OFF -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF \
     -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_png=OFF \

@@ -77,6 +77,8 @@ private slots:
     void resourcePathJoinsWorkingDirectory_data();
     void resourcePathJoinsWorkingDirectory();
     void resourcePathNamesExecutable();
+    void iconFallsBackToInstalledResources_data();
+    void iconFallsBackToInstalledResources();
     void areaKeys_data();
     void areaKeys();
 
@@ -402,6 +404,46 @@ void TestBarConfig::resourcePathNamesExecutable()
                                        QStringLiteral("base: ")
                                            + QDir::toNativeSeparators(QFileInfo(exe).absolutePath())}));
     QVERIFY(!out.text().contains(m_dir->path()));
+}
+
+void TestBarConfig::iconFallsBackToInstalledResources_data()
+{
+    QTest::addColumn<bool>("inWorkingDirectory");
+    QTest::addColumn<QString>(
+        "installed"); // QUORVEL_OLVANE_RESOURCES: "" unset, "-" a folder without the icon
+    QTest::addColumn<bool>("expectInstalled");
+    QTest::addRow("working directory's icon wins") << true << "icon" << false;
+    QTest::addRow("installed icon when resources/ is missing") << false << "icon" << true;
+    QTest::addRow("nothing named") << false << "" << false;
+    QTest::addRow("named folder without the icon") << false << "-" << false;
+}
+
+void TestBarConfig::iconFallsBackToInstalledResources()
+{
+    QFETCH(bool, inWorkingDirectory);
+    QFETCH(QString, installed);
+    QFETCH(bool, expectInstalled);
+    QDir dir(m_dir->path());
+    const QString here = dir.filePath(QStringLiteral("work/resources/icon/icon.ico"));
+    const QString there = dir.filePath(QStringLiteral("share/resources/icon/icon.ico"));
+    QVERIFY(dir.mkpath(QStringLiteral("work/resources/icon"))
+            && dir.mkpath(QStringLiteral("share/resources/icon")));
+    if (inWorkingDirectory)
+        write_file(here, "here");
+    if (installed == QStringLiteral("icon"))
+        write_file(there, "there");
+    const QByteArray before = qgetenv("QUORVEL_OLVANE_RESOURCES");
+    if (installed.isEmpty())
+        qunsetenv("QUORVEL_OLVANE_RESOURCES");
+    else
+        qputenv("QUORVEL_OLVANE_RESOURCES",
+                QFile::encodeName(dir.filePath(QStringLiteral("share/resources"))));
+    const QString found = BarConfig::icon_path(here);
+    if (before.isNull())
+        qunsetenv("QUORVEL_OLVANE_RESOURCES");
+    else
+        qputenv("QUORVEL_OLVANE_RESOURCES", before);
+    QCOMPARE(found, expectInstalled ? QDir::toNativeSeparators(there) : here);
 }
 
 void TestBarConfig::areaKeys_data()

@@ -1,5 +1,6 @@
 #include "apps/QuorvelOlvane/QuorvelOlvane.h"
 #include "apps/QuorvelOlvane/app_id.h"
+#include "apps/QuorvelOlvane/single_instance.h"
 #include "common/bar_config.h"
 #include "common/diagnostics.h"
 
@@ -7,6 +8,7 @@
 #include <QIcon>
 
 #include <exception>
+#include <memory>
 #include <optional>
 
 #ifdef Q_OS_UNIX
@@ -89,8 +91,12 @@ int main(int argc, char *argv[])
     register_application_id();
 
     QApplication app(argc, argv);
-    QApplication::setWindowIcon(
-        QuorvelOlvane::icon_from_file(BarConfig::resource_path(QStringLiteral("resources/icon/icon.ico"))));
+    // A bar already running for this config.json is shown instead.
+    const std::unique_ptr<SingleInstance> instance = SingleInstance::claim(BarConfig::get_config_path());
+    if (!instance)
+        return 0;
+    QApplication::setWindowIcon(QuorvelOlvane::icon_from_file(
+        BarConfig::icon_path(BarConfig::resource_path(QStringLiteral("resources/icon/icon.ico")))));
 
     std::optional<QuorvelOlvane> window;
     try {
@@ -101,6 +107,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     window->show();
+    instance->show_on_request(*window);
 #ifdef Q_OS_UNIX
     close_on_end_signals(*window);
 #endif

@@ -4,7 +4,9 @@
 # its icon appears when a tray starts; the icon's menu hides the bar (which
 # goes on following the switch box) and shows it again, lets clicks through to
 # the window below, and ends the bar with status 0; click-through in
-# config.json goes on and off as the file changes.
+# config.json goes on and off as the file changes. One bar per config file: a
+# second start in its folder shows the hidden bar and ends with status 0, also
+# after a bar there was killed.
 # shellcheck source=lib.sh disable=SC2119 # start_bar takes its own arguments, not the script's
 source "$(dirname "$0")/lib.sh"
 e2e_init "$@"
@@ -60,6 +62,18 @@ tray_menu() {
 _bar_mapped() { xwininfo -id "$BAR_WIN" | grep -q 'Map State: IsViewable'; }
 _bar_unmapped() { ! _bar_mapped; }
 
+# start_again: the program once more in BAR_DIR, while a bar runs there; it
+# must end at once with status 0 and the one line saying so.
+start_again() {
+    local status=0 expected
+    expected="QuorvelOlvane: already running for $(realpath "$BAR_DIR")/config.json; showing it"
+    (cd "$BAR_DIR" && exec timeout 10 "$QO_PROGRAM") >"$WORK/again.out" 2>"$WORK/again.err" || status=$?
+    [ "$status" = 0 ] || fail "a second start in the bar's folder ended with status $status: $(cat "$WORK/again.err")"
+    [ "$(cat "$WORK/again.out")" = "$expected" ] \
+        || fail "a second start printed [$(cat "$WORK/again.out")], expected [$expected]"
+    bar_running && _alive "$BAR_PID" || fail "the first bar ended"
+}
+
 # --- without a tray, then with one ----------------------------------------------------
 
 new_bar_dir
@@ -85,6 +99,15 @@ tray_menu $SHOW_HIDE
 wait_for 5 _bar_mapped || fail "the bar did not come back from the tray"
 wait_lit 3 2
 ok "hidden and shown from the tray; a switch pressed meanwhile shows"
+
+# --- one bar per config file ----------------------------------------------------------
+
+tray_menu $SHOW_HIDE
+wait_for 5 _bar_unmapped || fail "the bar is still on screen after the tray's hide"
+start_again
+wait_for 5 _bar_mapped || fail "a second start did not bring the hidden bar back"
+wait_for 5 _bar_active || fail "a second start did not make the bar the active window"
+ok "a second start in the folder shows the hidden bar and ends: '$(cat "$WORK/again.out")'"
 
 # --- click-through --------------------------------------------------------------------
 
@@ -129,3 +152,16 @@ tray_menu $CLOSE
 wait_exit 5 || fail "the bar did not end after the tray's close"
 [ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS after the tray's close"
 ok "the tray's close ends the hidden bar with status 0"
+
+# --- a killed bar's socket ------------------------------------------------------------
+
+new_bar_dir
+start_bar
+wait_bar_window
+kill -KILL "$BAR_PID"
+wait_exit 5 || fail "the killed bar did not end"
+rm "$BAR_DIR/stdout" "$BAR_DIR/stderr" "$BAR_DIR/status"
+start_bar
+wait_bar_window
+start_again
+ok "after a bar was killed the next start in its folder runs, and is found by the one after"

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """docs/config.schema.json against JSON Schema 2020-12: the schema itself is valid,
-docs/config.example.json passes and sets all eight areas, a table of files the bar
-takes passes, and a table of bad files is rejected, each for the reason given.
+docs/config.example.json passes and sets all eight areas, the launcher's first-run
+file passes, turns on the tray, reconnection and the state text and leaves the
+switches as they are, a table of files the bar takes passes, and a table of bad
+files is rejected, each for the reason given.
 
-Usage: test_config_schema.py DOCS_DIR
+Usage: test_config_schema.py DOCS_DIR FIRST_RUN_JSON
 """
 import json
 import os
@@ -96,7 +98,7 @@ BAD = {
 
 
 def main():
-    docs = sys.argv[1]
+    docs, first_run_path = sys.argv[1], sys.argv[2]
     failures = []
     with open(os.path.join(docs, "config.schema.json"), encoding="utf-8") as f:
         schema = json.load(f)
@@ -122,6 +124,16 @@ def main():
         failures.append("config.example.json has an area without a colour")
     if not isinstance(example.get("bar", {}).get("opacity"), (int, float)):
         failures.append("config.example.json sets no opacity")
+
+    with open(first_run_path, encoding="utf-8") as f:
+        first_run = json.load(f)
+    for error in validator.iter_errors(first_run):
+        failures.append(f"first-run file: {error.message} at {list(error.absolute_path)}")
+    if "switches" in first_run:
+        failures.append("the first-run file remaps switches; a new user's box should behave as documented")
+    for section, member in (("bar", "tray"), ("device", "reconnect"), ("device", "show_state")):
+        if first_run.get(section, {}).get(member) is not True:
+            failures.append(f'the first-run file does not turn on "{section}" → "{member}"')
 
     for name, text in GOOD.items():
         errors = [e.message for e in validator.iter_errors(json.loads(text))]

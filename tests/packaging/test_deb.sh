@@ -25,7 +25,7 @@ echo "built $(basename "$deb")"
 [ "$(dpkg-deb -f "$deb" Package)" = quorvel-olvane ] || fail "package name is not quorvel-olvane"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for needed in libqt6widgets6 libqt6gui6 libqt6core6 libhidapi-hidraw0; do
+for needed in libqt6widgets6 libqt6gui6 libqt6network6 libqt6core6 libhidapi-hidraw0; do
     grep -Eq "(^|, )$needed( |,|$)" <<<"$depends" || fail "Depends lacks $needed"
 done
 
@@ -41,6 +41,7 @@ expect_file -rw-r--r-- /usr/share/quorvel-olvane/resources/config.schema.json
 expect_file -rw-r--r-- /usr/share/applications/quorvel-olvane.desktop
 expect_file -rw-r--r-- /usr/share/doc/quorvel-olvane/config.example.json
 expect_file -rw-r--r-- /usr/share/quorvel-olvane/config.example.json
+expect_file -rw-r--r-- /usr/share/quorvel-olvane/config.first-run.json
 expect_file -rw-r--r-- /usr/share/metainfo/quorvel.olvane.QuorvelOlvane.metainfo.xml
 expect_file -rw-r--r-- /usr/lib/udev/rules.d/70-quorvelolvane.rules
 for size in 16 32 48 256; do

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The installed launcher, with the program replaced by a stub that records how it
 # was started: config folder chosen and created, working directory, resources
-# linked when missing (and only then), config.json written from the example on
-# the first run (and never over one), X11 chosen on Wayland only when the user
-# chose no platform, arguments and exit status passed through; --autostart on|off
-# writes and removes the login entry, --help lists both.
+# linked when missing (and only then, never into the installation, also by two
+# launchers at once), the installed resources named for a folder where no link
+# can be made, config.json written from the first-run file on the first run (and
+# never over one), X11 chosen on Wayland only when the user chose no platform,
+# arguments and exit status passed through; without HOME one line and status 1;
+# --autostart on|off writes and removes the login entry, --help lists both.
 # Usage: test_launcher.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -23,9 +25,9 @@ resources=$prefix/share/quorvel-olvane/resources
 [ -x "$launcher" ] || { echo "FAIL: no launcher at $launcher" >&2; exit 1; }
 [ -x "$program" ] || { echo "FAIL: no program at $program" >&2; exit 1; }
 [ -f "$resources/icon/icon.ico" ] || { echo "FAIL: no icon under $resources" >&2; exit 1; }
-example=$prefix/share/quorvel-olvane/config.example.json
-cmp -s "$example" "$(dirname "$0")/../../docs/config.example.json" \
-    || { echo "FAIL: no copy of docs/config.example.json at $example" >&2; exit 1; }
+first_run=$prefix/share/quorvel-olvane/config.first-run.json
+cmp -s "$first_run" "$(dirname "$0")/../../packaging/linux/config.first-run.json" \
+    || { echo "FAIL: no copy of packaging/linux/config.first-run.json at $first_run" >&2; exit 1; }
 
 # The stub stands in for the program at the installed path.
 cat >"$program" <<'STUB'
@@ -33,17 +35,19 @@ cat >"$program" <<'STUB'
 {
     echo "cwd=$(pwd -P)"
     echo "platform=${QT_QPA_PLATFORM-<unset>}"
+    echo "resources=${QUORVEL_OLVANE_RESOURCES-<unset>}"
     echo "argc=$#"
     for a in "$@"; do echo "arg=$a"; done
     [ -r resources/icon/icon.ico ] && echo "icon=readable"
+    [ -r "$QUORVEL_OLVANE_RESOURCES/icon/icon.ico" ] && echo "installed-icon=readable"
 } >"$QO_STUB_OUT"
 exit "${QO_STUB_STATUS:-0}"
 STUB
 chmod +x "$program"
 
 # run_launcher NAME [VAR=VALUE...] -- [ARGS...]: runs the launcher in a clean
-# environment with HOME set to a fresh folder (or to $reuse_home); its exit
-# status in $status.
+# environment with HOME set to a fresh folder (or to $reuse_home), through
+# $launcher_prefix if set; its exit status in $status.
 run_launcher() {
     case=$1; shift
     home=${reuse_home:-$work/home-$case}
@@ -54,7 +58,7 @@ run_launcher() {
     while [ "$1" != -- ]; do vars+=("$1"); shift; done
     shift
     set +e
-    env -i PATH="$PATH" HOME="$home" QO_STUB_OUT="$out" "${vars[@]}" \
+    ${launcher_prefix:-} env -i PATH="$PATH" HOME="$home" QO_STUB_OUT="$out" "${vars[@]}" \
         "${launcher_to_run:-$launcher}" "$@" >"$work/stdout-$case" 2>"$work/stderr-$case"
     status=$?
     set -e
@@ -81,8 +85,8 @@ expect_linked "$home/.config/quorvel-olvane"
 expect_platform "<unset>"
 [ "$status" -eq 0 ] || fail "exit status $status"
 [ -s "$work/stderr-$case" ] && fail "unexpected standard error: $(cat "$work/stderr-$case")"
-# First run: config.json from the example, and the user is told.
-cmp -s "$home/.config/quorvel-olvane/config.json" "$example" || fail "first run wrote no copy of the example"
+# First run: config.json from the first-run file, and the user is told.
+cmp -s "$home/.config/quorvel-olvane/config.json" "$first_run" || fail "first run wrote no copy of the first-run file"
 grep -q 'config\.json' "$work/stdout-$case" || fail "first run did not say it wrote config.json"
 [ -z "$(find "$home/.config/quorvel-olvane" -name 'config.json.*')" ] || fail "a temporary file was left behind"
 
@@ -168,6 +172,54 @@ mkdir -p "$work/bin"
 ln -s "$launcher" "$work/bin/quorvel-olvane"
 launcher_to_run=$work/bin/quorvel-olvane run_case via-link --
 expect_linked "$home/.config/quorvel-olvane"
+
+# A config folder the user may not write to (here without the privilege to
+# override permissions, when root): no link, no config.json, but the bar starts
+# and finds its icon in the installed resources.
+[ "$(id -u)" -eq 0 ] && readonly_prefix="setpriv --bounding-set=-all --inh-caps=-all" || readonly_prefix=
+home=$work/home-read-only
+mkdir -p "$home/.config/quorvel-olvane"
+chmod 555 "$home/.config/quorvel-olvane"
+reuse_home=$home launcher_prefix=$readonly_prefix run_case read-only --
+[ "$status" -eq 0 ] || fail "exit status $status"
+[ -e "$home/.config/quorvel-olvane/resources" ] && fail "a link was made in a read-only folder (test not effective)"
+[ "$(field resources)" = "$(readlink -f "$resources")" ] || fail "QUORVEL_OLVANE_RESOURCES is $(field resources)"
+[ "$(field installed-icon)" = readable ] || fail "the installed icon is not readable through QUORVEL_OLVANE_RESOURCES"
+grep -q 'config\.json' "$work/stderr-$case" || fail "no note that config.json could not be written"
+chmod 755 "$home/.config/quorvel-olvane"
+
+# Two launchers at once in a new config folder: both start the program, one
+# link is made, and nothing is written into the installation.
+before=$(ls -A "$resources")
+for i in $(seq 1 40); do
+    home=$work/home-race-$i
+    mkdir -p "$home"
+    for j in 1 2; do
+        env -i PATH="$PATH" HOME="$home" QO_STUB_OUT="$work/out-race-$i-$j" "$launcher" \
+            >/dev/null 2>"$work/stderr-race-$i-$j" &
+    done
+    wait
+done
+case=race
+for i in $(seq 1 40); do
+    for j in 1 2; do
+        [ -f "$work/out-race-$i-$j" ] || fail "run $i.$j did not start the program: $(cat "$work/stderr-race-$i-$j")"
+    done
+    [ "$(readlink "$work/home-race-$i/.config/quorvel-olvane/resources")" = "$(readlink -f "$resources")" ] \
+        || fail "run $i: resources is not the link to the installed resources"
+done
+[ "$(ls -A "$resources")" = "$before" ] || fail "launchers wrote into the installation: $(ls -A "$resources")"
+
+# Neither HOME nor XDG_CONFIG_HOME: one line saying so, status 1, no program.
+case=no-home
+set +e
+env -i PATH="$PATH" QO_STUB_OUT="$work/out-$case" "$launcher" >"$work/stdout-$case" 2>"$work/stderr-$case"
+status=$?
+set -e
+[ "$status" -eq 1 ] || fail "exit status $status, expected 1"
+[ "$(wc -l <"$work/stderr-$case")" -eq 1 ] && grep -q 'HOME' "$work/stderr-$case" \
+    || fail "expected one line naming HOME on standard error: $(cat "$work/stderr-$case")"
+[ -e "$work/out-$case" ] && fail "the program was started without a config folder"
 
 # A config folder that cannot be made is an error, and the program is not started.
 case=unwritable

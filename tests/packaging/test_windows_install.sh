@@ -26,7 +26,7 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 cmake --install build/windows --prefix "$work/inst" >"$work/install.log" 2>&1 \
     || { cat "$work/install.log" >&2; echo "FAIL: cmake --install failed" >&2; exit 1; }
 inst=$work/inst
-for f in QuorvelOlvane.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll libhidapi.dll \
+for f in QuorvelOlvane.exe Qt6Core.dll Qt6Gui.dll Qt6Network.dll Qt6Widgets.dll libhidapi.dll \
          platforms/qwindows.dll imageformats/qico.dll styles/qwindowsvistastyle.dll \
          libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll \
          config.example.json README.txt resources/icon/icon.ico resources/config.schema.json; do

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QLocalServer;
+class QWidget;
+
+// One bar per config file and user. The first start listens on a local
+// socket named after both; a later start asks that bar to show itself and
+// ends, so a second click on the menu entry brings back a bar hidden in the
+// tray instead of opening a second one on the same switch box.
+class SingleInstance final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The socket's name (a full path where the user has a private runtime
+    // folder) for the config file at `config_path`, taken canonical and
+    // absolute, and the user running the program.
+    static QString server_name(const QString &config_path);
+
+    // The bar for `config_path` in this process: null after telling a bar
+    // already running for it to show itself, which is then said on standard
+    // output. A start with no bar to tell costs one failed connect and one
+    // bind; a socket left by a killed bar is taken over. Listening failures
+    // never stop a start: the bar then runs without being found by later
+    // starts.
+    static std::unique_ptr<SingleInstance> claim(const QString &config_path);
+
+    ~SingleInstance() override;
+
+    // Shows, raises and activates `window` whenever a later start asks.
+    void show_on_request(QWidget &window);
+
+private:
+    SingleInstance() = default;
+
+    std::unique_ptr<QLocalServer> _server;
+};
