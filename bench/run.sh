@@ -6,7 +6,8 @@
 #   QO_BENCH_RUNS=20 bench/run.sh more start-up runs (default 12 of each)
 #   QO_BENCH_CPU_RUNS=5 bench/run.sh more CPU runs (default 3 of each)
 #   QO_BENCH_ONLY="startup cpu" bench/run.sh
-#                                 only some parts: startup (figures 1, 2),
+#                                 only some parts: startup (figures 1, 2, in
+#                                 three D-Bus conditions),
 #                                 cpu (3), waiting (3, a missing box with
 #                                 reconnection), latency (4), paint (5),
 #                                 memory (6)
@@ -46,7 +47,9 @@ work=$(mktemp -d /tmp/qo-bench.XXXXXX)
 logs=$build/bench-logs
 rm -rf "$logs"; mkdir -p "$logs"
 xvfb_pid=
+bus_pid=
 cleanup() {
+    [ -n "$bus_pid" ] && kill "$bus_pid" 2>/dev/null
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
     rm -rf "$work"
 }
@@ -68,11 +71,13 @@ cat > "$work/run/config.json" <<'JSON'
   }
 }
 JSON
-mkdir -m 700 "$work/xdg"
+mkdir -m 700 "$work/xdg" "$work/home"
 export XDG_RUNTIME_DIR=$work/xdg
 # No session bus: the toolkit would otherwise start dbus-launch in the
-# background of every run, bar and floor alike, and add noise to both.
-export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/no-session-bus
+# background of every run, bar and floor alike, and add noise to both. Start-up
+# alone is also measured with a session bus and with no address at all.
+no_bus=unix:path=$work/no-session-bus
+export DBUS_SESSION_BUS_ADDRESS=$no_bus
 pipe=$work/switch-box
 mkfifo -m 600 "$pipe"
 
@@ -115,15 +120,46 @@ run_floor() {
 }
 
 if wanted startup; then
-echo "== start-up and peak memory: $runs runs of each, alternating" >&2
-run_floor > /dev/null # warm the caches; not counted
-run_bar startup > /dev/null
-for i in $(seq 1 "$runs"); do
-    if (( i % 2 )); then
-        run_floor | record "floor_"; run_bar startup | record "bar_"
-    else
-        run_bar startup | record "bar_"; run_floor | record "floor_"
-    fi
+# Qt talks to the session bus while it starts (the accessibility bridge), so
+# start-up is measured where the bar meets each kind of session:
+#   bus    a session bus is running, as on a desktop (a private dbus-daemon);
+#   nobus  DBUS_SESSION_BUS_ADDRESS names a bus that is not there;
+#   unset  no DBUS_SESSION_BUS_ADDRESS at all (autostart before the bus is up,
+#          a bare X session, CI): libdbus runs dbus-launch --autolaunch, which
+#          starts one bus for the display on the first run and finds it after.
+# Each condition has one run of each program to warm up, not counted.
+command -v dbus-daemon >/dev/null && command -v dbus-launch >/dev/null ||
+    { echo "bench: start-up needs dbus-daemon and dbus-launch (dbus-x11)" >&2; exit 1; }
+dbus-daemon --session --fork --nopidfile --print-address=3 --print-pid=4 3>"$work/bus-address" 4>"$work/bus-pid"
+bus_pid=$(cat "$work/bus-pid")
+bus_address=$(head -n1 "$work/bus-address")
+in_condition() { # condition, command...
+    local condition=$1; shift
+    (
+        case $condition in
+        bus) export DBUS_SESSION_BUS_ADDRESS=$bus_address ;;
+        nobus) export DBUS_SESSION_BUS_ADDRESS=$no_bus ;;
+        unset) # dbus-launch notes the bus it starts in ~/.dbus: here, not in the user's home
+            unset DBUS_SESSION_BUS_ADDRESS
+            export HOME=$work/home
+            ;;
+        esac
+        "$@"
+    )
+}
+for condition in bus nobus unset; do
+    echo "== start-up and peak memory, $condition: $runs runs of each, alternating" >&2
+    in_condition "$condition" run_floor > /dev/null
+    in_condition "$condition" run_bar startup > /dev/null
+    for i in $(seq 1 "$runs"); do
+        if (( i % 2 )); then
+            in_condition "$condition" run_floor | record "${condition}_floor_"
+            in_condition "$condition" run_bar startup | record "${condition}_bar_"
+        else
+            in_condition "$condition" run_bar startup | record "${condition}_bar_"
+            in_condition "$condition" run_floor | record "${condition}_floor_"
+        fi
+    done
 done
 fi
 
