@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QIcon>
+#include <QPixmap>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QUrl>
@@ -385,6 +387,13 @@ void TestBarWindow::trayMenuDrivesTheBar()
     QVERIFY(window.tray);
     BarTray &tray = *window.tray;
     QCOMPARE(tray.icon.contextMenu(), &tray.menu);
+    // The icon, read once the window is up, replaces the tray's plain square.
+    QPixmap image(32, 32);
+    image.fill(Qt::red);
+    window.set_icon(QIcon(image));
+    QCOMPARE(tray.icon.icon().pixmap(32).toImage().pixel(8, 8), QColor(Qt::red).rgb());
+    window.set_icon(QIcon());
+    QCOMPARE(tray.icon.icon().pixmap(32).toImage().pixel(8, 8), QColor(200, 200, 200).rgb());
 
     // Hidden, the bar goes on reading the switch box.
     tray.show_action->trigger();

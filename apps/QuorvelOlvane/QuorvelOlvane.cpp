@@ -25,7 +25,7 @@ QuorvelOlvane::QuorvelOlvane()
     : QMainWindow(nullptr)
 {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    // The icon is the application's, read once at start.
+    // The icon is the application's, read once at start (set_icon).
     setWindowTitle(QStringLiteral("QuorvelOlvane"));
 
     central = new QWidget(this);
@@ -83,6 +83,13 @@ QIcon QuorvelOlvane::icon_from_file(const QString &path)
     return icon;
 }
 
+void QuorvelOlvane::set_icon(const QIcon &icon)
+{
+    QApplication::setWindowIcon(icon);
+    if (tray)
+        tray->update_icon();
+}
+
 void QuorvelOlvane::_init_geometry()
 {
     // Full width at the bottom of the primary screen's available area, that
@@ -91,6 +98,22 @@ void QuorvelOlvane::_init_geometry()
     screen_placement = std::make_unique<ScreenPlacement>(this, kInitialHeight);
     setMinimumHeight(kMinimumHeight);
     setMinimumWidth(kMinimumWidth);
+}
+
+void QuorvelOlvane::setVisible(bool visible)
+{
+    // The first time, the window is mapped before its widgets are shown:
+    // shown with it, the first of them would start Qt's accessibility bridge,
+    // which connects to the session bus (or has dbus-launch start one) before
+    // the window is mapped. Shown at once after it, they are in the first frame.
+    if (!visible || _mapped_once || !central || !central->isVisibleTo(this)) {
+        QMainWindow::setVisible(visible);
+        return;
+    }
+    _mapped_once = true;
+    central->hide();
+    QMainWindow::setVisible(true);
+    central->show();
 }
 
 void QuorvelOlvane::paintEvent(QPaintEvent * /*event*/)

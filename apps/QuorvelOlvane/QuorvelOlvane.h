@@ -44,6 +44,8 @@ public:
     // there is none. Read as config.json is: only a regular file, at most
     // kMaxIconBytes, anything else refused at once with one line on stderr.
     static QIcon icon_from_file(const QString &path);
+    // Makes `icon` the application's, which the window and the tray take.
+    void set_icon(const QIcon &icon);
 
     void apply_config_to_bar();
     // Applies the opt-in settings of config->options; each feature takes its
@@ -84,6 +86,8 @@ public slots:
     void on_config_changed();
     void handle_hid_data(const QByteArray &data);
 
+    void setVisible(bool visible) override;
+
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -111,4 +115,5 @@ private:
     bool _config_tray = false;
     bool _wanted_click_through = false; // by the file or the tray's menu
     QTimer _tray_check;                 // while click-through waits on the tray
+    bool _mapped_once = false;          // the window has been shown once
 };

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QTimer>
 
 #include <exception>
 #include <memory>
@@ -95,8 +96,6 @@ int main(int argc, char *argv[])
     const std::unique_ptr<SingleInstance> instance = SingleInstance::claim(BarConfig::get_config_path());
     if (!instance)
         return 0;
-    QApplication::setWindowIcon(QuorvelOlvane::icon_from_file(
-        BarConfig::icon_path(BarConfig::resource_path(QStringLiteral("resources/icon/icon.ico")))));
 
     std::optional<QuorvelOlvane> window;
     try {
@@ -107,6 +106,11 @@ int main(int argc, char *argv[])
         return 1;
     }
     window->show();
+    // The first frame does without the icon: it is decoded once the window is up.
+    QTimer::singleShot(0, &*window, [&window] {
+        window->set_icon(QuorvelOlvane::icon_from_file(
+            BarConfig::icon_path(BarConfig::resource_path(QStringLiteral("resources/icon/icon.ico")))));
+    });
     instance->show_on_request(*window);
 #ifdef Q_OS_UNIX
     close_on_end_signals(*window);

@@ -42,13 +42,7 @@ BarTray::BarTray(QuorvelOlvane &bar)
     connect(quit_action, &QAction::triggered, _bar, &QuorvelOlvane::close_and_quit, Qt::QueuedConnection);
     connect(open_folder_action, &QAction::triggered, this, &BarTray::_open_config_folder);
 
-    QIcon image = QApplication::windowIcon();
-    if (image.pixmap(16).isNull()) { // no icon file: a plain square still gives the menu a place
-        QPixmap square(16, 16);
-        square.fill(QColor(200, 200, 200));
-        image = QIcon(square);
-    }
-    icon.setIcon(image);
+    update_icon();
     icon.setToolTip(QStringLiteral("QuorvelOlvane"));
     icon.setContextMenu(&menu);
     if (_bar->device_state)
@@ -86,6 +80,18 @@ QString BarTray::tooltip(DeviceState state, const QString &reason, bool reconnec
 void BarTray::set_state(DeviceState state, const QString &reason)
 {
     icon.setToolTip(tooltip(state, reason, _bar->config->options.device.reconnect));
+}
+
+void BarTray::update_icon()
+{
+    QIcon image = QApplication::windowIcon();
+    // No icon file, or not read yet: a plain square still gives the menu a place.
+    if (image.pixmap(16).isNull()) {
+        QPixmap square(16, 16);
+        square.fill(QColor(200, 200, 200));
+        image = QIcon(square);
+    }
+    icon.setIcon(image);
 }
 
 void BarTray::_open_config_folder()

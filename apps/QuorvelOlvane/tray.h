@@ -28,6 +28,8 @@ public:
         &QSystemTrayIcon::isSystemTrayAvailable;
 
     void set_state(DeviceState state, const QString &reason);
+    // Takes the application's icon, or a plain square while it has none.
+    void update_icon();
 
     // Declared before the icon, which refers to it until it is gone.
     QMenu menu;

@@ -41,6 +41,11 @@ close_by_window_manager() {
 start_bar
 wait_bar_window
 check_window "plain start"
+# The icon is read once the window is up; it still reaches the window, every size of it.
+_icon_sizes() { xprop -id "$BAR_WIN" _NET_WM_ICON | grep -o 'Icon ([0-9]* x [0-9]*)' | tr '\n' ' '; }
+_has_icon() { [ "$(_icon_sizes)" = "Icon (16 x 16) Icon (32 x 32) Icon (48 x 48) " ]; }
+wait_for 5 _has_icon || fail "plain start: window icon: '$(_icon_sizes)'"
+ok "plain start: the window has the icon's 16, 32 and 48 px images"
 wait_stdout_lines 1 "base: "
 grep -qxF "exe: $QO_PROGRAM" "$BAR_DIR/stdout" || fail "no line 'exe: $QO_PROGRAM'"
 grep -qxF "base: $(dirname "$QO_PROGRAM")" "$BAR_DIR/stdout" || fail "no line 'base: $(dirname "$QO_PROGRAM")'"
