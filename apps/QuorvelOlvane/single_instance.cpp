@@ -5,12 +5,24 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QLockFile>
 #include <QWidget>
 
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_WIN
+#include <QLocalServer>
+#include <QLocalSocket>
+#else
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QSocketNotifier>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 #endif
 
@@ -75,19 +87,140 @@ QString SingleInstance::server_name(const QString &config_path)
     return name; // Qt puts it in the temporary folder (a named pipe on Windows)
 }
 
+namespace {
+
+// Back from the tray or the taskbar, and in front.
+void show_window(QWidget &window)
+{
+    window.show();
+    window.setWindowState((window.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window.raise();
+    window.activateWindow();
+}
+
+#ifdef Q_OS_WIN
+
+// Tells the bar listening on `name`, if any, to show itself.
+bool ask_to_show(const QString &name)
+{
+    QLocalSocket running;
+    running.connectToServer(name);
+    if (!running.waitForConnected(kConnectMs))
+        return false;
+    running.write(kShowRequest);
+    running.waitForBytesWritten(kConnectMs);
+    // Closed by that bar once it has shown itself; a bar that does not
+    // answer in time is running all the same.
+    running.waitForDisconnected(kAnswerMs);
+    return true;
+}
+
+void remove_socket(const QString &name)
+{
+    QLocalServer::removeServer(name);
+}
+
+#else
+
+// Plain Unix sockets rather than Qt's local sockets: Qt Network and the
+// libraries it loads (Kerberos, proxies) cost more of start-up than the
+// rest of this claim.
+
+// The socket's file: a bare name lives in the temporary folder.
+QByteArray socket_file(const QString &name)
+{
+    return QFile::encodeName(QFileInfo(name).isAbsolute() ? name : QDir::tempPath() + u'/' + name);
+}
+
+bool socket_address(const QByteArray &file, sockaddr_un &address)
+{
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (file.size() >= static_cast<qsizetype>(sizeof address.sun_path))
+        return false;
+    std::memcpy(static_cast<char *>(address.sun_path), file.constData(),
+                static_cast<std::size_t>(file.size()));
+    return true;
+}
+
+int stream_socket()
+{
+    return ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+}
+
+// Waits until `fd` has `events`, for what is left of `deadline`.
+bool wait_for(int fd, short events, const QDeadlineTimer &deadline)
+{
+    for (;;) {
+        pollfd p{fd, events, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(deadline.remainingTime()));
+        if (ready > 0)
+            return true;
+        if (ready == 0 || errno != EINTR)
+            return false;
+    }
+}
+
+// Tells the bar listening on `name`, if any, to show itself.
+bool ask_to_show(const QString &name)
+{
+    sockaddr_un address{};
+    if (!socket_address(socket_file(name), address))
+        return false;
+    const int fd = stream_socket();
+    if (fd < 0)
+        return false;
+    const QDeadlineTimer connect_deadline(kConnectMs);
+    bool connected = false;
+    for (;;) {
+        // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast) the sockets API takes a sockaddr
+        if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0) {
+            connected = true;
+            break;
+        }
+        if (errno == EINPROGRESS) { // the listener's queue had room only later
+            int error = 0;
+            socklen_t size = sizeof error;
+            connected = wait_for(fd, POLLOUT, connect_deadline)
+                        && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+            break;
+        }
+        // A full queue: that bar is there but busy; tried again until the deadline.
+        if ((errno != EAGAIN && errno != EINTR) || connect_deadline.hasExpired())
+            break;
+        ::usleep(10'000);
+    }
+    if (!connected) {
+        ::close(fd);
+        return false;
+    }
+    [[maybe_unused]] const ssize_t sent =
+        ::send(fd, kShowRequest.constData(), kShowRequest.size(), MSG_NOSIGNAL);
+    // Closed by that bar once it has shown itself; a bar that does not
+    // answer in time is running all the same.
+    const QDeadlineTimer answer_deadline(kAnswerMs);
+    char byte = 0;
+    while (wait_for(fd, POLLIN, answer_deadline) && ::read(fd, &byte, 1) > 0) {
+    }
+    ::close(fd);
+    return true;
+}
+
+void remove_socket(const QString &name)
+{
+    ::unlink(socket_file(name).constData());
+}
+
+#endif
+
+} // namespace
+
 std::unique_ptr<SingleInstance> SingleInstance::claim(const QString &config_path)
 {
     const QString name = server_name(config_path);
     const auto tell_running = [&name, &config_path] {
-        QLocalSocket running;
-        running.connectToServer(name);
-        if (!running.waitForConnected(kConnectMs))
+        if (!ask_to_show(name))
             return false;
-        running.write(kShowRequest);
-        running.waitForBytesWritten(kConnectMs);
-        // Closed by that bar once it has shown itself; a bar that does not
-        // answer in time is running all the same.
-        running.waitForDisconnected(kAnswerMs);
         diagnostics::out(QStringLiteral("QuorvelOlvane: already running for %1; showing it")
                              .arg(QDir::toNativeSeparators(canonical_config(config_path))));
         return true;
@@ -96,13 +229,11 @@ std::unique_ptr<SingleInstance> SingleInstance::claim(const QString &config_path
         return nullptr;
 
     std::unique_ptr<SingleInstance> instance(new SingleInstance());
-    instance->_server = std::make_unique<QLocalServer>();
-    // No socket options: with them Qt renames its socket over whatever has
-    // the name, while a plain bind claims the name only while it is free, so
-    // of two starts at once one listens and the other finds it. The private
-    // runtime folder keeps the socket the user's own.
-    if (instance->_server->listen(name)
-        || instance->_server->serverError() != QAbstractSocket::AddressInUseError)
+    // A plain bind claims the name only while it is free (Qt's socket options
+    // would rename its socket over whatever has the name), so of two starts
+    // at once one listens and the other finds it. The private runtime folder
+    // keeps the socket the user's own.
+    if (instance->_listen(name) != Listen::Taken)
         return instance; // a bar that cannot listen still runs, unseen by later starts
 
     // The name is taken, and nobody answered on it: a socket left by a bar
@@ -114,10 +245,20 @@ std::unique_ptr<SingleInstance> SingleInstance::claim(const QString &config_path
     lock.tryLock(kLockMs); // without it the start goes on: nothing here may stop the bar
     if (tell_running())
         return nullptr;
-    QLocalServer::removeServer(name);
-    if (!instance->_server->listen(name) && tell_running())
+    remove_socket(name);
+    if (instance->_listen(name) != Listen::Listening && tell_running())
         return nullptr; // another start took the name meanwhile
     return instance;
+}
+
+#ifdef Q_OS_WIN
+
+SingleInstance::Listen SingleInstance::_listen(const QString &name)
+{
+    _server = std::make_unique<QLocalServer>();
+    if (_server->listen(name))
+        return Listen::Listening;
+    return _server->serverError() == QAbstractSocket::AddressInUseError ? Listen::Taken : Listen::Failed;
 }
 
 SingleInstance::~SingleInstance() = default;
@@ -130,13 +271,8 @@ void SingleInstance::show_on_request(QWidget &window)
             const auto answer = [socket, &window] {
                 if (!socket->canReadLine() && socket->bytesAvailable() < kShowRequest.size())
                     return;
-                if (socket->readLine(kShowRequest.size() + 1) == kShowRequest) {
-                    // Back from the tray or the taskbar, and in front.
-                    window.show();
-                    window.setWindowState((window.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
-                    window.raise();
-                    window.activateWindow();
-                }
+                if (socket->readLine(kShowRequest.size() + 1) == kShowRequest)
+                    show_window(window);
                 socket->disconnectFromServer();
             };
             connect(socket, &QLocalSocket::readyRead, this, answer);
@@ -144,3 +280,74 @@ void SingleInstance::show_on_request(QWidget &window)
         }
     });
 }
+
+#else
+
+SingleInstance::Listen SingleInstance::_listen(const QString &name)
+{
+    const QByteArray file = socket_file(name);
+    sockaddr_un address{};
+    if (!socket_address(file, address))
+        return Listen::Failed;
+    const int fd = stream_socket();
+    if (fd < 0)
+        return Listen::Failed;
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast) the sockets API takes a sockaddr
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        const bool taken = errno == EADDRINUSE;
+        ::close(fd);
+        return taken ? Listen::Taken : Listen::Failed;
+    }
+    if (::listen(fd, SOMAXCONN) != 0) {
+        ::close(fd);
+        ::unlink(file.constData());
+        return Listen::Failed;
+    }
+    _fd = fd;
+    _file = file;
+    return Listen::Listening;
+}
+
+SingleInstance::~SingleInstance()
+{
+    if (_fd < 0)
+        return;
+    ::close(_fd);
+    ::unlink(_file.constData()); // the name is free again
+}
+
+void SingleInstance::show_on_request(QWidget &window)
+{
+    if (_fd < 0)
+        return;
+    auto *listening = new QSocketNotifier(_fd, QSocketNotifier::Read, this);
+    connect(listening, &QSocketNotifier::activated, this, [this, &window] {
+        int fd = -1;
+        while ((fd = ::accept4(_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0) {
+            auto *reading = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+            connect(reading, &QSocketNotifier::activated, this,
+                    [reading, fd, &window, request = QByteArray()]() mutable {
+                        std::array<char, 16> bytes{};
+                        const ssize_t got = ::read(fd, bytes.data(), bytes.size());
+                        if (got < 0 && (errno == EAGAIN || errno == EINTR))
+                            return;
+                        if (got > 0)
+                            request.append(bytes.data(), got);
+                        // The first line, as far as a request goes, once it is
+                        // all there or the sender has finished.
+                        const qsizetype newline = request.indexOf('\n');
+                        if (got > 0 && newline < 0 && request.size() < kShowRequest.size())
+                            return;
+                        const qsizetype length =
+                            newline < 0 ? kShowRequest.size() : std::min(newline + 1, kShowRequest.size());
+                        if (request.left(length) == kShowRequest)
+                            show_window(window);
+                        reading->setEnabled(false);
+                        reading->deleteLater();
+                        ::close(fd); // tells the start that asked that the bar is shown
+                    });
+        }
+    });
+}
+
+#endif

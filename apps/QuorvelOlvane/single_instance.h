@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -38,5 +39,14 @@ public:
 private:
     SingleInstance() = default;
 
+    enum class Listen { Listening, Taken, Failed };
+    // Listens on `name`; Taken when something already has the name.
+    Listen _listen(const QString &name);
+
+#ifdef Q_OS_WIN
     std::unique_ptr<QLocalServer> _server;
+#else
+    int _fd = -1;     // the listening socket
+    QByteArray _file; // its file, removed with it
+#endif
 };

@@ -25,7 +25,7 @@ echo "built $(basename "$deb")"
 [ "$(dpkg-deb -f "$deb" Package)" = quorvel-olvane ] || fail "package name is not quorvel-olvane"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for needed in libqt6widgets6 libqt6gui6 libqt6network6 libqt6core6 libhidapi-hidraw0; do
+for needed in libqt6widgets6 libqt6gui6 libqt6core6 libhidapi-hidraw0; do
     grep -Eq "(^|, )$needed( |,|$)" <<<"$depends" || fail "Depends lacks $needed"
 done
 
