@@ -128,8 +128,10 @@ if wanted startup; then
 #          a bare X session, CI): libdbus runs dbus-launch --autolaunch, which
 #          starts one bus for the display on the first run and finds it after.
 # Each condition has one run of each program to warm up, not counted.
-command -v dbus-daemon >/dev/null && command -v dbus-launch >/dev/null ||
-    { echo "bench: start-up needs dbus-daemon and dbus-launch (dbus-x11)" >&2; exit 1; }
+if ! command -v dbus-daemon >/dev/null || ! command -v dbus-launch >/dev/null; then
+    echo "bench: start-up needs dbus-daemon and dbus-launch (dbus-x11)" >&2
+    exit 1
+fi
 dbus-daemon --session --fork --nopidfile --print-address=3 --print-pid=4 3>"$work/bus-address" 4>"$work/bus-pid"
 bus_pid=$(cat "$work/bus-pid")
 bus_address=$(head -n1 "$work/bus-address")
