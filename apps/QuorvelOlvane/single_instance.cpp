@@ -84,7 +84,7 @@ QString SingleInstance::server_name(const QString &config_path)
     const QString folder = private_folder();
     if (!folder.isEmpty() && folder.size() + name.size() + 1 <= kMaxSocketPath)
         return folder + u'/' + name;
-    return name; // Qt puts it in the temporary folder (a named pipe on Windows)
+    return name; // in the temporary folder (a named pipe on Windows)
 }
 
 namespace {
