@@ -38,6 +38,7 @@ public:
         std::fflush(m_stream);
         QByteArray bytes;
         std::array<char, 4096> buffer{};
+#ifdef Q_OS_WIN
         std::rewind(m_file);
         for (;;) {
             const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), m_file);
@@ -46,6 +47,19 @@ public:
             bytes.append(buffer.data(), static_cast<qsizetype>(n));
         }
         std::fseek(m_file, 0, SEEK_END);
+#else
+        // The captured stream writes at the offset it shares with m_file:
+        // moving it to read would let a line written meanwhile by another
+        // thread (the reader's) land over the lines already there.
+        off_t at = 0;
+        for (;;) {
+            const ssize_t n = ::pread(fileno(m_file), buffer.data(), buffer.size(), at);
+            if (n <= 0)
+                break;
+            bytes.append(buffer.data(), static_cast<qsizetype>(n));
+            at += n;
+        }
+#endif
 #ifdef Q_OS_WIN
         // The C runtime writes text-mode streams with Windows line ends.
         bytes.replace("\r\n", "\n");
