@@ -409,7 +409,7 @@ void TestPlacement::remembersGeometry_data()
     QTest::addRow("larger than 64 KiB: refused before it is read")
         << remember
         << (QByteArray(R"({"screen": "primary", "x": 2100, "y": 300, "width": 700, "height": 90})")
-            + QByteArray(64 * 1024, ' '))
+            + QByteArray(qsizetype{64} * 1024, ' '))
         << Unusable::None << bottom_of(kPrimary) << QStringLiteral("is larger than 65536 bytes");
 #ifdef Q_OS_UNIX
     // Refused at once, never waited on; and never written over.

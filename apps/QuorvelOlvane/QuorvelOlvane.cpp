@@ -83,7 +83,8 @@ QIcon QuorvelOlvane::icon_from_file(const QString &path)
     return icon;
 }
 
-void QuorvelOlvane::set_icon(const QIcon &icon)
+// Not const: it changes the icon the bar shows everywhere.
+void QuorvelOlvane::set_icon(const QIcon &icon) // NOLINT(readability-make-member-function-const)
 {
     QApplication::setWindowIcon(icon);
     if (tray)
