@@ -197,8 +197,10 @@ QString BarConfig::resource_path(const QString &relative)
     const QString base = QDir::currentPath();
 
     const QString exe = QCoreApplication::applicationFilePath();
-    diagnostics::out(QStringLiteral("exe: ") + QDir::toNativeSeparators(exe));
-    diagnostics::out(QStringLiteral("base: ") + QDir::toNativeSeparators(QFileInfo(exe).absolutePath()));
+    // Both lines in one write: the reader thread, already running, must not
+    // print its own line between them.
+    diagnostics::out(QStringLiteral("exe: ") + QDir::toNativeSeparators(exe) + QStringLiteral("\nbase: ")
+                     + QDir::toNativeSeparators(QFileInfo(exe).absolutePath()));
 
     if (stripped.isEmpty())
         return QDir::toNativeSeparators(base);
