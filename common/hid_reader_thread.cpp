@@ -211,20 +211,22 @@ void HIDReaderThread::_set_state(int box, DeviceState state, const QString &reas
 void HIDReaderThread::run()
 {
     const HidLibrary library;
-    while (_running.load()) {
+    // Every box is tried once even when stop() came first: a bar that ends at
+    // once (a bad config.json) has still said whether its box is there.
+    for (bool first = true;; first = false) {
         bool any = false;
-        for (int box = 0; box < _state.size() && _running.load(); ++box) {
+        for (int box = 0; box < _state.size() && (first || _running.load()); ++box) {
             Box &entry = _state[box];
             if (entry.done)
                 continue;
             any = true;
             if (!entry.device && entry.passes_to_retry-- <= 0)
                 _open(box);
-            if (entry.device)
+            if (entry.device && _running.load())
                 _poll(box);
         }
-        if (!any)
-            break; // every box failed for good
+        if (!any || !_running.load())
+            break; // stopped, or every box failed for good
         msleep(kPollPauseMs);
     }
     // hid_close cannot fail; every handle is closed once, on every path.
@@ -311,7 +313,8 @@ void HIDReaderThread::_open(int box)
     entry.device = device;
     const QString where = connected_to(device, options.vendor_id, options.product_id);
     const QString named = box_name(box).isEmpty() ? where : box_name(box) + QStringLiteral(": ") + where;
-    if (entry.waiting || announce_connection)
+    // A user who chose among boxes wants to see which one each entry has.
+    if (entry.waiting || announce_connection || boxes.size() > 1 || options.chooses_box())
         diagnostics::out(kConnectedPrefix + named);
     _set_state(box, DeviceState::Connected, named);
 }

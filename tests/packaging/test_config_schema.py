@@ -44,6 +44,8 @@ GOOD = {
     "bar options": '{"bar": {"screen": "HDMI-1", "remember_geometry": true, "tray": false, "click_through": true}}',
     "label with colour": '{"areas": {"1": {"label": "ライブ", "label_color": "#202020"}}}',
     "switches": '{"switches": {"3": 1, "07": 7}}',
+    "one box by serial and port": '{"device": {"serial": "E6614C311B", "port": "1-3.2"}}',
+    "several boxes": '{"devices": [{"serial": "A1", "name": "left pedal", "switches": {"1": 0}}, {"port": "1-2", "reconnect": true}]}',
 }
 
 # Files the bar refuses, or that cannot mean what the writer wanted.
@@ -94,6 +96,12 @@ BAD = {
     "switch to area 8": '{"switches": {"3": 8}}',
     "switch to a real": '{"switches": {"3": 1.5}}',
     "switch key word": '{"switches": {"three": 1}}',
+    "empty serial": '{"device": {"serial": ""}}',
+    "port as number": '{"device": {"port": 3}}',
+    "device and devices": '{"device": {}, "devices": [{}]}',
+    "no devices": '{"devices": []}',
+    "devices as object": '{"devices": {"serial": "A1"}}',
+    "box switch to area 8": '{"devices": [{"switches": {"3": 8}}]}',
 }
 
 
