@@ -16,12 +16,12 @@ QString from_sysfs_path(const QString &path)
 {
     // <bus>-<port>[.<port>...]; an interface ("1-3.2:1.0") or a root hub ("usb1") is none.
     static const QRegularExpression device_name(QStringLiteral("^[0-9]+-[0-9]+(\\.[0-9]+)*$"));
-    const QStringList parts = path.split(u'/', Qt::SkipEmptyParts);
-    for (auto part = parts.crbegin(); part != parts.crend(); ++part) {
-        if (device_name.match(*part).hasMatch())
-            return *part;
+    QString port; // the last one: a box behind hubs is below every hub it hangs from
+    for (const QString &part : path.split(u'/', Qt::SkipEmptyParts)) {
+        if (device_name.match(part).hasMatch())
+            port = part;
     }
-    return {};
+    return port;
 }
 
 QString of_device(const char *path)
