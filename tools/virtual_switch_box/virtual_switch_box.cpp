@@ -25,12 +25,12 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -401,9 +401,9 @@ const wchar_t HID_API_EXPORT *hid_error(hid_device *dev)
 }
 
 // The kernel's side of the boxes: their hidraw nodes in sysfs.
-char *realpath(const char *path, char *resolved) noexcept
+char *realpath(const char *name, char *resolved) noexcept
 {
-    if (const auto answer = box_sysfs_path(path))
+    if (const auto answer = box_sysfs_path(name))
         return answer_realpath(*answer, resolved);
     using RealPath = char *(*)(const char *, char *);
     static const auto next =
@@ -413,11 +413,12 @@ char *realpath(const char *path, char *resolved) noexcept
         errno = ENOSYS;
         return nullptr;
     }
-    return next(path, resolved);
+    return next(name, resolved);
 }
 
 // What realpath becomes in a program built with _FORTIFY_SOURCE.
-char *__realpath_chk(const char *path, char *resolved, size_t resolvedlen) noexcept
+char *__realpath_chk(const char *path, char *resolved, // NOLINT(bugprone-reserved-identifier): glibc's name
+                     size_t resolvedlen) noexcept
 {
     if (const auto answer = box_sysfs_path(path)) {
         if (resolved != nullptr && resolvedlen < PATH_MAX)
