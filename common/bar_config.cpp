@@ -96,7 +96,7 @@ bool BarConfig::names_device(const Contents &contents)
         return false;
     try {
         const Json doc = parse_limited(*contents.bytes, {});
-        return doc.is_object() && doc.contains("device");
+        return doc.is_object() && (doc.contains("device") || doc.contains("devices"));
     } catch (const ConfigError &) {
         return false;
     }

@@ -46,7 +46,7 @@ public:
     // Reads the file at `path` without blocking: only a regular file is
     // opened. Never throws.
     static Contents read(const QString &path);
-    // Whether what `read` gave parses as an object naming "device": the bar
+    // Whether what `read` gave parses as an object naming "device" or "devices": the bar
     // then waits for the configuration before it opens a switch box.
     static bool names_device(const Contents &contents);
     // Why this configuration cannot be applied ("areas" not an object, an area

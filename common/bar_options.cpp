@@ -82,6 +82,18 @@ public:
         out = static_cast<int>(value);
     }
 
+    // A non-empty string, kept as written.
+    void text(const Json &parent, const char *key, const QString &member, const QString &expected,
+              QString &out) const
+    {
+        const auto found = parent.find(key);
+        if (found == parent.end())
+            return;
+        if (!found->is_string() || found->get<std::string>().empty())
+            fail(member, expected, *found);
+        out = QString::fromStdString(found->get<std::string>());
+    }
+
     static QString name(const std::string &key)
     {
         return QString::fromStdString(Json(key).dump(-1, ' ', false, Json::error_handler_t::replace));
@@ -121,20 +133,62 @@ void read_areas(const Reader &reader, const Json &areas, QList<AreaOptions> &out
     }
 }
 
-void read_switches(const Reader &reader, const Json &switches, QMap<int, int> &out)
+// `member` names the map in errors: "switches", or a box's own.
+void read_switches(const Reader &reader, const Json &switches, const QString &member, QMap<int, int> &out)
 {
     for (const auto &entry : switches.items()) {
-        const QString member = QStringLiteral("\"switches\" → %1").arg(Reader::name(entry.key()));
+        const QString key_member = QStringLiteral("%1 → %2").arg(member, Reader::name(entry.key()));
         const std::optional<int> number = BarConfig::area_index_from_key(entry.key());
         if (!number || *number < 0 || *number > BarOptions::kMaxSwitchNumber)
             reader.fail(
-                QStringLiteral("\"switches\""),
+                member,
                 QStringLiteral("switch numbers from 0 to %1 as keys").arg(BarOptions::kMaxSwitchNumber),
                 Json(entry.key()));
         const Json &area = entry.value();
         if (!area.is_number_integer() || area.get<long long>() < 0 || area.get<long long>() > 7)
-            reader.fail(member, QStringLiteral("an area number from 0 to 7"), area);
+            reader.fail(key_member, QStringLiteral("an area number from 0 to 7"), area);
         out.insert(*number, static_cast<int>(area.get<long long>()));
+    }
+}
+
+// The members "device" and each entry of "devices" share; `member` is how
+// errors name the object.
+DeviceOptions read_device(const Reader &reader, const Json &device, const QString &member)
+{
+    DeviceOptions options;
+    const auto at = [&member](const char *key) {
+        return QStringLiteral("%1 → \"%2\"").arg(member, QLatin1String(key));
+    };
+    reader.usb_id(device, "vendor_id", at("vendor_id"), options.vendor_id);
+    reader.usb_id(device, "product_id", at("product_id"), options.product_id);
+    reader.boolean(device, "reconnect", at("reconnect"), options.reconnect);
+    reader.boolean(device, "show_state", at("show_state"), options.show_state);
+    reader.text(device, "serial", at("serial"), QStringLiteral("the box's serial number as a string"),
+                options.serial);
+    reader.text(device, "port", at("port"),
+                QStringLiteral("the USB port the box is plugged into, as a string such as \"1-3.2\""),
+                options.port);
+    return options;
+}
+
+void read_devices(const Reader &reader, const Json &devices, QList<DeviceOptions> &out)
+{
+    const QString expected = QStringLiteral("a list of 1 to %1 device objects").arg(BarOptions::kMaxDevices);
+    if (!devices.is_array() || devices.empty()
+        || devices.size() > static_cast<std::size_t>(BarOptions::kMaxDevices))
+        reader.fail(QStringLiteral("\"devices\""), expected, devices);
+    int number = 0;
+    for (const Json &entry : devices) {
+        const QString member = QStringLiteral("\"devices\" → [%1]").arg(number++);
+        if (!entry.is_object())
+            reader.fail(member, QStringLiteral("a JSON object"), entry);
+        DeviceOptions device = read_device(reader, entry, member);
+        reader.text(entry, "name", member + QStringLiteral(" → \"name\""),
+                    QStringLiteral("a name for the box as a string"), device.name);
+        const QString switches_member = member + QStringLiteral(" → \"switches\"");
+        if (const Json *switches = reader.object(entry, "switches", switches_member))
+            read_switches(reader, *switches, switches_member, device.switches.emplace());
+        out.append(device);
     }
 }
 
@@ -147,15 +201,14 @@ BarOptions BarOptions::from_json(const Json &doc, const QString &path)
     if (!doc.is_object())
         return options;
 
-    if (const Json *device = reader.object(doc, "device", QStringLiteral("\"device\""))) {
-        reader.usb_id(*device, "vendor_id", QStringLiteral("\"device\" → \"vendor_id\""),
-                      options.device.vendor_id);
-        reader.usb_id(*device, "product_id", QStringLiteral("\"device\" → \"product_id\""),
-                      options.device.product_id);
-        reader.boolean(*device, "reconnect", QStringLiteral("\"device\" → \"reconnect\""),
-                       options.device.reconnect);
-        reader.boolean(*device, "show_state", QStringLiteral("\"device\" → \"show_state\""),
-                       options.device.show_state);
+    if (const Json *device = reader.object(doc, "device", QStringLiteral("\"device\"")))
+        options.device = read_device(reader, *device, QStringLiteral("\"device\""));
+    if (const auto devices = doc.find("devices"); devices != doc.end()) {
+        // Two answers to "which box": refused rather than one silently ignored.
+        if (doc.contains("device"))
+            reader.fail(QStringLiteral("\"devices\""),
+                        QStringLiteral("no \"device\" beside it (one or the other)"), *devices);
+        read_devices(reader, *devices, options.devices);
     }
 
     if (const auto bar = doc.find("bar"); bar != doc.end() && bar->is_object()) {
@@ -176,7 +229,7 @@ BarOptions BarOptions::from_json(const Json &doc, const QString &path)
         read_areas(reader, *areas, options.areas);
 
     if (const Json *switches = reader.object(doc, "switches", QStringLiteral("\"switches\"")))
-        read_switches(reader, *switches, options.switches);
+        read_switches(reader, *switches, QStringLiteral("\"switches\""), options.switches);
 
     return options;
 }

@@ -19,6 +19,22 @@ struct DeviceOptions
     int product_id = kDefaultProductId;
     bool reconnect = false;  // keep trying to open the box after a failure
     bool show_state = false; // say on the bar why no box is connected
+    // Which one of several boxes with these ids: empty matches any.
+    QString serial; // its serial number
+    QString port;   // the USB port chain it is plugged into, as the bar reports it
+    // In "devices" only: what the bar calls the box, and its own switch map
+    // (absent: the top-level "switches", or the built-in table).
+    QString name;
+    std::optional<QMap<int, int>> switches;
+
+    // Opens one particular box rather than the first with the ids.
+    bool chooses_box() const { return !serial.isEmpty() || !port.isEmpty(); }
+    // The same box, read the same way: what a running reader must be remade for.
+    bool same_box(const DeviceOptions &other) const
+    {
+        return vendor_id == other.vendor_id && product_id == other.product_id && reconnect == other.reconnect
+               && serial == other.serial && port == other.port;
+    }
 
     friend bool operator==(const DeviceOptions &, const DeviceOptions &) = default;
 };
@@ -42,9 +58,11 @@ struct BarOptions
     using Json = nlohmann::ordered_json;
 
     static constexpr int kMaxSwitchNumber = 255; // one byte of the report
+    static constexpr int kMaxDevices = 16;       // far more boxes than USB ports on a desk
     static inline const QString kPrimaryScreen = QStringLiteral("primary");
 
     DeviceOptions device;
+    QList<DeviceOptions> devices;    // "devices": several boxes at once, in file order
     QString screen = kPrimaryScreen; // "bar" → "screen"
     bool remember_geometry = false;  // "bar" → "remember_geometry"
     bool tray = false;               // "bar" → "tray"
@@ -53,6 +71,9 @@ struct BarOptions
     QMap<int, int> switches;         // "switches": switch number → area index
 
     friend bool operator==(const BarOptions &, const BarOptions &) = default;
+
+    // The boxes to read: the "devices" list, or the one "device".
+    QList<DeviceOptions> boxes() const { return devices.isEmpty() ? QList<DeviceOptions>{device} : devices; }
 
     // Reads the options from a parsed config.json; `path` names the file in
     // errors. Throws ConfigError: "<file>: <member>: expected <what>, got <value>".

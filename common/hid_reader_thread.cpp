@@ -1,6 +1,7 @@
 #include "common/hid_reader_thread.h"
 
 #include "common/diagnostics.h"
+#include "common/usb_port.h"
 
 #include <hidapi.h>
 
@@ -38,6 +39,22 @@ struct OpenFailure
     QString reason;
 };
 
+// Why the box at `node` could not be opened: no permission, or the device
+// layer's own reason.
+OpenFailure failure_at(const QString &node, const QString &name, const QString &reason)
+{
+#ifdef Q_OS_LINUX
+    if (!node.isEmpty() && ::access(node.toLocal8Bit().constData(), R_OK | W_OK) != 0 && errno == EACCES) {
+        return {DeviceState::NoPermission,
+                QStringLiteral("permission denied on %1 for the %2; install the udev rule "
+                               "70-quorvelolvane.rules (see the README, \"Troubleshooting\"), "
+                               "then unplug and replug the box")
+                    .arg(node, name)};
+    }
+#endif
+    return {DeviceState::Failed, QStringLiteral("cannot open the %1 at %2: %3").arg(name, node, reason)};
+}
+
 // Says why hid_open failed: no such device, no permission, or the device
 // layer's own reason. Called in the reader thread only (hidapi is not thread-safe).
 OpenFailure open_failure(int vid, int pid)
@@ -51,31 +68,32 @@ OpenFailure open_failure(int vid, int pid)
     }
     const QString node = QString::fromLocal8Bit(found->path ? found->path : "");
     hid_free_enumeration(found);
-#ifdef Q_OS_LINUX
-    if (!node.isEmpty() && ::access(node.toLocal8Bit().constData(), R_OK | W_OK) != 0 && errno == EACCES) {
-        return {DeviceState::NoPermission,
-                QStringLiteral("permission denied on %1 for the %2; install the udev rule "
-                               "70-quorvelolvane.rules (see the README, \"Troubleshooting\"), "
-                               "then unplug and replug the box")
-                    .arg(node, device_name(vid, pid))};
-    }
-#endif
-    return {DeviceState::Failed,
-            QStringLiteral("cannot open the %1 at %2: %3").arg(device_name(vid, pid), node, reason)};
+    return failure_at(node, device_name(vid, pid), reason);
 }
 
-// The box and, where the device layer names one (the hidraw node on Linux),
-// where it was found.
+QString serial_of(const hid_device_info *info)
+{
+    return info && info->serial_number ? QString::fromWCharArray(info->serial_number) : QString();
+}
+
+// The box and where it was found: its node (on Linux; Windows' device paths
+// say nothing to a user), serial number and USB port, so that a user of
+// several boxes can tell them apart and name one in config.json.
 QString connected_to(hid_device *device, int vid, int pid)
 {
     QString where;
-#if defined(Q_OS_LINUX) && HID_API_VERSION >= HID_API_MAKE_VERSION(0, 13, 0)
     // Owned by the handle; freed by hid_close.
-    if (const hid_device_info *info = hid_get_device_info(device); info && info->path)
+    if (const hid_device_info *info = hid_get_device_info(device); info && info->path) {
+#ifdef Q_OS_LINUX
         where = QStringLiteral(" at ") + QString::fromLocal8Bit(info->path);
-#else
-    Q_UNUSED(device)
 #endif
+        const QString serial = serial_of(info);
+        const QString port = usb_port::of_device(info->path);
+        where +=
+            QStringLiteral(", serial %1, port %2")
+                .arg(serial.isEmpty() ? QStringLiteral("none") : u'"' + diagnostics::printable(serial) + u'"',
+                     port.isEmpty() ? QStringLiteral("unknown") : diagnostics::printable(port));
+    }
     return device_name(vid, pid) + where;
 }
 
@@ -114,20 +132,49 @@ private:
     }
 };
 
+// What a chosen box must be, in words: ` with serial "X" at port 1-3.2`.
+QString choice_of(const DeviceOptions &box)
+{
+    QString text;
+    if (!box.serial.isEmpty())
+        text += QStringLiteral(" with serial \"%1\"").arg(diagnostics::printable(box.serial));
+    if (!box.port.isEmpty())
+        text += QStringLiteral(" at port %1").arg(diagnostics::printable(box.port));
+    return text;
+}
+
+bool matches(const DeviceOptions &box, const hid_device_info &info)
+{
+    return (box.serial.isEmpty() || serial_of(&info) == box.serial)
+           && (box.port.isEmpty() || usb_port::of_device(info.path) == box.port);
+}
+
 } // namespace
 
 HIDReaderThread::HIDReaderThread(int vid_, int pid_, QObject *parent)
-    : QThread(parent)
-    , vid(vid_)
-    , pid(pid_)
+    : HIDReaderThread(
+        [vid_, pid_] {
+            DeviceOptions options;
+            options.vendor_id = vid_;
+            options.product_id = pid_;
+            return options;
+        }(),
+        parent)
 {
 }
 
 HIDReaderThread::HIDReaderThread(const DeviceOptions &options, QObject *parent)
+    : HIDReaderThread(QList<DeviceOptions>{options}, parent)
+{
+}
+
+HIDReaderThread::HIDReaderThread(const QList<DeviceOptions> &boxes_, QObject *parent)
     : QThread(parent)
-    , vid(options.vendor_id)
-    , pid(options.product_id)
-    , reconnect(options.reconnect)
+    , boxes(boxes_.isEmpty() ? QList<DeviceOptions>{DeviceOptions{}} : boxes_)
+    , vid(boxes.first().vendor_id)
+    , pid(boxes.first().product_id)
+    , reconnect(boxes.first().reconnect)
+    , _state(boxes.size())
 {
 }
 
@@ -142,82 +189,177 @@ void HIDReaderThread::stop()
     _running.store(false);
 }
 
-void HIDReaderThread::_set_state(DeviceState state, const QString &reason)
+QString HIDReaderThread::box_name(int box) const
 {
-    if (_state == state && _reason == reason)
-        return;
-    _state = state;
-    _reason = reason;
-    emit state_changed(state, reason);
+    if (boxes.size() < 2)
+        return {};
+    const QString &name = boxes.at(box).name;
+    return name.isEmpty() ? QStringLiteral("box %1").arg(box + 1)
+                          : QStringLiteral("box %1 (%2)").arg(box + 1).arg(diagnostics::printable(name));
 }
 
-bool HIDReaderThread::_pause(int ms)
+void HIDReaderThread::_set_state(int box, DeviceState state, const QString &reason)
 {
-    for (int slept = 0; slept < ms && _running.load(); slept += kPollPauseMs)
-        msleep(kPollPauseMs);
-    return _running.load();
+    Box &entry = _state[box];
+    if (entry.state == state && entry.reason == reason)
+        return;
+    entry.state = state;
+    entry.reason = reason;
+    emit state_changed(state, reason, box);
 }
 
 void HIDReaderThread::run()
 {
     const HidLibrary library;
-    bool waiting = false;   // since a failure, until the box is read again
-    bool unplugged = false; // the last failure was a box going away
-    for (;;) {
-        const Failure failure = _open_and_poll(waiting);
-        if (failure.reason.isEmpty())
-            return; // stopped
-        // One line per failure, however many attempts it takes to reopen.
-        if (!waiting || failure.was_connected)
-            diagnostics::out(kErrorPrefix + failure.reason);
-        // A box that was pulled out is still "unplugged" while it stays away,
-        // not merely "not connected"; any other news (no permission) is shown.
-        const bool still_away =
-            waiting && !failure.was_connected && unplugged && failure.state == DeviceState::NotConnected;
-        if (!still_away)
-            _set_state(failure.state, failure.reason);
-        unplugged = failure.was_connected ? failure.state == DeviceState::Unplugged : unplugged && still_away;
-        waiting = true;
-        if (!reconnect || !_pause(kReconnectPauseMs))
-            return;
+    while (_running.load()) {
+        bool any = false;
+        for (int box = 0; box < _state.size() && _running.load(); ++box) {
+            Box &entry = _state[box];
+            if (entry.done)
+                continue;
+            any = true;
+            if (!entry.device && entry.passes_to_retry-- <= 0)
+                _open(box);
+            if (entry.device)
+                _poll(box);
+        }
+        if (!any)
+            break; // every box failed for good
+        msleep(kPollPauseMs);
+    }
+    // hid_close cannot fail; every handle is closed once, on every path.
+    for (Box &entry : _state) {
+        if (entry.device)
+            hid_close(entry.device);
+        entry.device = nullptr;
     }
 }
 
-HIDReaderThread::Failure HIDReaderThread::_open_and_poll(bool after_failure)
+hid_device *HIDReaderThread::_find_and_open(int box, Failure &why)
 {
-    hid_device *device =
-        hid_open(static_cast<unsigned short>(vid), static_cast<unsigned short>(pid), nullptr);
-    if (!device) {
-        const OpenFailure why = open_failure(vid, pid);
-        return {why.state, why.reason};
+    const DeviceOptions &options = boxes.at(box);
+    const QString name = device_name(options.vendor_id, options.product_id);
+    const auto vendor = static_cast<unsigned short>(options.vendor_id);
+    const auto product = static_cast<unsigned short>(options.product_id);
+    if (boxes.size() == 1 && !options.chooses_box()) {
+        // The first box with the ids, as ever.
+        hid_device *device = hid_open(vendor, product, nullptr);
+        if (!device) {
+            const OpenFailure failure = open_failure(options.vendor_id, options.product_id);
+            why = {failure.state, failure.reason};
+        }
+        return device;
     }
 
-    Failure failure;
-    if (hid_set_nonblocking(device, 1) != 0) {
-        failure = {DeviceState::Failed, QStringLiteral("cannot switch the %1 to non-blocking reads: %2")
-                                            .arg(device_name(vid, pid), hidapi_error(device))};
-    } else {
-        if (after_failure || announce_connection)
-            diagnostics::out(kConnectedPrefix + connected_to(device, vid, pid));
-        _set_state(DeviceState::Connected, connected_to(device, vid, pid));
-        failure.was_connected = true;
-        std::array<unsigned char, kReportSize> buffer{};
-        while (_running.load()) {
-            const int count = hid_read(device, buffer.data(), buffer.size());
-            if (count < 0) {
-                failure.state = DeviceState::Unplugged;
-                failure.reason = QStringLiteral("reading the %1 failed (unplugged?): %2")
-                                     .arg(device_name(vid, pid), hidapi_error(device));
-                break;
-            }
-            if (count > 0)
-                emit received(
-                    QByteArray(reinterpret_cast<const char *>(buffer.data()), qMin(count, kReportSize)));
-            msleep(kPollPauseMs);
+    // Skip what another entry has open, and what another entry chose by
+    // serial or port: an entry that takes any box takes one nobody named.
+    const auto taken = [this, box](const hid_device_info &info) {
+        for (int other = 0; other < boxes.size(); ++other) {
+            if (other == box)
+                continue;
+            if (_state.at(other).device && _state.at(other).path == info.path)
+                return true;
+            if (!boxes.at(box).chooses_box() && boxes.at(other).chooses_box()
+                && boxes.at(other).vendor_id == info.vendor_id
+                && boxes.at(other).product_id == info.product_id && matches(boxes.at(other), info))
+                return true;
+        }
+        return false;
+    };
+    QByteArray path;
+    hid_device_info *found = hid_enumerate(vendor, product);
+    for (const hid_device_info *info = found; info; info = info->next) {
+        if (info->path && matches(options, *info) && !taken(*info)) {
+            path = info->path;
+            break;
         }
     }
-    // hid_close cannot fail; the handle is closed once, here, on every path,
-    // before the failure is reported or the box opened again.
-    hid_close(device);
-    return failure;
+    hid_free_enumeration(found);
+    if (path.isEmpty()) {
+        why = {DeviceState::NotConnected,
+               QStringLiteral("no %1%2 is connected; is it plugged in?").arg(name, choice_of(options))};
+        return nullptr;
+    }
+    hid_device *device = hid_open_path(path.constData());
+    if (!device) {
+        const OpenFailure failure = failure_at(QString::fromLocal8Bit(path), name, hidapi_error(nullptr));
+        why = {failure.state, failure.reason};
+        return nullptr;
+    }
+    _state[box].path = path;
+    return device;
+}
+
+void HIDReaderThread::_open(int box)
+{
+    Box &entry = _state[box];
+    const DeviceOptions &options = boxes.at(box);
+    Failure failure;
+    hid_device *device = _find_and_open(box, failure);
+    if (!device) {
+        _fail(box, failure);
+        return;
+    }
+    if (hid_set_nonblocking(device, 1) != 0) {
+        failure = {DeviceState::Failed,
+                   QStringLiteral("cannot switch the %1 to non-blocking reads: %2")
+                       .arg(device_name(options.vendor_id, options.product_id), hidapi_error(device))};
+        hid_close(device);
+        _fail(box, failure);
+        return;
+    }
+    entry.device = device;
+    const QString where = connected_to(device, options.vendor_id, options.product_id);
+    const QString named = box_name(box).isEmpty() ? where : box_name(box) + QStringLiteral(": ") + where;
+    if (entry.waiting || announce_connection)
+        diagnostics::out(kConnectedPrefix + named);
+    _set_state(box, DeviceState::Connected, named);
+}
+
+void HIDReaderThread::_poll(int box)
+{
+    Box &entry = _state[box];
+    std::array<unsigned char, kReportSize> buffer{};
+    const int count = hid_read(entry.device, buffer.data(), buffer.size());
+    if (count > 0) {
+        emit received(QByteArray(reinterpret_cast<const char *>(buffer.data()), qMin(count, kReportSize)),
+                      box);
+        return;
+    }
+    if (count == 0)
+        return;
+    const DeviceOptions &options = boxes.at(box);
+    const Failure failure{
+        DeviceState::Unplugged,
+        QStringLiteral("reading the %1 failed (unplugged?): %2")
+            .arg(device_name(options.vendor_id, options.product_id), hidapi_error(entry.device)),
+        true};
+    // Closed before the failure is reported or the box opened again.
+    hid_close(entry.device);
+    entry.device = nullptr;
+    entry.path.clear();
+    _fail(box, failure);
+}
+
+void HIDReaderThread::_fail(int box, const Failure &failure)
+{
+    Box &entry = _state[box];
+    const QString reason =
+        box_name(box).isEmpty() ? failure.reason : box_name(box) + QStringLiteral(": ") + failure.reason;
+    // One line per failure, however many attempts it takes to reopen.
+    if (!entry.waiting || failure.was_connected)
+        diagnostics::out(kErrorPrefix + reason);
+    // A box that was pulled out is still "unplugged" while it stays away,
+    // not merely "not connected"; any other news (no permission) is shown.
+    const bool still_away = entry.waiting && !failure.was_connected && entry.unplugged
+                            && failure.state == DeviceState::NotConnected;
+    if (!still_away)
+        _set_state(box, failure.state, reason);
+    entry.unplugged =
+        failure.was_connected ? failure.state == DeviceState::Unplugged : entry.unplugged && still_away;
+    entry.waiting = true;
+    if (boxes.at(box).reconnect)
+        entry.passes_to_retry = kReconnectPauseMs / kPollPauseMs;
+    else
+        entry.done = true;
 }

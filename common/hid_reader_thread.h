@@ -4,13 +4,19 @@
 #include "common/device_state.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QThread>
 
 #include <atomic>
+#include <optional>
 
-// Polls the USB HID switch box without blocking and hands every non-empty
+struct hid_device_;
+using hid_device = hid_device_;
+
+// Polls the USB HID switch boxes without blocking and hands every non-empty
 // input report to the GUI thread through `received`. With `reconnect` it
 // outlives a failure: it waits for the box and polls it again once it is back.
+// One thread polls every box, so four boxes cost about what one does.
 class HIDReaderThread : public QThread
 {
     Q_OBJECT
@@ -20,18 +26,26 @@ public:
     static constexpr int kDefaultProductId = DeviceOptions::kDefaultProductId;
     static constexpr int kReportSize = 64;
     static constexpr int kPollPauseMs = 10;
-    // Between two attempts to open a missing box, slept in poll-sized slices
-    // so that stop() acts as fast as while polling.
+    // Between two attempts to open a missing box, counted in poll passes so
+    // that stop() acts as fast as while polling.
     static constexpr int kReconnectPauseMs = 1000;
 
     explicit HIDReaderThread(int vid = kDefaultVendorId, int pid = kDefaultProductId,
                              QObject *parent = nullptr);
     explicit HIDReaderThread(const DeviceOptions &options, QObject *parent = nullptr);
+    // Several boxes at once ("devices"); lines and states name each as "box N (name)".
+    explicit HIDReaderThread(const QList<DeviceOptions> &boxes, QObject *parent = nullptr);
     // Stops and joins the thread: destroying a running QThread aborts the process.
     ~HIDReaderThread() override;
 
     void stop();
 
+    // What each box is called in lines and on the bar: "box 2 (left pedal)";
+    // empty for a reader of a single box.
+    QString box_name(int box) const;
+
+    const QList<DeviceOptions> boxes;
+    // The first box's, for a reader of a single box.
     const int vid;
     const int pid;
     const bool reconnect = false;
@@ -40,9 +54,10 @@ public:
     bool announce_connection = false;
 
 signals:
-    void received(const QByteArray &data);
-    // Each change of the box's state, with the full reason in words.
-    void state_changed(DeviceState state, const QString &reason);
+    // `box` is the index in `boxes`.
+    void received(const QByteArray &data, int box);
+    // Each change of a box's state, with the full reason in words.
+    void state_changed(DeviceState state, const QString &reason, int box);
 
 protected:
     void run() override;
@@ -51,18 +66,30 @@ private:
     struct Failure
     {
         DeviceState state = DeviceState::Failed;
-        QString reason;             // empty: no failure, the reader was stopped
+        QString reason;
         bool was_connected = false; // the box was opened and polled first
     };
+    // What the reader thread knows of one box.
+    struct Box
+    {
+        hid_device *device = nullptr;
+        QByteArray path;         // of the open device
+        bool waiting = false;    // since a failure, until the box is read again
+        bool unplugged = false;  // the last failure was a box going away
+        bool done = false;       // failed without reconnect: not tried again
+        int passes_to_retry = 0; // poll passes until the next attempt to open
+        std::optional<DeviceState> state;
+        QString reason;
+    };
 
-    // Opens the box and polls it until stop() or a failure.
-    Failure _open_and_poll(bool after_failure);
-    // Sleeps up to `ms` in short slices; false once stop() was called.
-    bool _pause(int ms);
-    void _set_state(DeviceState state, const QString &reason);
+    void _open(int box);
+    void _poll(int box);
+    void _fail(int box, const Failure &failure);
+    void _set_state(int box, DeviceState state, const QString &reason);
+    // The box to open for entry `box`, or nothing with the reason why.
+    hid_device *_find_and_open(int box, Failure &why);
 
     std::atomic<bool> _running{true};
     // Touched by the reader thread only.
-    std::optional<DeviceState> _state;
-    QString _reason;
+    QList<Box> _state;
 };

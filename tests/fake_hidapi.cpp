@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <deque>
 #include <mutex>
 #include <variant>
@@ -109,12 +110,17 @@ int hid_exit(void)
 hid_device_info *hid_enumerate(unsigned short vendor_id, unsigned short product_id)
 {
     const std::lock_guard lock(script().mutex);
-    if (!script().enumerate_path)
+    const char *path = script().present ? fake_hid::kPath : script().enumerate_path;
+    if (!path)
         return nullptr;
     // hidapi's list is a C structure, freed with free() in hid_free_enumeration.
     auto *info = static_cast<hid_device_info *>(
         std::calloc(1, sizeof(hid_device_info))); // NOLINT(cppcoreguidelines-no-malloc)
-    info->path = strdup(script().enumerate_path);
+    info->path = strdup(path);
+    const std::size_t serial_size = (std::wcslen(fake_hid::kSerial) + 1) * sizeof(wchar_t);
+    info->serial_number =
+        static_cast<wchar_t *>(std::malloc(serial_size)); // NOLINT(cppcoreguidelines-no-malloc)
+    std::memcpy(info->serial_number, fake_hid::kSerial, serial_size);
     info->vendor_id = vendor_id;
     info->product_id = product_id;
     return info;
@@ -124,8 +130,9 @@ void hid_free_enumeration(hid_device_info *devs)
 {
     while (devs) {
         hid_device_info *next = devs->next;
-        std::free(devs->path); // NOLINT(cppcoreguidelines-no-malloc)
-        std::free(devs);       // NOLINT(cppcoreguidelines-no-malloc)
+        std::free(devs->path);          // NOLINT(cppcoreguidelines-no-malloc)
+        std::free(devs->serial_number); // NOLINT(cppcoreguidelines-no-malloc)
+        std::free(devs);                // NOLINT(cppcoreguidelines-no-malloc)
         devs = next;
     }
 }
@@ -135,6 +142,17 @@ hid_device *hid_open(unsigned short /*vendor_id*/, unsigned short /*product_id*/
     const std::lock_guard lock(script().mutex);
     ++script().counts.open_attempts;
     if (!script().present)
+        return nullptr;
+    ++script().counts.opens;
+    ++script().counts.open_handles;
+    return new hid_device{script().counts.opens};
+}
+
+hid_device *hid_open_path(const char *path)
+{
+    const std::lock_guard lock(script().mutex);
+    ++script().counts.open_attempts;
+    if (!script().present || std::strcmp(path, fake_hid::kPath) != 0)
         return nullptr;
     ++script().counts.opens;
     ++script().counts.open_handles;
@@ -169,7 +187,9 @@ int hid_read(hid_device * /*dev*/, unsigned char *data, size_t length)
 hid_device_info *hid_get_device_info(hid_device *dev)
 {
     static char path[] = "/dev/hidraw-fake"; // NOLINT(cppcoreguidelines-avoid-c-arrays)
+    static wchar_t serial[] = L"FAKE-1";     // NOLINT(cppcoreguidelines-avoid-c-arrays)
     dev->info.path = path;
+    dev->info.serial_number = serial;
     return &dev->info;
 }
 

@@ -11,6 +11,10 @@
 // script reads as "no report waiting".
 namespace fake_hid {
 
+// Where the one device is, and its serial number.
+inline constexpr const char *kPath = "/dev/hidraw-fake";
+inline constexpr const wchar_t *kSerial = L"FAKE-1";
+
 struct Counts
 {
     int open_attempts = 0;

@@ -234,6 +234,20 @@ void TestBarConfig::badFileFailsAndChangesNothing_data()
     QTest::addRow("switch to area 8") << QByteArray(R"({"switches": {"3": 8}})")
                                       << "\"switches\" → \"3\": expected an area number from 0 to 7, got 8";
     QTest::addRow("switch to a real") << QByteArray(R"({"switches": {"3": 1.5}})") << "\"switches\" → \"3\"";
+    QTest::addRow("empty serial") << QByteArray(R"({"device": {"serial": ""}})")
+                                  << "\"device\" → \"serial\": expected the box's serial number";
+    QTest::addRow("device and devices")
+        << QByteArray(R"({"device": {}, "devices": [{}]})")
+        << "\"devices\": expected no \"device\" beside it (one or the other), got [{}]";
+    QTest::addRow("devices empty") << QByteArray(R"({"devices": []})")
+                                   << "\"devices\": expected a list of 1 to 16 device objects, got []";
+    QTest::addRow("devices entry not an object")
+        << QByteArray(R"({"devices": [{}, 3]})") << "\"devices\" → [1]: expected a JSON object, got 3";
+    QTest::addRow("devices entry port") << QByteArray(R"({"devices": [{"port": 12}]})")
+                                        << "\"devices\" → [0] → \"port\": expected the USB port";
+    QTest::addRow("devices entry switch")
+        << QByteArray(R"({"devices": [{"switches": {"1": 9}}]})")
+        << "\"devices\" → [0] → \"switches\" → \"1\": expected an area number from 0 to 7, got 9";
     QTest::addRow("echo of a huge value is cut")
         << (QByteArray(R"({"bar": {"tray": ")") + QByteArray(100000, 'x') + "\"}}")
         << "… (99802 more characters)";
@@ -271,7 +285,7 @@ void TestBarConfig::optionsAreTypedAndDefaulted()
 {
     BarConfig config(m_path);
     write_file(m_path, R"({"device": {"vendor_id": "2e8b", "product_id": "0x0B", "reconnect": true,
-                                      "show_state": true},
+                                      "show_state": true, "serial": "SN 1", "port": "1-3.2"},
                            "bar": {"screen": "HDMI-1", "remember_geometry": true, "tray": true,
                                    "click_through": true},
                            "areas": {"3": {"color": "red", "label": "REC", "label_color": "#102030"},
@@ -279,13 +293,27 @@ void TestBarConfig::optionsAreTypedAndDefaulted()
                            "switches": {"6": 3, "03": 1}})");
     config.load();
     const BarOptions &options = config.options;
-    QCOMPARE(options.device, (DeviceOptions{0x2E8B, 0x000B, true, true}));
+    QCOMPARE(
+        options.device,
+        (DeviceOptions{0x2E8B, 0x000B, true, true, QStringLiteral("SN 1"), QStringLiteral("1-3.2"), {}, {}}));
+    QCOMPARE(options.boxes(), QList<DeviceOptions>{options.device});
     QCOMPARE(options.screen, QStringLiteral("HDMI-1"));
     QVERIFY(options.remember_geometry && options.tray && options.click_through);
     // Keys naming no area, and entries that are no objects, are left to the colour rules.
     QCOMPARE(options.areas,
              (QList<AreaOptions>{{3, QStringLiteral("REC"), QColor(0x10, 0x20, 0x30)}, {1, {}, {}}}));
     QCOMPARE(options.switches, (QMap<int, int>{{6, 3}, {3, 1}}));
+
+    // Several boxes: each its own ids, choice, name and (when given) switch map.
+    write_file(m_path, R"({"devices": [{"serial": "A1", "switches": {"1": 0}},
+                                       {"port": "1-2", "name": "left pedal", "reconnect": true}],
+                           "switches": {"2": 5}})");
+    config.load();
+    QCOMPARE(
+        config.options.boxes(),
+        (QList<DeviceOptions>{
+            {0x2E8A, 0x000A, false, false, QStringLiteral("A1"), {}, {}, QMap<int, int>{{1, 0}}},
+            {0x2E8A, 0x000A, true, false, {}, QStringLiteral("1-2"), QStringLiteral("left pedal"), {}}}));
 
     // Every load starts from the defaults: what the file no longer says is off again.
     write_file(m_path, R"({"device": {"vendor_id": 11915}})");

@@ -64,6 +64,7 @@ private slots:
     void trayMenuDrivesTheBar();
     void trayTooltipFollowsDeviceState_data();
     void trayTooltipFollowsDeviceState();
+    void severalBoxesEachWithTheirMapAndState();
 
 private:
     std::unique_ptr<WorkingDirectory> m_cwd;
@@ -461,8 +462,40 @@ void TestBarWindow::trayTooltipFollowsDeviceState()
     QuorvelOlvane window;
     QVERIFY(window.tray);
     QCOMPARE(window.tray->icon.toolTip(), QStringLiteral("QuorvelOlvane"));
-    emit window.device_state_changed(state, reason);
+    emit window.hid_thread->state_changed(state, reason, 0);
     QCOMPARE(window.tray->icon.toolTip(), tooltip);
+}
+
+void TestBarWindow::severalBoxesEachWithTheirMapAndState()
+{
+    // The fake's one box is read by the first entry; the second waits for a
+    // serial number no box has.
+    QVERIFY(write_file(m_cwd->file(QStringLiteral("config.json")), R"({"bar": {"tray": true},
+        "devices": [{"switches": {"1": 0}, "show_state": true, "reconnect": true},
+                    {"name": "left pedal", "serial": "FAKE-2", "switches": {"1": 4},
+                     "show_state": true, "reconnect": true}]})"));
+    fake_hid::reset_present();
+    OutputCapture out;
+    QuorvelOlvane window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_COMPARE(window.state_overlay ? window.state_overlay->text() : QString(),
+                 QStringLiteral("box 2 (left pedal): switch box not connected — waiting"));
+    const QString reason = QStringLiteral("box 2 (left pedal): no switch box (USB 2e8a:000a) with serial "
+                                          "\"FAKE-2\" is connected; is it plugged in?");
+    QCOMPARE(window.central->toolTip(), reason);
+    QCOMPARE(window.tray->icon.toolTip(),
+             QStringLiteral("QuorvelOlvane\nスイッチボックス: 接続を待っています\n") + reason);
+    QCOMPARE(out.lines().filter(QStringLiteral("[HIDReaderThread]")),
+             QStringList{QStringLiteral("[HIDReaderThread] ❌ エラー: ") + reason});
+
+    // Each box lights through its own map, and releases only its own areas.
+    window.handle_hid_data(fake_hid::press(1), 0);
+    window.handle_hid_data(fake_hid::press(1), 1);
+    QCOMPARE(lit(window), (std::array<bool, 8>{true, false, false, false, true, false, false, false}));
+    window.handle_hid_data(fake_hid::release(1), 0);
+    QCOMPARE(lit(window), (std::array<bool, 8>{false, false, false, false, true, false, false, false}));
+    QVERIFY(window.close());
 }
 
 int main(int argc, char *argv[])

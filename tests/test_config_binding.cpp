@@ -390,7 +390,7 @@ void TestConfigBinding::trayComesAndGoesWithTheFile()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QVERIFY(!window.tray);
-    emit window.device_state_changed(DeviceState::NoPermission, QString());
+    emit window.hid_thread->state_changed(DeviceState::NoPermission, QString(), 0);
 
     QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"tray": true}})"));
     qsizetype no_tray_lines = 0;

@@ -1,4 +1,5 @@
 #include "common/hid_reader_thread.h"
+#include "common/usb_port.h"
 #include "fake_hidapi.h"
 #include "output_capture.h"
 
@@ -11,10 +12,11 @@ namespace {
 const QString kPrefix = QStringLiteral("[HIDReaderThread] ❌ エラー: ");
 // The device's node is named on Linux only (Windows' device paths say nothing to a user).
 #ifdef Q_OS_LINUX
-const QString kConnected =
-    QStringLiteral("[HIDReaderThread] connected: switch box (USB 2e8a:000a) at /dev/hidraw-fake");
+const QString kConnected = QStringLiteral("[HIDReaderThread] connected: switch box (USB 2e8a:000a) at "
+                                          "/dev/hidraw-fake, serial \"FAKE-1\", port unknown");
 #else
-const QString kConnected = QStringLiteral("[HIDReaderThread] connected: switch box (USB 2e8a:000a)");
+const QString kConnected = QStringLiteral(
+    "[HIDReaderThread] connected: switch box (USB 2e8a:000a), serial \"FAKE-1\", port unknown");
 #endif
 
 DeviceOptions reconnecting(bool reconnect)
@@ -91,6 +93,10 @@ private slots:
     void failureThenReopen();
     void unpluggedBoxStaysUnpluggedWhileAway();
     void stopWhileWaitingEndsWithinOnePass();
+    void choosesTheConfiguredBox_data();
+    void choosesTheConfiguredBox();
+    void portFromSysfsPath_data();
+    void portFromSysfsPath();
 };
 
 void TestHidReader::defaultsAndConstruction()
@@ -110,7 +116,11 @@ void TestHidReader::defaultsAndConstruction()
     QCOMPARE(other.parent(), &owner);
     QVERIFY(!other.reconnect);
 
-    const HIDReaderThread configured(DeviceOptions{0x1234, 0xBEEF, true, false});
+    DeviceOptions options;
+    options.vendor_id = 0x1234;
+    options.product_id = 0xBEEF;
+    options.reconnect = true;
+    const HIDReaderThread configured(options);
     QCOMPARE(configured.vid, 0x1234);
     QCOMPARE(configured.pid, 0xBEEF);
     QVERIFY(configured.reconnect);
@@ -240,9 +250,9 @@ void TestHidReader::stopBeforeTheFirstPassReadsNothing()
     reader.stop();
     reader.start();
     QVERIFY(reader.wait(1000));
-    QCOMPARE(fake_hid::counts().opens, 1);
+    QCOMPARE(fake_hid::counts().open_attempts, 0);
     QCOMPARE(fake_hid::counts().reads, 0);
-    QCOMPARE(fake_hid::counts().closes, 1);
+    QCOMPARE(fake_hid::counts().open_handles, 0);
     QCoreApplication::processEvents();
     QCOMPARE(spy.count(), 0);
 }
@@ -397,6 +407,93 @@ void TestHidReader::stopWhileWaitingEndsWithinOnePass()
     QVERIFY(reader.wait(HIDReaderThread::kReconnectPauseMs / 2));
     QCOMPARE(fake_hid::counts().open_attempts, 1);
     QCOMPARE(out.lines().size(), 1);
+}
+
+namespace {
+
+DeviceOptions box_choosing(const QString &serial, const QString &port = {}, const QString &name = {})
+{
+    DeviceOptions options;
+    options.serial = serial;
+    options.port = port;
+    options.name = name;
+    return options;
+}
+
+} // namespace
+
+// The fake has one box, serial "FAKE-1", with no known port.
+void TestHidReader::choosesTheConfiguredBox_data()
+{
+    QTest::addColumn<QList<DeviceOptions>>("boxes");
+    // Per box: empty when it is read, else the reason it is not.
+    QTest::addColumn<QStringList>("reasons");
+    const QString none = QStringLiteral("no switch box (USB 2e8a:000a)%1 is connected; is it plugged in?");
+    QTest::newRow("its serial") << QList<DeviceOptions>{box_choosing(QStringLiteral("FAKE-1"))}
+                                << QStringList{QString()};
+    QTest::newRow("another serial") << QList<DeviceOptions>{box_choosing(QStringLiteral("FAKE-2"))}
+                                    << QStringList{none.arg(QStringLiteral(" with serial \"FAKE-2\""))};
+    QTest::newRow("a port it is not at") << QList<DeviceOptions>{box_choosing({}, QStringLiteral("1-3.2"))}
+                                         << QStringList{none.arg(QStringLiteral(" at port 1-3.2"))};
+    // One box is read once: a second entry for any box does not open it again.
+    QTest::newRow("two entries, one box")
+        << QList<DeviceOptions>{{}, box_choosing({}, {}, QStringLiteral("left pedal"))}
+        << QStringList{QString(), QStringLiteral("box 2 (left pedal): ") + none.arg(QString())};
+    // An entry for any box leaves alone the box another entry names.
+    QTest::newRow("any box after the named one")
+        << QList<DeviceOptions>{{}, box_choosing(QStringLiteral("FAKE-1"))}
+        << QStringList{QStringLiteral("box 1: ") + none.arg(QString()), QString()};
+}
+
+void TestHidReader::choosesTheConfiguredBox()
+{
+    QFETCH(QList<DeviceOptions>, boxes);
+    QFETCH(QStringList, reasons);
+    fake_hid::reset_present();
+    HIDReaderThread reader(boxes);
+    Recorded<std::pair<int, QString>> seen;
+    connect(
+        &reader, &HIDReaderThread::state_changed, &reader,
+        [&seen](DeviceState state, const QString &reason, int box) {
+            seen.append({box, state == DeviceState::Connected ? QString() : reason});
+        },
+        Qt::DirectConnection);
+    OutputCapture out;
+    reader.start();
+    QTRY_COMPARE(seen.items().size(), boxes.size());
+    reader.stop();
+    QVERIFY(reader.wait(1000));
+    QStringList got(boxes.size());
+    for (const auto &[box, reason] : seen.items())
+        got[box] = reason;
+    QCOMPARE(got, reasons);
+    const auto read = std::count(reasons.cbegin(), reasons.cend(), QString());
+    QCOMPARE(fake_hid::counts().opens, read);
+    QCOMPARE(fake_hid::counts().open_handles, 0);
+}
+
+void TestHidReader::portFromSysfsPath_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("port");
+    QTest::newRow("behind a hub") << QStringLiteral(
+        "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-3/1-3.2/1-3.2:1.0/"
+        "0003:2E8A:000A.0005/hidraw/hidraw3")
+                                  << QStringLiteral("1-3.2");
+    QTest::newRow("root port") << QStringLiteral("/sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/"
+                                                 "0003:2E8A:000A.0001/hidraw/hidraw0")
+                               << QStringLiteral("2-1");
+    QTest::newRow("not on USB") << QStringLiteral(
+        "/sys/devices/virtual/misc/uhid/0003:2E8A:000A.0007/hidraw/hidraw1")
+                                << QString();
+    QTest::newRow("an interface only") << QStringLiteral("/sys/x/1-3.2:1.0/hidraw/hidraw3") << QString();
+}
+
+void TestHidReader::portFromSysfsPath()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, port);
+    QCOMPARE(usb_port::from_sysfs_path(path), port);
 }
 
 QTEST_GUILESS_MAIN(TestHidReader)

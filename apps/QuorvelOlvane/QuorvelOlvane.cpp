@@ -16,8 +16,10 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStringList>
 #include <QWindow>
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -40,8 +42,6 @@ QuorvelOlvane::QuorvelOlvane()
     draw_widget->setAttribute(Qt::WA_OpaquePaintEvent);
     layout->addWidget(draw_widget);
 
-    connect(this, &QuorvelOlvane::device_state_changed, this,
-            [this](DeviceState state, const QString &reason) { device_state.emplace(state, reason); });
     connect(this, &QuorvelOlvane::device_state_changed, this, &QuorvelOlvane::_show_device_state);
     _tray_check.setInterval(kTrayCheckMs);
     connect(&_tray_check, &QTimer::timeout, this, &QuorvelOlvane::_update_click_through);
@@ -165,7 +165,7 @@ void QuorvelOlvane::_load_config_at_startup()
     // default box, as it did before the box could be configured: its line
     // comes out even when the file then fails.
     if (!BarConfig::names_device(contents))
-        _start_reader(DeviceOptions{});
+        _start_reader({DeviceOptions{}});
     config->load(contents);
 
     // Only at start-up: a bar too faint to find is worse than the user's value.
@@ -243,7 +243,10 @@ void QuorvelOlvane::apply_options() // NOLINT(readability-make-member-function-c
     // areas not listed keep theirs, as they keep their colours.
     for (const AreaOptions &area : config->options.areas)
         draw_widget->set_area_label(area.index, area.label.value_or(QString()), area.label_color);
-    switch_to_area.set_overrides(config->options.switches);
+    const QList<DeviceOptions> boxes = config->options.boxes();
+    _more_mappers.resize(static_cast<std::size_t>(boxes.size() - 1));
+    for (int box = 0; box < boxes.size(); ++box)
+        _mapper(box).set_overrides(boxes.at(box).switches.value_or(config->options.switches));
 
     _apply_device_options();
 }
@@ -281,43 +284,109 @@ void QuorvelOlvane::_update_click_through()
 
 void QuorvelOlvane::_apply_device_options()
 {
-    const DeviceOptions &device = config->options.device;
-    if (!hid_thread || hid_thread->vid != device.vendor_id || hid_thread->pid != device.product_id
-        || hid_thread->reconnect != device.reconnect)
-        _start_reader(device);
-    if (device.show_state && !state_overlay)
+    const QList<DeviceOptions> boxes = config->options.boxes();
+    const bool same =
+        hid_thread && hid_thread->boxes.size() == boxes.size()
+        && std::equal(boxes.cbegin(), boxes.cend(), hid_thread->boxes.cbegin(),
+                      [](const DeviceOptions &a, const DeviceOptions &b) { return a.same_box(b); });
+    if (!same)
+        _start_reader(boxes);
+    const bool show_state =
+        std::any_of(boxes.cbegin(), boxes.cend(), [](const DeviceOptions &box) { return box.show_state; });
+    if (show_state && !state_overlay)
         state_overlay = new StateOverlay(draw_widget);
     _show_device_state();
 }
 
-// A reader stays on the ids it was made for: a new box means a new reader.
-void QuorvelOlvane::_start_reader(const DeviceOptions &device)
+// A reader stays on the boxes it was made for: another box means a new reader.
+void QuorvelOlvane::_start_reader(const QList<DeviceOptions> &boxes)
 {
     _stop_reader();
     hid_thread.reset();
     ++_reader_generation;
     device_state.reset();
-    hid_thread = std::make_unique<HIDReaderThread>(device);
+    _box_states = decltype(_box_states)(boxes.size());
+    hid_thread = std::make_unique<HIDReaderThread>(boxes);
     // A reader that takes over from another says when it has the box, as one
     // that waited for it does.
     hid_thread->announce_connection = _reader_generation > 1;
-    connect(hid_thread.get(), &HIDReaderThread::received, this, &QuorvelOlvane::handle_hid_data);
-    connect(hid_thread.get(), &HIDReaderThread::state_changed, this,
-            [this, generation = _reader_generation](DeviceState state, const QString &reason) {
+    connect(hid_thread.get(), &HIDReaderThread::received, this,
+            [this, generation = _reader_generation](const QByteArray &data, int box) {
                 if (generation == _reader_generation)
-                    emit device_state_changed(state, reason);
+                    handle_hid_data(data, box);
+            });
+    connect(hid_thread.get(), &HIDReaderThread::state_changed, this,
+            [this, generation = _reader_generation](DeviceState state, const QString &reason, int box) {
+                if (generation == _reader_generation)
+                    _on_box_state(state, reason, box);
             });
     hid_thread->start();
 }
 
+// The bar and the tray show one state: the first box that is not read, with
+// every such box's reason; once all are read, Connected with where they are.
+void QuorvelOlvane::_on_box_state(DeviceState state, const QString &reason, int box)
+{
+    if (box < 0 || box >= _box_states.size())
+        return;
+    _box_states[box].emplace(state, reason);
+    QStringList reasons;
+    std::optional<int> first_missing;
+    for (int i = 0; i < _box_states.size(); ++i) {
+        const auto &entry = _box_states.at(i);
+        if (!entry || entry->first == DeviceState::Connected)
+            continue;
+        if (!first_missing)
+            first_missing = i;
+        reasons.append(entry->second);
+    }
+    if (first_missing) {
+        _state_box = *first_missing;
+        device_state.emplace(_box_states.at(*first_missing)->first, reasons.join(u'\n'));
+    } else {
+        for (const auto &entry : _box_states) {
+            if (entry)
+                reasons.append(entry->second);
+        }
+        _state_box = box;
+        device_state.emplace(DeviceState::Connected, reasons.join(u'\n'));
+    }
+    emit device_state_changed(device_state->first, device_state->second);
+}
+
+bool QuorvelOlvane::device_state_waiting() const
+{
+    const QList<DeviceOptions> boxes = config ? config->options.boxes() : QList<DeviceOptions>{};
+    return _state_box < boxes.size() && boxes.at(_state_box).reconnect;
+}
+
+SwitchToArea &QuorvelOlvane::_mapper(int box)
+{
+    if (box <= 0 || static_cast<std::size_t>(box) > _more_mappers.size())
+        return switch_to_area;
+    return _more_mappers[static_cast<std::size_t>(box - 1)];
+}
+
+// Each box that is not read and whose "show_state" is on gets its own short
+// text, named when there are several.
 void QuorvelOlvane::_show_device_state()
 {
     if (!state_overlay)
         return;
-    const DeviceOptions &device = config->options.device;
-    const bool show = device.show_state && device_state && device_state->first != DeviceState::Connected;
-    state_overlay->set_text(show ? StateOverlay::text_for(device_state->first, device.reconnect) : QString());
-    central->setToolTip(show ? device_state->second : QString());
+    const QList<DeviceOptions> boxes = config->options.boxes();
+    QStringList texts;
+    QStringList reasons;
+    for (int box = 0; box < _box_states.size() && box < boxes.size(); ++box) {
+        const auto &entry = _box_states.at(box);
+        if (!boxes.at(box).show_state || !entry || entry->first == DeviceState::Connected)
+            continue;
+        const QString text = StateOverlay::text_for(entry->first, boxes.at(box).reconnect);
+        const QString name = hid_thread ? hid_thread->box_name(box) : QString();
+        texts.append(name.isEmpty() ? text : name + QStringLiteral(": ") + text);
+        reasons.append(entry->second);
+    }
+    state_overlay->set_text(texts.join(QStringLiteral("  ·  ")));
+    central->setToolTip(reasons.join(u'\n'));
 }
 
 // Not const: a reload changes the whole bar, through the watcher it owns.
@@ -332,12 +401,12 @@ void QuorvelOlvane::close_and_quit()
         QCoreApplication::quit();
 }
 
-void QuorvelOlvane::handle_hid_data(const QByteArray &data)
+void QuorvelOlvane::handle_hid_data(const QByteArray &data, int box)
 {
     const std::optional<switch_report::Fields> report = switch_report::parse(data);
     if (!report)
         return;
-    for (const Action &action : switch_to_area.handle(report->cmd, report->switch_no))
+    for (const Action &action : _mapper(box).handle(report->cmd, report->switch_no))
         draw_widget->set_lit_areas(action.areas, action.draw_flags);
 }
 

@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
 
 class BarTray;
 
@@ -69,8 +70,11 @@ public:
     // Which screen the bar is on, and where the user put it.
     std::unique_ptr<ScreenPlacement> screen_placement;
     std::unique_ptr<BarTray> tray; // while "bar" → "tray" is on and the desktop has a tray
-    // The switch box's state as last reported, for a tray made later.
+    // The switch boxes' state as last reported, for a tray made later: the
+    // first box that is not read, or Connected once all are.
     std::optional<std::pair<DeviceState, QString>> device_state;
+    // Whether the box that device_state is about is waited for.
+    bool device_state_waiting() const;
     // Over the grid, while "device" → "show_state" is on; null until then.
     StateOverlay *state_overlay = nullptr;
 
@@ -84,7 +88,8 @@ public slots:
     // (closing a hidden window ends no event loop by itself).
     void close_and_quit();
     void on_config_changed();
-    void handle_hid_data(const QByteArray &data);
+    // A report of box `box` (its index in the configured boxes).
+    void handle_hid_data(const QByteArray &data, int box = 0);
 
     void setVisible(bool visible) override;
 
@@ -101,13 +106,20 @@ private:
     void _init_geometry();
     void _load_config_at_startup();
     void _stop_reader();
-    void _start_reader(const DeviceOptions &device);
+    void _start_reader(const QList<DeviceOptions> &boxes);
+    void _on_box_state(DeviceState state, const QString &reason, int box);
+    SwitchToArea &_mapper(int box);
     void _update_click_through();
     // The switch box: the reader on the configured ids, its state on the bar.
     void _apply_device_options();
     void _show_device_state();
 
     int _reader_generation = 0; // drops what a replaced reader still had queued
+    // Per box, as the current reader reports it; empty until its first report.
+    QList<std::optional<std::pair<DeviceState, QString>>> _box_states;
+    int _state_box = 0; // the box device_state is about
+    // Boxes after the first, each with its own switch map and switch-7 mode.
+    std::vector<SwitchToArea> _more_mappers;
 
     // The last values applied from config.json: the tray's choice of
     // click-through lasts until the file's value changes.

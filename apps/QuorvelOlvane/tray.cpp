@@ -79,7 +79,7 @@ QString BarTray::tooltip(DeviceState state, const QString &reason, bool reconnec
 
 void BarTray::set_state(DeviceState state, const QString &reason)
 {
-    icon.setToolTip(tooltip(state, reason, _bar->config->options.device.reconnect));
+    icon.setToolTip(tooltip(state, reason, _bar->device_state_waiting()));
 }
 
 void BarTray::update_icon()

@@ -300,7 +300,7 @@ void TestFaultLimits::run_burst(QuorvelOlvane &window, const QList<QByteArray> &
         connect(window.hid_thread.get(), &HIDReaderThread::received, &window, [&delivered] { ++delivered; });
     std::thread sender([&window, &reports] {
         for (const QByteArray &report : reports)
-            emit window.hid_thread->received(report);
+            emit window.hid_thread->received(report, 0);
     });
     sender.join();
     // Every report waits in the GUI thread's queue until the loop runs.
