@@ -43,6 +43,8 @@ def main():
         cpu_rows(v, row, one, median)
     if "waiting_cpu_pct" in v:
         waiting_rows(v, row, one, median)
+    if "boxes_four_cpu_pct" in v:
+        boxes_rows(v, row, one, median)
     if "latency_reports" in v:
         latency_rows(row, one)
     if "paint_paint_width" in v:
@@ -102,6 +104,20 @@ def waiting_rows(v, row, one, median):
     row(f"3. CPU while waiting for a missing box (reconnect), bar, {where}",
         f"{pct:.3f} % of a core (ticks: {median('waiting_cpu_pct_ticks'):.2f} %)",
         f"<= {polling:.3f} % (polling)", pct <= polling)
+
+
+BOXES_RATIO = 2
+
+
+def boxes_rows(v, row, one, median):
+    runs = len(v["boxes_four_cpu_pct"])
+    where = f"no reports, {one('boxes_four_seconds'):.0f} s, median of {runs}"
+    single = median("boxes_one_cpu_pct")
+    row(f"3. CPU while polling one box, bar, {where}", f"{single:.3f} % of a core", "-", None)
+    pct = median("boxes_four_cpu_pct")
+    row(f"3. CPU while polling four boxes (devices), bar, {where}",
+        f"{pct:.3f} % of a core ({pct / single:.2f} x one box; ticks: {median('boxes_four_cpu_pct_ticks'):.2f} %)",
+        f"< {BOXES_RATIO * single:.3f} % ({BOXES_RATIO} x one box)", pct < BOXES_RATIO * single)
 
 
 def latency_rows(row, one):

@@ -9,8 +9,8 @@
 #                                 only some parts: startup (figures 1, 2, in
 #                                 three D-Bus conditions),
 #                                 cpu (3), waiting (3, a missing box with
-#                                 reconnection), latency (4), paint (5),
-#                                 memory (6)
+#                                 reconnection), boxes (3, four boxes against
+#                                 one), latency (4), paint (5), memory (6)
 #
 # QO_BENCH_BUILD names the build folder (default build/bench); raw figures are
 # kept in $QO_BENCH_BUILD/bench-results.txt, the programs' output in
@@ -22,7 +22,7 @@ build=${QO_BENCH_BUILD:-$source_dir/build/bench}
 runs=${QO_BENCH_RUNS:-12}
 cpu_seconds=${QO_BENCH_CPU_SECONDS:-10}
 cpu_runs=${QO_BENCH_CPU_RUNS:-3}
-only=" ${QO_BENCH_ONLY:-startup cpu waiting latency paint memory} "
+only=" ${QO_BENCH_ONLY:-startup cpu waiting boxes latency paint memory} "
 wanted() { [[ $only == *" $1 "* ]]; }
 
 if [ -z "${QO_BENCH_IN_RT:-}" ]; then # built once, before any change of priority
@@ -191,28 +191,70 @@ for i in $(seq 1 "$cpu_runs"); do
 done
 fi
 
-if wanted waiting; then
-echo "== CPU while waiting for a missing box with reconnection: ${cpu_seconds} s, $cpu_runs runs," \
-     "alternating with the bar polling a box" >&2
-# The same bar and colours, told to wait for a box that never comes.
-mkdir -p "$work/waiting/resources/icon"
-cp "$source_dir/resources/icon/icon.ico" "$work/waiting/resources/icon/"
-sed 's/^{$/{\n  "device": { "reconnect": true, "show_state": true },/' "$work/run/config.json" > "$work/waiting/config.json"
-waiting_cpu() { # folder, pipe, log
+# The bar with no reports, in FOLDER, its first virtual switch box's pipe at PIPE.
+idle_cpu() { # folder, pipe, log
     ordinary "$proc" cpu --title QuorvelOlvane --cwd "$1" --log "$logs/$3" \
         --env "LD_PRELOAD=$build/libquorvel_virtual_switch_box.so" --env "QUORVEL_SWITCH_BOX=$2" \
         --seconds "$cpu_seconds" --rate 0 -- "$build/QuorvelOlvane"
 }
+# The same bar and colours in another folder, with these members added to config.json.
+variant() { # folder, JSON members
+    mkdir -p "$1/resources/icon"
+    cp "$source_dir/resources/icon/icon.ico" "$1/resources/icon/"
+    sed "s/^{\$/{\n  $2,/" "$work/run/config.json" > "$1/config.json"
+}
+
+if wanted waiting; then
+echo "== CPU while waiting for a missing box with reconnection: ${cpu_seconds} s, $cpu_runs runs," \
+     "alternating with the bar polling a box" >&2
+# Told to wait for a box that never comes.
+variant "$work/waiting" '"device": { "reconnect": true, "show_state": true }'
 for i in $(seq 1 "$cpu_runs"); do
     if (( i % 2 )); then
-        waiting_cpu "$work/waiting" "$work/no-box" waiting.log | record "waiting_"
-        waiting_cpu "$work/run" "$pipe" waiting-polling.log | record "waiting_polling_"
+        idle_cpu "$work/waiting" "$work/no-box" waiting.log | record "waiting_"
+        idle_cpu "$work/run" "$pipe" waiting-polling.log | record "waiting_polling_"
     else
-        waiting_cpu "$work/run" "$pipe" waiting-polling.log | record "waiting_polling_"
-        waiting_cpu "$work/waiting" "$work/no-box" waiting.log | record "waiting_"
+        idle_cpu "$work/run" "$pipe" waiting-polling.log | record "waiting_polling_"
+        idle_cpu "$work/waiting" "$work/no-box" waiting.log | record "waiting_"
     fi
 done
 grep -q "エラー: no switch box" "$logs/waiting.log" || { echo "bench: the waiting bar did not miss its box" >&2; exit 1; }
+fi
+
+if wanted boxes; then
+echo "== CPU while polling four boxes with no reports: ${cpu_seconds} s, $cpu_runs runs," \
+     "alternating with the bar polling one box" >&2
+# Four boxes plugged in, each at its own port, read by the one reader.
+variant "$work/boxes" '"devices": [ { "port": "1-1" }, { "port": "1-2" }, { "port": "1-3" }, { "port": "1-4" } ]'
+boxes_pipe=$work/boxes/switch-box
+for k in "" .2 .3 .4; do mkfifo -m 600 "$boxes_pipe$k"; done
+# A figure for four boxes means nothing unless the bar reads all four: a short
+# run first, in which each box must find the bar reading it.
+all_opened() {
+    local k
+    for k in 1 2 3 4; do
+        QUORVEL_SWITCH_BOX=$boxes_pipe "$build/virtual-switch-box" --box "$k" opened || return 1
+    done
+}
+(cpu_seconds=3; idle_cpu "$work/boxes" "$boxes_pipe" boxes-check.log > /dev/null) &
+check=$!
+opened=0
+for _ in $(seq 1 50); do
+    all_opened && { opened=1; break; }
+    sleep 0.05
+done
+wait "$check"
+[ "$opened" = 1 ] || { echo "bench: the bar did not open all four boxes; log in $logs/boxes-check.log" >&2; exit 1; }
+for i in $(seq 1 "$cpu_runs"); do
+    if (( i % 2 )); then
+        idle_cpu "$work/boxes" "$boxes_pipe" boxes.log | record "boxes_four_"
+        idle_cpu "$work/run" "$pipe" boxes-one.log | record "boxes_one_"
+    else
+        idle_cpu "$work/run" "$pipe" boxes-one.log | record "boxes_one_"
+        idle_cpu "$work/boxes" "$boxes_pipe" boxes.log | record "boxes_four_"
+    fi
+done
+! grep -q "エラー" "$logs/boxes.log" || { echo "bench: the bar lost a box while measured" >&2; exit 1; }
 fi
 
 harness=$build/bench/qo_bench_harness

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real bar driven by the virtual switch box: presses and releases light
 # and darken the mapped areas on screen, the switch-7 mode end to end, an
-# unplugged or missing box reported once, and a close while the reader polls.
+# unplugged or missing box reported once, a close while the reader polls,
+# and several boxes told apart by serial number and port, read by one thread.
 # shellcheck source=lib.sh disable=SC2119 # start_bar takes its own arguments, not the script's
 source "$(dirname "$0")/lib.sh"
 e2e_init "$@"
@@ -196,3 +197,118 @@ press_key Escape
 wait_exit 3 || fail "the bar did not end within 3 s of Escape"
 [ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS"
 ok "ids changed in config.json: a reader on the new ids, then on the box's again; presses work"
+
+# --- several boxes: chosen by serial number or port, read by one reader ----------------------
+
+# connected_line PIPE SERIAL PORT: the line the bar prints on reaching a box again.
+connected_line() { printf '%sswitch box (USB 2e8a:000a) at %s, serial %s, port %s' "$CONNECTED_LINE" "$@"; }
+expect_line() { grep -qxF "$1" "$BAR_DIR/stdout" || fail "no line '$1' on stdout"; }
+end_bar() {
+    press_key Escape
+    wait_exit 3 || fail "the bar did not end within 3 s of Escape"
+    [ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS"
+}
+
+# Two boxes alike but for their serial numbers; only the configured one is read.
+new_bar_dir
+box plug --serial A1
+box plug --box 2 --serial B2
+echo '{"device": {"serial": "B2", "reconnect": true}}' > "$BAR_DIR/config.json"
+start_bar
+wait_bar_window
+box --box 2 press 2
+wait_lit 3 2
+! box opened || fail "box 1 (serial A1) was opened for serial B2"
+ok "serial B2: box 2 lights area 2, box 1 (serial A1) is not opened"
+
+box --box 2 unplug
+wait_stdout_lines 1 "$ERROR_LINE"
+box plug --box 2 --port 1-5 # the same box in another port
+wait_stdout_lines 1 "$CONNECTED_LINE" 5
+box --box 2 press 3
+wait_lit 3 2 4
+! box opened || fail "box 1 (serial A1) was opened for serial B2"
+expect_line "$(connected_line "$BAR_DIR/box.2" '"B2"' 1-5)"
+end_bar
+ok "serial B2 plugged into another port: found there, the connected line names serial \"B2\" and port 1-5"
+
+# A box chosen by its port: the same box in another port is not it.
+new_bar_dir
+box plug --box 2 # box 1 at port 1-1, box 2 at 1-2, neither with a serial number
+echo '{"device": {"port": "1-2", "reconnect": true}}' > "$BAR_DIR/config.json"
+start_bar
+wait_bar_window
+box --box 2 press 2
+wait_lit 3 2
+! box opened || fail "box 1 (port 1-1) was opened for port 1-2"
+box --box 2 unplug
+wait_stdout_lines 1 "$ERROR_LINE"
+box plug --box 2 --port 1-5
+sleep 2.5 # a few attempts to open a box at port 1-2
+! box --box 2 opened || fail "box 2 was opened at port 1-5 for port 1-2"
+! box opened || fail "box 1 (port 1-1) was opened for port 1-2"
+box --box 2 unplug
+box plug --box 2 --port 1-2
+wait_stdout_lines 1 "$CONNECTED_LINE" 5
+box --box 2 press 3
+wait_lit 3 2 4
+expect_line "$(connected_line "$BAR_DIR/box.2" none 1-2)"
+end_bar
+ok "port 1-2: box 2 is not opened at port 1-5, and is again once back at 1-2 (serial none)"
+
+# Two boxes in "devices", each with its own switch map; one going away leaves the other.
+new_bar_dir
+box plug --serial A1
+box plug --box 2 --serial B2
+cat > "$BAR_DIR/config.json" <<'JSON'
+{"devices": [
+    {"serial": "A1", "switches": {"1": 0}, "reconnect": true},
+    {"serial": "B2", "name": "left pedal", "switches": {"1": 4}, "reconnect": true}
+]}
+JSON
+start_bar
+wait_bar_window
+box press 1
+wait_lit 3 0
+box --box 2 press 1
+wait_lit 3 0 4
+box release 1
+box --box 2 release 1
+wait_lit 3
+ok "devices: switch 1 lights area 0 on box 1 (A1), area 4 on box 2 (B2)"
+
+box --box 2 unplug
+wait_stdout_lines 1 "$ERROR_LINE"
+line=$(grep -F "$ERROR_LINE" "$BAR_DIR/stdout")
+[[ $line == "${ERROR_LINE}box 2 (left pedal): reading the switch box (USB 2e8a:000a) failed (unplugged?): "* ]] \
+    || fail "the error line does not name box 2 (left pedal): $line"
+box press 1
+wait_lit 3 0
+lines_are 1 0
+end_bar
+ok "devices: box 2 unplugged is named in the one error line ($line); box 1 still lights area 0"
+
+# One reader for every box: four boxes take no more threads than one.
+new_bar_dir
+echo '{"devices": [{"port": "1-1"}]}' > "$BAR_DIR/config.json"
+start_bar
+wait_bar_window
+box press 2
+wait_lit 3 2
+bar_threads
+one_box=$BAR_THREADS
+end_bar
+new_bar_dir
+for k in 2 3 4; do box plug --box "$k"; done
+echo '{"devices": [{"port": "1-1"}, {"port": "1-2"}, {"port": "1-3"}, {"port": "1-4"}]}' > "$BAR_DIR/config.json"
+start_bar
+wait_bar_window
+box press 2
+box --box 2 press 3
+box --box 3 press 4
+box --box 4 press 5
+wait_lit 3 0 2 4 5
+bar_threads
+[ "$BAR_THREADS" = "$one_box" ] || fail "$BAR_THREADS threads with four boxes, $one_box with one"
+end_bar
+ok "devices: four boxes read with $BAR_THREADS threads, as one box; Escape ends the bar with status 0"

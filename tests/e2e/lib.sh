@@ -300,8 +300,22 @@ wait_exit() {
     _forget_pid "$BAR_RUNNER"
 }
 
-# box COMMAND [ARGS]: press N, release N, raw HEX.., unplug, plug on the bar's box.
+# box [--box K] COMMAND [ARGS]: press N, release N, raw HEX.., unplug, opened on
+# the bar's box K (default 1); plug [--box K] [--serial S] [--port P].
 box() { QUORVEL_SWITCH_BOX=$BAR_DIR/box "$QO_BOX" "$@"; }
+
+# bar_threads: the bar's thread count, in BAR_THREADS, once it has held for a
+# second (the toolkit may start threads of its own after the window is up).
+_threads_held() {
+    local now
+    now=$(find "/proc/$BAR_PID/task" -mindepth 1 -maxdepth 1 | wc -l)
+    if [ "$now" = "$BAR_THREADS" ]; then _held=$((_held + 1)); else BAR_THREADS=$now; _held=0; fi
+    [ "$_held" -ge 20 ] # samples 50 ms apart
+}
+bar_threads() {
+    BAR_THREADS=-1 _held=0
+    wait_for 10 _threads_held || fail "the bar's thread count did not settle (last $BAR_THREADS)"
+}
 
 # count_lines TEXT FILE: how many lines of FILE start with TEXT.
 count_lines() { awk -v t="$1" 'index($0, t) == 1 { n++ } END { print n + 0 }' "$2"; }
