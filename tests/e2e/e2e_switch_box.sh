@@ -200,7 +200,8 @@ ok "ids changed in config.json: a reader on the new ids, then on the box's again
 
 # --- several boxes: chosen by serial number or port, read by one reader ----------------------
 
-# connected_line PIPE SERIAL PORT: the line the bar prints on reaching a box again.
+# connected_line PIPE SERIAL PORT: the line the bar prints on reaching a box it chose (at
+# start-up too) or reaching a box again.
 connected_line() { printf '%sswitch box (USB 2e8a:000a) at %s, serial %s, port %s' "$CONNECTED_LINE" "$@"; }
 expect_line() { grep -qxF "$1" "$BAR_DIR/stdout" || fail "no line '$1' on stdout"; }
 end_bar() {
@@ -219,12 +220,13 @@ wait_bar_window
 box --box 2 press 2
 wait_lit 3 2
 ! box opened || fail "box 1 (serial A1) was opened for serial B2"
-ok "serial B2: box 2 lights area 2, box 1 (serial A1) is not opened"
+expect_line "$(connected_line "$BAR_DIR/box.2" '"B2"' 1-2)"
+ok "serial B2: box 2 lights area 2 and is named at start-up, box 1 (serial A1) is not opened"
 
 box --box 2 unplug
 wait_stdout_lines 1 "$ERROR_LINE"
 box plug --box 2 --port 1-5 # the same box in another port
-wait_stdout_lines 1 "$CONNECTED_LINE" 5
+wait_stdout_lines 2 "$CONNECTED_LINE" 5
 box --box 2 press 3
 wait_lit 3 2 4
 ! box opened || fail "box 1 (serial A1) was opened for serial B2"
@@ -249,7 +251,7 @@ sleep 2.5 # a few attempts to open a box at port 1-2
 ! box opened || fail "box 1 (port 1-1) was opened for port 1-2"
 box --box 2 unplug
 box plug --box 2 --port 1-2
-wait_stdout_lines 1 "$CONNECTED_LINE" 5
+wait_stdout_lines 2 "$CONNECTED_LINE" 5
 box --box 2 press 3
 wait_lit 3 2 4
 expect_line "$(connected_line "$BAR_DIR/box.2" none 1-2)"
@@ -284,7 +286,7 @@ line=$(grep -F "$ERROR_LINE" "$BAR_DIR/stdout")
     || fail "the error line does not name box 2 (left pedal): $line"
 box press 1
 wait_lit 3 0
-lines_are 1 0
+lines_are 1 2 # each box named once at start-up; the one error
 end_bar
 ok "devices: box 2 unplugged is named in the one error line ($line); box 1 still lights area 0"
 
