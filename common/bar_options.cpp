@@ -5,6 +5,8 @@
 #include "common/diagnostics.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QSysInfo>
 
 #include <algorithm>
 
@@ -92,6 +94,13 @@ public:
         if (!found->is_string() || found->get<std::string>().empty())
             fail(member, expected, *found);
         out = QString::fromStdString(found->get<std::string>());
+    }
+
+    // For values that must not be echoed: `got` says what was there instead.
+    [[noreturn]] void fail_unshown(const QString &member, const QString &expected, const QString &got) const
+    {
+        throw ConfigError(
+            QStringLiteral("%1: %2: expected %3, got %4").arg(_path, member, expected, got).toStdString());
     }
 
     static QString name(const std::string &key)
@@ -192,6 +201,92 @@ void read_devices(const Reader &reader, const Json &devices, QList<DeviceOptions
     }
 }
 
+// An MQTT topic of our own: no wildcards, which a publisher may not use, and no
+// empty levels at either end.
+bool plain_topic(const QString &topic)
+{
+    return !topic.contains(u'+') && !topic.contains(u'#') && !topic.startsWith(u'/') && !topic.endsWith(u'/')
+           && !topic.contains(QChar(0));
+}
+
+QString default_topic()
+{
+    QString host = QSysInfo::machineHostName();
+    for (QChar &c : host) {
+        if (c == u'/' || c == u'+' || c == u'#')
+            c = u'_';
+    }
+    return QStringLiteral("quorvel-olvane/") + (host.isEmpty() ? QStringLiteral("bar") : host);
+}
+
+MqttOptions read_mqtt(const Reader &reader, const Json &mqtt, const QString &config_path)
+{
+    MqttOptions options;
+    const auto at = [](const char *key) {
+        return QStringLiteral("\"mqtt\" → \"%1\"").arg(QLatin1String(key));
+    };
+    const QDir folder = QFileInfo(config_path).absoluteDir();
+    const auto file = [&](const Json &parent, const char *key, const QString &member, QString &out) {
+        reader.text(parent, key, member, QStringLiteral("a file name as a string"), out);
+        if (!out.isEmpty())
+            out = QDir::cleanPath(folder.absoluteFilePath(out));
+    };
+
+    // A password written into config.json would travel wherever the file is shared.
+    if (mqtt.contains("password"))
+        reader.fail_unshown(at("password"),
+                            QStringLiteral("no password in config.json: name a file holding it in "
+                                           "\"password_file\", so that config.json can be shared"),
+                            QStringLiteral("a password (not shown)"));
+
+    reader.text(mqtt, "host", at("host"), QStringLiteral("a broker's host name or address as a string"),
+                options.host);
+    reader.text(mqtt, "client_id", at("client_id"), QStringLiteral("a client id as a string"),
+                options.client_id);
+    reader.text(mqtt, "username", at("username"), QStringLiteral("a user name as a string"),
+                options.username);
+    file(mqtt, "password_file", at("password_file"), options.password_file);
+    reader.boolean(mqtt, "publish", at("publish"), options.publish);
+    reader.boolean(mqtt, "accept_remote", at("accept_remote"), options.accept_remote);
+    reader.boolean(mqtt, "homeassistant", at("homeassistant"), options.homeassistant);
+
+    const QString topic_expected =
+        QStringLiteral("a topic such as \"studio/bar\" (no \"+\" or \"#\", no \"/\" at either end)");
+    options.topic = default_topic();
+    reader.text(mqtt, "topic", at("topic"), topic_expected, options.topic);
+    if (!plain_topic(options.topic))
+        reader.fail(at("topic"), topic_expected, mqtt.at("topic"));
+    reader.text(mqtt, "mirror", at("mirror"), QStringLiteral("another bar's topic"), options.mirror);
+    if (!options.mirror.isEmpty() && (!plain_topic(options.mirror) || options.mirror == options.topic))
+        reader.fail(at("mirror"),
+                    QStringLiteral("another bar's topic: ") + topic_expected
+                        + QStringLiteral(", not this bar's own"),
+                    mqtt.at("mirror"));
+
+    if (const Json *tls = reader.object(mqtt, "tls", at("tls"))) {
+        const auto tls_at = [](const char *key) {
+            return QStringLiteral("\"mqtt\" → \"tls\" → \"%1\"").arg(QLatin1String(key));
+        };
+        file(*tls, "ca_file", tls_at("ca_file"), options.ca_file);
+        if (options.ca_file.isEmpty())
+            reader.fail(tls_at("ca_file"),
+                        QStringLiteral("the file of the CA that signed the broker's certificate"),
+                        Json(nullptr));
+        file(*tls, "cert_file", tls_at("cert_file"), options.cert_file);
+        file(*tls, "key_file", tls_at("key_file"), options.key_file);
+        if (options.cert_file.isEmpty() != options.key_file.isEmpty())
+            reader.fail(options.cert_file.isEmpty() ? tls_at("cert_file") : tls_at("key_file"),
+                        QStringLiteral("\"cert_file\" and \"key_file\" together"), Json(nullptr));
+        options.port = MqttOptions::kDefaultTlsPort;
+    }
+    if (const auto port = mqtt.find("port"); port != mqtt.end()) {
+        if (!port->is_number_integer() || port->get<long long>() < 1 || port->get<long long>() > 65535)
+            reader.fail(at("port"), QStringLiteral("a port number from 1 to 65535"), *port);
+        options.port = static_cast<int>(port->get<long long>());
+    }
+    return options;
+}
+
 } // namespace
 
 BarOptions BarOptions::from_json(const Json &doc, const QString &path)
@@ -230,6 +325,9 @@ BarOptions BarOptions::from_json(const Json &doc, const QString &path)
 
     if (const Json *switches = reader.object(doc, "switches", QStringLiteral("\"switches\"")))
         read_switches(reader, *switches, QStringLiteral("\"switches\""), options.switches);
+
+    if (const Json *mqtt = reader.object(doc, "mqtt", QStringLiteral("\"mqtt\"")))
+        options.mqtt = read_mqtt(reader, *mqtt, path);
 
     return options;
 }

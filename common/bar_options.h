@@ -50,6 +50,32 @@ struct AreaOptions
     friend bool operator==(const AreaOptions &, const AreaOptions &) = default;
 };
 
+// "mqtt": the bar's link to an MQTT broker. Paths are already resolved
+// against the config file's folder.
+struct MqttOptions
+{
+    static constexpr int kDefaultPort = 1883;
+    static constexpr int kDefaultTlsPort = 8883;
+
+    QString host = QStringLiteral("localhost");
+    int port = kDefaultPort; // kDefaultTlsPort when "tls" is given and "port" is not
+    QString topic;           // the base topic; "quorvel-olvane/<host name>" by default
+    QString client_id;       // empty: the library makes one up
+    QString username;        // empty: none
+    QString password_file;   // read at each connection, never kept in the options
+    QString ca_file;         // "tls" → "ca_file": TLS is on when this is set
+    QString cert_file;       // "tls" → "cert_file", "key_file": a client certificate
+    QString key_file;
+    bool publish = true;
+    bool accept_remote = false;
+    QString mirror; // another bar's base topic to show, or empty
+    bool homeassistant = false;
+
+    bool tls() const { return !ca_file.isEmpty(); }
+
+    friend bool operator==(const MqttOptions &, const MqttOptions &) = default;
+};
+
 // The opt-in settings of config.json, read, checked and defaulted in one
 // place; with none of them in the file every member keeps its default and the
 // bar behaves as it always did.
@@ -69,6 +95,7 @@ struct BarOptions
     bool click_through = false;      // "bar" → "click_through"
     QList<AreaOptions> areas;        // "areas" → key → "label", "label_color"
     QMap<int, int> switches;         // "switches": switch number → area index
+    std::optional<MqttOptions> mqtt; // "mqtt": no connection at all when absent
 
     friend bool operator==(const BarOptions &, const BarOptions &) = default;
 

@@ -248,6 +248,23 @@ void TestBarConfig::badFileFailsAndChangesNothing_data()
     QTest::addRow("devices entry switch")
         << QByteArray(R"({"devices": [{"switches": {"1": 9}}]})")
         << "\"devices\" → [0] → \"switches\" → \"1\": expected an area number from 0 to 7, got 9";
+    QTest::addRow("mqtt password refused unshown")
+        << QByteArray(R"({"mqtt": {"password": "hunter2"}})")
+        << "\"mqtt\" → \"password\": expected no password in config.json: name a file holding it in "
+           "\"password_file\", so that config.json can be shared, got a password (not shown)";
+    QTest::addRow("mqtt port zero") << QByteArray(R"({"mqtt": {"port": 0}})")
+                                    << "\"mqtt\" → \"port\": expected a port number from 1 to 65535, got 0";
+    QTest::addRow("mqtt topic with a wildcard")
+        << QByteArray(R"({"mqtt": {"topic": "studio/#"}})") << "\"mqtt\" → \"topic\": expected a topic";
+    QTest::addRow("mqtt mirror of itself") << QByteArray(R"({"mqtt": {"topic": "a/b", "mirror": "a/b"}})")
+                                           << "\"mqtt\" → \"mirror\": expected another bar's topic";
+    QTest::addRow("mqtt tls without a CA")
+        << QByteArray(R"({"mqtt": {"tls": {"cert_file": "c.pem"}}})") << "\"mqtt\" → \"tls\" → \"ca_file\"";
+    QTest::addRow("mqtt certificate without its key")
+        << QByteArray(R"({"mqtt": {"tls": {"ca_file": "ca.pem", "cert_file": "c.pem"}}})")
+        << "\"mqtt\" → \"tls\" → \"key_file\": expected \"cert_file\" and \"key_file\" together";
+    QTest::addRow("mqtt publish a string")
+        << QByteArray(R"({"mqtt": {"publish": "yes"}})") << "\"mqtt\" → \"publish\": expected true or false";
     QTest::addRow("echo of a huge value is cut")
         << (QByteArray(R"({"bar": {"tray": ")") + QByteArray(100000, 'x') + "\"}}")
         << "… (99802 more characters)";
@@ -314,6 +331,26 @@ void TestBarConfig::optionsAreTypedAndDefaulted()
         (QList<DeviceOptions>{
             {0x2E8A, 0x000A, false, false, QStringLiteral("A1"), {}, {}, QMap<int, int>{{1, 0}}},
             {0x2E8A, 0x000A, true, false, {}, QStringLiteral("1-2"), QStringLiteral("left pedal"), {}}}));
+
+    // "mqtt": defaults, the TLS port, and files found beside config.json.
+    write_file(m_path, R"({"mqtt": {}})");
+    config.load();
+    QVERIFY(config.options.mqtt);
+    QCOMPARE(config.options.mqtt->host, QStringLiteral("localhost"));
+    QCOMPARE(config.options.mqtt->port, MqttOptions::kDefaultPort);
+    QVERIFY(config.options.mqtt->topic.startsWith(QStringLiteral("quorvel-olvane/")));
+    QVERIFY(config.options.mqtt->publish && !config.options.mqtt->accept_remote
+            && !config.options.mqtt->homeassistant);
+    write_file(m_path, R"({"mqtt": {"host": "broker", "topic": "studio/bar", "username": "desk",
+                                    "password_file": "mqtt.pw", "tls": {"ca_file": "certs/ca.pem"},
+                                    "accept_remote": true, "mirror": "studio/other"}})");
+    config.load();
+    const QDir folder(m_dir->path());
+    QCOMPARE(config.options.mqtt->port, MqttOptions::kDefaultTlsPort);
+    QCOMPARE(config.options.mqtt->password_file, folder.absoluteFilePath(QStringLiteral("mqtt.pw")));
+    QCOMPARE(config.options.mqtt->ca_file, folder.absoluteFilePath(QStringLiteral("certs/ca.pem")));
+    QCOMPARE(config.options.mqtt->mirror, QStringLiteral("studio/other"));
+    QVERIFY(config.options.mqtt->accept_remote);
 
     // Every load starts from the defaults: what the file no longer says is off again.
     write_file(m_path, R"({"device": {"vendor_id": 11915}})");

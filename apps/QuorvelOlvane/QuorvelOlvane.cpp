@@ -43,6 +43,8 @@ QuorvelOlvane::QuorvelOlvane()
     layout->addWidget(draw_widget);
 
     connect(this, &QuorvelOlvane::device_state_changed, this, &QuorvelOlvane::_show_device_state);
+    connect(this, &QuorvelOlvane::device_state_changed, this, &QuorvelOlvane::_publish_device_state);
+    connect(draw_widget, &DrawAreaWidget::area_changed, this, &QuorvelOlvane::_publish_area);
     _tray_check.setInterval(kTrayCheckMs);
     connect(&_tray_check, &QTimer::timeout, this, &QuorvelOlvane::_update_click_through);
 
@@ -138,6 +140,7 @@ void QuorvelOlvane::_stop_reader() // NOLINT(readability-make-member-function-co
 void QuorvelOlvane::closeEvent(QCloseEvent *event)
 {
     _stop_reader();
+    mqtt.reset(); // "offline" before the program ends
     screen_placement->save_pending();
     event->accept();
 }
@@ -249,6 +252,7 @@ void QuorvelOlvane::apply_options() // NOLINT(readability-make-member-function-c
         _mapper(box).set_overrides(boxes.at(box).switches.value_or(config->options.switches));
 
     _apply_device_options();
+    _apply_mqtt_options();
 }
 
 bool QuorvelOlvane::click_through() const
@@ -284,6 +288,16 @@ void QuorvelOlvane::_update_click_through()
 
 void QuorvelOlvane::_apply_device_options()
 {
+    if (_mirroring()) {
+        // A mirror shows another bar's box: it reads none of its own.
+        _stop_reader();
+        hid_thread.reset();
+        _box_states.clear();
+        device_state.reset();
+        if (!state_overlay)
+            state_overlay = new StateOverlay(draw_widget);
+        return;
+    }
     const QList<DeviceOptions> boxes = config->options.boxes();
     const bool same =
         hid_thread && hid_thread->boxes.size() == boxes.size()
@@ -371,6 +385,10 @@ SwitchToArea &QuorvelOlvane::_mapper(int box)
 // text, named when there are several.
 void QuorvelOlvane::_show_device_state()
 {
+    if (_mirroring()) {
+        _show_mirror_state();
+        return;
+    }
     if (!state_overlay)
         return;
     const QList<DeviceOptions> boxes = config->options.boxes();
@@ -406,6 +424,7 @@ void QuorvelOlvane::handle_hid_data(const QByteArray &data, int box)
     const std::optional<switch_report::Fields> report = switch_report::parse(data);
     if (!report)
         return;
+    _publish_switch(box, report->switch_no, report->cmd == switch_report::kOnCommand);
     for (const Action &action : _mapper(box).handle(report->cmd, report->switch_no))
         draw_widget->set_lit_areas(action.areas, action.draw_flags);
 }

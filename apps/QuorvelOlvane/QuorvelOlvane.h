@@ -6,6 +6,7 @@
 #include "common/bar_config.h"
 #include "common/config_watch.h"
 #include "common/hid_reader_thread.h"
+#include "common/mqtt_link.h"
 #include "common/switch_to_area.h"
 
 #include <QIcon>
@@ -13,6 +14,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -77,6 +79,8 @@ public:
     bool device_state_waiting() const;
     // Over the grid, while "device" → "show_state" is on; null until then.
     StateOverlay *state_overlay = nullptr;
+    // The link to an MQTT broker while "mqtt" is set (bar_mqtt.cpp); none without it.
+    std::unique_ptr<MqttLink> mqtt;
 
 signals:
     // The switch box's state as the current reader reports it; it outlives
@@ -128,4 +132,17 @@ private:
     bool _wanted_click_through = false; // by the file or the tray's menu
     QTimer _tray_check;                 // while click-through waits on the tray
     bool _mapped_once = false;          // the window has been shown once
+
+    // "mqtt" (bar_mqtt.cpp): the link is a listener of reports, of the grid
+    // and of the box's state; a mirror shows another bar instead of a box.
+    void _apply_mqtt_options();
+    bool _mirroring() const;
+    void _publish_switch(int box, int switch_no, bool on);
+    void _publish_area(int area);
+    void _publish_device_state();
+    void _show_mirrored_area(int area);
+    void _show_mirror_state();
+    std::array<std::optional<AreaState>, DrawAreaWidget::kAreaCount> _mirrored_areas;
+    std::pair<DeviceState, bool> _mirrored_device{DeviceState::Connected, false};
+    bool _mirror_online = false;
 };

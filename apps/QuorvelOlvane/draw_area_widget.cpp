@@ -52,6 +52,8 @@ void DrawAreaWidget::set_init_area_color()
     for (std::size_t i = 0; i < fill_colors.size(); ++i)
         fill_colors[i] = QColor(QLatin1String(kDefaultPalette[i]));
     update();
+    for (int area = 0; area < kAreaCount; ++area)
+        emit area_changed(area);
 }
 
 void DrawAreaWidget::set_area_color(int area_id, const QString &color_hex)
@@ -68,8 +70,12 @@ void DrawAreaWidget::set_area_color(int area_id, const QColor &color, const QStr
     if (!color.isValid())
         diagnostics::out(QStringLiteral("[ERROR] Invalid color string: ")
                          + diagnostics::printable(source_text));
-    fill_colors[static_cast<std::size_t>(area_id)] = color;
+    QColor &fill = fill_colors[static_cast<std::size_t>(area_id)];
+    const bool changed = fill != color;
+    fill = color;
     update();
+    if (changed)
+        emit area_changed(area_id);
 }
 
 void DrawAreaWidget::set_area_opacity(double value)
@@ -83,7 +89,11 @@ void DrawAreaWidget::set_lit_areas(const QList<int> &indices, bool draw_flags)
     QRegion changed;
     for (int index : indices) {
         if (is_area(index)) {
-            lit_flags[static_cast<std::size_t>(index)] = draw_flags;
+            bool &lit = lit_flags[static_cast<std::size_t>(index)];
+            if (lit != draw_flags) {
+                lit = draw_flags;
+                emit area_changed(index);
+            }
             // The cell and its frame, whose outline reaches one pixel beyond it.
             changed += cell_rect(index).adjusted(0, 0, 1, 1);
         }
@@ -117,6 +127,7 @@ void DrawAreaWidget::set_area_label(int area_id, const QString &text, const std:
     label_colors[index] = color;
     _label_layouts[index] = LabelLayout();
     update(label_space(cell_rect(area_id)));
+    emit area_changed(area_id);
 }
 
 QColor DrawAreaWidget::contrasting_text_color(const QColor &background)

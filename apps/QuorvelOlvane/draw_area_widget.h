@@ -55,6 +55,11 @@ public:
     // each truncated toward zero, one cell in size.
     QRect cell_rect(int index) const;
 
+signals:
+    // What area `area` shows changed: lit, colour or label. Other screens are
+    // told from here, so that they show what this one shows.
+    void area_changed(int area);
+
 protected:
     void paintEvent(QPaintEvent *event) override;
 

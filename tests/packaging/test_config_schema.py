@@ -45,6 +45,8 @@ GOOD = {
     "label with colour": '{"areas": {"1": {"label": "ライブ", "label_color": "#202020"}}}',
     "switches": '{"switches": {"3": 1, "07": 7}}',
     "one box by serial and port": '{"device": {"serial": "E6614C311B", "port": "1-3.2"}}',
+    "mqtt defaults": '{"mqtt": {}}',
+    "mqtt everything": '{"mqtt": {"host": "broker.lan", "port": 8883, "topic": "studio/desk", "client_id": "desk", "username": "desk", "password_file": "mqtt.pw", "tls": {"ca_file": "ca.pem", "cert_file": "c.pem", "key_file": "c.key"}, "publish": true, "accept_remote": true, "mirror": "studio/stage", "homeassistant": true}}',
     "several boxes": '{"devices": [{"serial": "A1", "name": "left pedal", "switches": {"1": 0}}, {"port": "1-2", "reconnect": true}]}',
 }
 
@@ -99,6 +101,12 @@ BAD = {
     "empty serial": '{"device": {"serial": ""}}',
     "port as number": '{"device": {"port": 3}}',
     "device and devices": '{"device": {}, "devices": [{}]}',
+    "mqtt password in the file": '{"mqtt": {"password": "secret"}}',
+    "mqtt port as text": '{"mqtt": {"port": "1883"}}',
+    "mqtt topic with a wildcard": '{"mqtt": {"topic": "studio/+"}}',
+    "mqtt topic ending in a slash": '{"mqtt": {"topic": "studio/"}}',
+    "mqtt tls without a CA": '{"mqtt": {"tls": {}}}',
+    "mqtt certificate without its key": '{"mqtt": {"tls": {"ca_file": "ca.pem", "cert_file": "c.pem"}}}',
     "no devices": '{"devices": []}',
     "devices as object": '{"devices": {"serial": "A1"}}',
     "box switch to area 8": '{"devices": [{"switches": {"3": 8}}]}',

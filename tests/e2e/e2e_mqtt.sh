@@ -1,0 +1,252 @@
+#!/usr/bin/env bash
+# "mqtt" with the real bar, a real Mosquitto broker on a free local port and
+# Mosquitto's own clients as the other programs: presses and areas published,
+# retained state for a subscriber that comes later, the broker killed and
+# started again, a broker that wants a password, remote lighting, a second bar
+# mirroring the first, and changes of "mqtt" while the bar runs.
+# shellcheck source=lib.sh disable=SC2119 # start_bar takes its own arguments, not the script's
+source "$(dirname "$0")/lib.sh"
+
+for tool in mosquitto mosquitto_sub mosquitto_pub mosquitto_passwd; do
+    command -v "$tool" >/dev/null 2>&1 \
+        || { echo "skipped: no $tool (Debian's mosquitto, mosquitto-clients: scripts/setup.sh --tests)"; exit 77; }
+done
+e2e_init "$@"
+start_x
+
+readonly MQTT_LINE="QuorvelOlvane: MQTT: "
+readonly TOPIC=qo-test/desk
+
+# --- the broker -------------------------------------------------------------------
+
+free_port() {
+    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+_broker_up() { grep -q 'running' "$WORK/broker-$1.log" 2>/dev/null; }
+
+# start_broker NAME PORT [CONFIG LINES...]: mosquitto on 127.0.0.1:PORT, anonymous
+# unless the lines say otherwise, nothing kept on disk; its id in BROKER_PID_<NAME>.
+start_broker() {
+    local name=$1 port=$2; shift 2
+    {
+        echo "listener $port 127.0.0.1"
+        echo "persistence false"
+        # Run as root it would switch to a "mosquitto" user that cannot write here.
+        echo "user $(id -un)"
+        echo "log_dest file $WORK/broker-$name.log"
+        echo "log_type all"
+        [ $# -gt 0 ] && printf '%s\n' "$@" || echo "allow_anonymous true"
+    } > "$WORK/broker-$name.conf"
+    : > "$WORK/broker-$name.log"
+    mosquitto -c "$WORK/broker-$name.conf" >>"$WORK/broker-$name.out" 2>&1 &
+    _pids+=($!)
+    printf -v "BROKER_PID_$name" '%s' "$!"
+    wait_for 10 _broker_up "$name" || fail "mosquitto $name did not start: $(cat "$WORK/broker-$name.out")"
+}
+
+stop_broker() {
+    local var="BROKER_PID_$1"
+    kill -KILL "${!var}" 2>/dev/null || true
+    wait "${!var}" 2>/dev/null || true
+    _forget_pid "${!var}"
+}
+
+# subscribe NAME PORT TOPIC [OPTIONS]: mosquitto_sub printing "topic payload" lines to WORK/sub-NAME.
+subscribe() {
+    local name=$1 port=$2 topic=$3; shift 3
+    stdbuf -oL mosquitto_sub -h 127.0.0.1 -p "$port" -v -t "$topic" "$@" >"$WORK/sub-$name" 2>&1 &
+    _pids+=($!)
+}
+
+_has_message() { grep -qxF -- "$2" "$WORK/sub-$1"; }
+# wait_message NAME "TOPIC PAYLOAD" [SECONDS]
+wait_message() {
+    wait_for "${3:-5}" _has_message "$1" "$2" || fail "subscriber $1 did not see [$2]: $(tail -n 20 "$WORK/sub-$1")"
+}
+
+# retained PORT TOPIC: what a subscriber connecting now gets, retained, for TOPIC ("" when nothing).
+retained() { mosquitto_sub -h 127.0.0.1 -p "$1" -t "$2" --retained-only -C 1 -W 2 2>/dev/null || true; }
+_retained_is() { [ "$(retained "$1" "$2")" = "$3" ]; }
+wait_retained() {
+    wait_for "${4:-5}" _retained_is "$1" "$2" "$3" || fail "retained on $2: [$(retained "$1" "$2")], expected [$3]"
+}
+
+area_json() { printf '{"lit":%s,"color":"%s","label":"%s"}' "$1" "$2" "${3:-}"; }
+
+mqtt_config() { printf '{"mqtt": {"host": "127.0.0.1", "port": %s, "topic": "%s"%s}}\n' "$1" "$2" "${3:-}" > "$BAR_DIR/config.json"; }
+
+# --- presses and areas published; retained for a later subscriber ---------------------------
+
+PORT=$(free_port)
+start_broker main "$PORT"
+subscribe all "$PORT" "$TOPIC/#"
+new_bar_dir
+mqtt_config "$PORT" "$TOPIC" ', "accept_remote": true'
+start_bar
+wait_bar_window
+wait_stdout_lines 1 "${MQTT_LINE}connected to 127.0.0.1:$PORT" 10
+wait_message all "$TOPIC/status online"
+ok "the bar connects and says it is online"
+
+box press 2
+wait_message all "$TOPIC/switch/2 on"
+wait_message all "$TOPIC/area/2 $(area_json true "#FFFF00")"
+box release 2
+wait_message all "$TOPIC/switch/2 off"
+wait_message all "$TOPIC/area/2 $(area_json false "#FFFF00")"
+ok "a press and a release: switch/2 on and off, area/2 lit and dark"
+
+box press 3
+wait_lit 3 4
+wait_retained "$PORT" "$TOPIC/area/4" "$(area_json true "#0000FF")"
+wait_retained "$PORT" "$TOPIC/device" '{"state":"connected","waiting":false}'
+ok "a subscriber that connects later gets area 4 lit and the box connected, retained"
+
+# --- remote lighting -------------------------------------------------------------------------
+
+mosquitto_pub -h 127.0.0.1 -p "$PORT" -t "$TOPIC/area/6/set" -m on
+wait_lit 3 4 6
+mosquitto_pub -h 127.0.0.1 -p "$PORT" -t "$TOPIC/area/4/set" -m off
+wait_lit 3 6
+wait_retained "$PORT" "$TOPIC/area/6" "$(area_json true "#0000FF")"
+ok "remote set: area 6 lit and area 4 darkened from another program, and published as shown"
+
+for _ in 1 2 3; do mosquitto_pub -h 127.0.0.1 -p "$PORT" -t "$TOPIC/area/1/set" -m "blink"; done
+# A flood of thousands of messages, the last of which wins; the bar keeps up and paints.
+python3 - "$PORT" "$TOPIC" <<'EOF' || fail "could not send the flood"
+import socket, struct, sys
+port, topic = int(sys.argv[1]), sys.argv[2]
+def packet(kind, body):
+    n, size = len(body), b""
+    while True:
+        byte, n = n % 128, n // 128
+        size += bytes([byte | (128 if n else 0)])
+        if not n:
+            return bytes([kind]) + size + body
+def text(s):
+    b = s.encode()
+    return struct.pack("!H", len(b)) + b
+s = socket.create_connection(("127.0.0.1", port))
+s.sendall(packet(0x10, text("MQTT") + bytes([4, 2]) + struct.pack("!H", 30) + text("flood")))
+s.recv(4)
+messages = b"".join(packet(0x30, text(f"{topic}/area/{n % 8}/set") + (b"on" if n % 2 else b"off")) for n in range(20000))
+s.sendall(messages + packet(0x30, text(f"{topic}/area/0/set") + b"on") + packet(0xE0, b""))
+s.close()
+EOF
+wait_lit 10 0 1 3 5 7
+[ "$(count_lines "${MQTT_LINE}ignored a message on $TOPIC/area/1/set" "$BAR_DIR/stdout")" = 1 ] \
+    || fail "expected one line for three bad messages: $(grep -F "$MQTT_LINE" "$BAR_DIR/stdout")"
+ok "20000 remote sets in a burst end as the last ones said; three bad messages, one line"
+for area in 0 1 3 5 7; do mosquitto_pub -h 127.0.0.1 -p "$PORT" -t "$TOPIC/area/$area/set" -m off; done
+mosquitto_pub -h 127.0.0.1 -p "$PORT" -t "$TOPIC/area/6/set" -m on
+wait_lit 3 6
+
+# --- a mirror: a second bar following the first ------------------------------------------------
+
+FIRST_DIR=$BAR_DIR FIRST_WIN=$BAR_WIN FIRST_RUNNER=$BAR_RUNNER
+# The first bar goes to the top of the screen, out of the mirror's way.
+xdotool windowmove "$FIRST_WIN" 0 0
+new_bar_dir
+mqtt_config "$PORT" qo-test/mirror ", \"mirror\": \"$TOPIC\", \"publish\": false"
+start_bar
+_find_mirror() {
+    BAR_WIN=
+    local w
+    for w in $(xdotool search --onlyvisible --name '^QuorvelOlvane$' 2>/dev/null); do
+        [ "$w" != "$FIRST_WIN" ] && BAR_WIN=$w
+    done
+    [ -n "$BAR_WIN" ]
+}
+wait_for 20 _find_mirror || fail "the mirror bar's window did not appear"
+bar_geometry
+wait_lit 5 6
+ok "a mirror bar shows the first bar's lit area from its retained state"
+[ ! -e "$BAR_DIR/box" ] || [ "$(count_lines "[HIDReaderThread]" "$BAR_DIR/stdout")" = 0 ] \
+    || fail "the mirror reads a switch box: $(cat "$BAR_DIR/stdout")"
+MIRROR_DIR=$BAR_DIR
+
+BAR_DIR=$FIRST_DIR
+box press 2
+box press 5
+BAR_DIR=$MIRROR_DIR
+wait_lit 3 2 5 6
+ok "presses on the first bar's box light the same areas on the mirror"
+BAR_DIR=$FIRST_DIR
+box release 2
+box release 5
+BAR_DIR=$MIRROR_DIR
+wait_lit 3 6
+
+# --- the broker killed and started again ----------------------------------------------------
+
+stop_broker main
+BAR_DIR=$FIRST_DIR
+wait_stdout_lines 1 "${MQTT_LINE}connection to" 10
+start_broker main "$PORT"
+wait_stdout_lines 1 "${MQTT_LINE}connection to 127.0.0.1:$PORT is back" 40
+[ "$(count_lines "${MQTT_LINE}connection to 127.0.0.1:$PORT lost" "$BAR_DIR/stdout")" = 1 ] \
+    || fail "expected one 'lost' line: $(grep -F "$MQTT_LINE" "$BAR_DIR/stdout")"
+# The restarted broker kept nothing: what it holds now, the bar sent again.
+wait_retained "$PORT" "$TOPIC/area/6" "$(area_json true "#0000FF")"
+wait_retained "$PORT" "$TOPIC/status" online
+ok "broker killed and restarted: one 'lost', one 'back' line, retained state published again"
+box press 4
+BAR_DIR=$MIRROR_DIR
+wait_stdout_lines 1 "${MQTT_LINE}connection to 127.0.0.1:$PORT is back" 40
+wait_lit 5 0 6
+ok "the mirror is back too and follows a press made after the restart"
+
+# --- the first bar goes: the mirror says so -----------------------------------------------------
+
+wait_state_text gone
+MIRROR_RUNNER=$BAR_RUNNER
+BAR_DIR=$FIRST_DIR BAR_WIN=$FIRST_WIN BAR_RUNNER=$FIRST_RUNNER
+press_key Escape
+wait_exit 5 || fail "the first bar did not end on Escape"
+wait_retained "$PORT" "$TOPIC/status" offline
+ok "a clean exit leaves status offline, retained"
+BAR_DIR=$MIRROR_DIR
+_find_mirror
+bar_geometry
+wait_state_text shown 5
+ok "the mirror shows 'offline' while the first bar is gone"
+BAR_RUNNER=$MIRROR_RUNNER
+press_key Escape
+wait_exit 5 || fail "the mirror did not end on Escape"
+
+# --- a broker that wants a password; changes of "mqtt" while running ---------------------------
+
+SECURE_PORT=$(free_port)
+mosquitto_passwd -c -b "$WORK/passwords" desk 'right horse' 2>/dev/null
+start_broker secure "$SECURE_PORT" "allow_anonymous false" "password_file $WORK/passwords"
+subscribe secure "$SECURE_PORT" "$TOPIC/status" -u desk -P 'right horse'
+new_bar_dir
+printf 'wrong horse\n' > "$BAR_DIR/wrong.pw"
+printf 'right horse\n' > "$BAR_DIR/right.pw"
+secure_config() {
+    printf '{"mqtt": {"port": %s, "topic": "%s", "username": "desk", "password_file": "%s", "host": "127.0.0.1"}}\n' \
+        "$SECURE_PORT" "$TOPIC" "$1" > "$BAR_DIR/config.json.new"
+    mv -f "$BAR_DIR/config.json.new" "$BAR_DIR/config.json"
+}
+secure_config wrong.pw
+start_bar
+wait_bar_window
+wait_stdout_lines 1 "${MQTT_LINE}127.0.0.1:$SECURE_PORT refused the connection" 10
+sleep 3 # retries meanwhile say nothing more
+[ "$(count_lines "${MQTT_LINE}127.0.0.1:$SECURE_PORT refused" "$BAR_DIR/stdout")" = 1 ] \
+    || fail "expected one 'refused' line: $(grep -F "$MQTT_LINE" "$BAR_DIR/stdout")"
+! grep -q 'horse' "$BAR_DIR/stdout" "$BAR_DIR/stderr" || fail "a password was printed"
+ok "a wrong password: one line, no password in it"
+
+secure_config right.pw
+wait_message secure "$TOPIC/status online" 10
+ok "the right password file, changed while running: connected"
+
+printf '{}\n' > "$BAR_DIR/config.json"
+wait_message secure "$TOPIC/status offline" 5
+wait_stdout_lines 1 "${MQTT_LINE}disconnected from 127.0.0.1:$SECURE_PORT"
+bar_running || fail "the bar ended when \"mqtt\" was removed"
+ok "\"mqtt\" removed while running: status offline, disconnected, the bar runs on"
+press_key Escape
+wait_exit 5 || fail "the bar did not end on Escape"
