@@ -253,8 +253,21 @@ void MqttLink::_disconnected_now(int rc)
         _say(QStringLiteral("connection to %1 lost; trying again").arg(_where()));
         return;
     }
-    if (_last_failure.isEmpty())
+    if (!_last_failure.isEmpty())
+        return;
+    // The errors after which the library's loop gives up rather than retries.
+    switch (rc) {
+    case MOSQ_ERR_TLS:
+    case MOSQ_ERR_PROTOCOL:
+    case MOSQ_ERR_NOT_SUPPORTED:
+    case MOSQ_ERR_AUTH:
+        _last_failure = QStringLiteral("cannot connect to %1 (%2); not trying again until \"mqtt\" changes")
+                            .arg(_where(), QString::fromUtf8(mosquitto_strerror(rc)));
+        _say(_last_failure);
+        return;
+    default:
         _connect_failed(QString::fromUtf8(mosquitto_strerror(rc)));
+    }
 }
 
 void MqttLink::_publish(const QString &topic, const QByteArray &payload, bool retain, int qos)

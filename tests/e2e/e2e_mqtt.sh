@@ -250,3 +250,56 @@ bar_running || fail "the bar ended when \"mqtt\" was removed"
 ok "\"mqtt\" removed while running: status offline, disconnected, the bar runs on"
 press_key Escape
 wait_exit 5 || fail "the bar did not end on Escape"
+
+# --- TLS with a CA made here; Home Assistant discovery; several boxes ---------------------------
+
+(
+    cd "$WORK"
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj "/CN=QO test CA"
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout other-ca.key -out other-ca.pem -days 2 -subj "/CN=QO other CA"
+    openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj "/CN=localhost"
+    printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\n' > server.ext
+    openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 \
+        -extfile server.ext
+) >"$WORK/openssl.log" 2>&1 || fail "openssl could not make the test CA: $(cat "$WORK/openssl.log")"
+TLS_PORT=$(free_port)
+start_broker tls "$TLS_PORT" "allow_anonymous true" "cafile $WORK/ca.pem" "certfile $WORK/server.pem" \
+    "keyfile $WORK/server.key"
+subscribe tls "$TLS_PORT" "$TOPIC/#" -t 'homeassistant/#' --cafile "$WORK/ca.pem" -h localhost
+
+new_bar_dir
+cp "$WORK/ca.pem" "$WORK/other-ca.pem" "$BAR_DIR/"
+box plug --serial A1
+box plug --box 2 --serial B2
+tls_config() {
+    printf '{"devices": [{"serial": "A1"}, {"serial": "B2"}],
+             "mqtt": {"port": %s, "topic": "%s", "tls": {"ca_file": "%s"}, "homeassistant": true}}\n' \
+        "$TLS_PORT" "$TOPIC" "$1" > "$BAR_DIR/config.json.new"
+    mv -f "$BAR_DIR/config.json.new" "$BAR_DIR/config.json"
+}
+tls_config other-ca.pem
+start_bar
+wait_bar_window
+wait_stdout_lines 1 "${MQTT_LINE}cannot connect to localhost:$TLS_PORT" 10
+grep -q "^${MQTT_LINE}connected" "$BAR_DIR/stdout" && fail "connected to a broker whose certificate another CA signed"
+ok "TLS: a broker certificate from another CA is refused, with one line"
+
+tls_config ca.pem
+wait_stdout_lines 1 "${MQTT_LINE}connected to localhost:$TLS_PORT" 10
+wait_message tls "$TOPIC/status online"
+box --box 2 press 3
+wait_message tls "$TOPIC/box/2/switch/3 on"
+box press 2
+wait_message tls "$TOPIC/box/1/switch/2 on"
+ok "TLS with the test CA: connected; with \"devices\", presses published as box/<k>/switch/<n>"
+
+_discovered() {
+    grep -F "homeassistant/binary_sensor/qo-test_desk/box_2_switch_3/config " "$WORK/sub-tls" \
+        | grep -qF "\"state_topic\":\"$TOPIC/box/2/switch/3\"" \
+        && grep -F "homeassistant/sensor/qo-test_desk/device/config " "$WORK/sub-tls" \
+        | grep -F "\"state_topic\":\"$TOPIC/device\"" | grep -qF "\"availability_topic\":\"$TOPIC/status\""
+}
+wait_for 5 _discovered || fail "no Home Assistant discovery: $(grep homeassistant "$WORK/sub-tls")"
+ok "Home Assistant discovery: a binary sensor per switch and the box's state, available on the status topic"
+press_key Escape
+wait_exit 5 || fail "the bar did not end on Escape"
