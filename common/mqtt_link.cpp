@@ -142,8 +142,17 @@ void MqttLink::start()
         }
     }
 
+    _start_over_timer.setInterval(kStartOverMs);
+    connect(&_start_over_timer, &QTimer::timeout, this, &MqttLink::_start_over);
+    _start_over_timer.start();
+    _connect_in_background();
+}
+
+void MqttLink::_connect_in_background()
+{
     // Looking the host up may take a while: never on the GUI thread.
     _loop_started = true;
+    _starter_busy = true;
     _starter = std::thread([this, host = str(_options.host), port = _options.port] {
         const int rc = mosquitto_connect_async(_mosq, host.c_str(), port, kKeepAliveSeconds);
         if (rc != MOSQ_ERR_SUCCESS) {
@@ -154,7 +163,22 @@ void MqttLink::start()
         }
         // The loop retries a failed first connection as it does a lost one.
         mosquitto_loop_start(_mosq);
+        _starter_busy = false;
     });
+}
+
+void MqttLink::_start_over()
+{
+    if (_connected || _starter_busy)
+        return; // connected, or still looking the host up
+    if (_last_failure.isEmpty())
+        _connect_failed(QStringLiteral("no answer"));
+    if (_starter.joinable())
+        _starter.join();
+    // A loop still retrying wakes from its wait and ends; one that gave up is gone already.
+    mosquitto_disconnect(_mosq);
+    mosquitto_loop_stop(_mosq, false);
+    _connect_in_background();
 }
 
 // Network thread: each callback hands over to the GUI thread.
@@ -246,8 +270,8 @@ void MqttLink::_publish_retained_state()
 
 void MqttLink::_disconnected_now(int rc)
 {
-    if (rc == 0)
-        return; // asked for by this side
+    // This side disconnects only as the link ends, when nothing queued here is
+    // handled any more: every call is a connection that failed or went away.
     if (_connected) {
         _connected = false;
         _say(QStringLiteral("connection to %1 lost; trying again").arg(_where()));
@@ -266,7 +290,8 @@ void MqttLink::_disconnected_now(int rc)
         _say(_last_failure);
         return;
     default:
-        _connect_failed(QString::fromUtf8(mosquitto_strerror(rc)));
+        _connect_failed(rc == MOSQ_ERR_SUCCESS ? QStringLiteral("the connection was closed")
+                                               : QString::fromUtf8(mosquitto_strerror(rc)));
     }
 }
 

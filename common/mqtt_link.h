@@ -11,7 +11,9 @@
 #include <QMap>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -43,6 +45,9 @@ public:
     static constexpr int kKeepAliveSeconds = 30;
     static constexpr int kFirstRetrySeconds = 1;
     static constexpr int kMaxRetrySeconds = 30;
+    // The library's loop ends for good after a TLS or protocol error: while
+    // there is no connection, the client starts over this often.
+    static constexpr int kStartOverMs = 60 * 1000;
     static constexpr qint64 kMaxPasswordBytes = 4096;
     // Bounds on what the network can make the bar hold or print.
     static constexpr int kMaxPendingTopics = 256;
@@ -95,6 +100,8 @@ private:
     static void on_disconnect(mosquitto *mosq, void *self, int rc);
     static void on_message(mosquitto *mosq, void *self, const mosquitto_message *message);
 
+    void _connect_in_background();
+    void _start_over();
     void _connected_now(int rc);
     void _disconnected_now(int rc);
     void _connect_failed(const QString &reason);
@@ -110,6 +117,8 @@ private:
     mosquitto *_mosq = nullptr;
     std::thread _starter; // name lookup and connect, then the library's own loop thread
     bool _loop_started = false;
+    std::atomic<bool> _starter_busy = false;
+    QTimer _start_over_timer;
 
     // GUI thread only.
     bool _connected = false;
