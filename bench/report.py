@@ -51,6 +51,8 @@ def main():
         paint_rows(v, row, one)
     if "memory_memory_reports" in v:
         memory_rows(row, one)
+    if "mqtt_idle_cpu_pct" in v:
+        mqtt_rows(v, row, one, median)
     print_table(rows, v)
 
 
@@ -104,6 +106,27 @@ def waiting_rows(v, row, one, median):
     row(f"3. CPU while waiting for a missing box (reconnect), bar, {where}",
         f"{pct:.3f} % of a core (ticks: {median('waiting_cpu_pct_ticks'):.2f} %)",
         f"<= {polling:.3f} % (polling)", pct <= polling)
+
+
+# What being connected to a broker and idle may cost above polling the box, in % of a core.
+MQTT_IDLE_MARGIN = 0.1
+
+
+def mqtt_rows(v, row, one, median):
+    runs = len(v["mqtt_idle_cpu_pct"])
+    where = f"no reports, {one('mqtt_idle_seconds'):.0f} s, median of {runs}"
+    polling = median("mqtt_polling_cpu_pct")
+    row(f"7. CPU while polling a box without mqtt, bar, {where}", f"{polling:.3f} % of a core", "-", None)
+    pct = median("mqtt_idle_cpu_pct")
+    row(f"7. CPU while connected to a local broker and idle, bar, {where}",
+        f"{pct:.3f} % of a core (ticks: {median('mqtt_idle_cpu_pct_ticks'):.2f} %)",
+        f"<= {polling + MQTT_IDLE_MARGIN:.3f} % (polling + {MQTT_IDLE_MARGIN})", pct <= polling + MQTT_IDLE_MARGIN)
+    if "mqtt_presses" in v:
+        n = int(one("mqtt_presses"))
+        row(f"7. press to published message, local broker, median / p99 of {n}",
+            f"{one('mqtt_published_ms_median'):.3f} / {one('mqtt_published_ms_p99'):.3f} ms", "-", None)
+        row(f"7. press to a mirror bar's grid, local broker, median / p99 of {n}",
+            f"{one('mqtt_mirrored_ms_median'):.3f} / {one('mqtt_mirrored_ms_p99'):.3f} ms", "-", None)
 
 
 BOXES_RATIO = 2

@@ -10,7 +10,10 @@
 #                                 three D-Bus conditions),
 #                                 cpu (3), waiting (3, a missing box with
 #                                 reconnection), boxes (3, four boxes against
-#                                 one), latency (4), paint (5), memory (6)
+#                                 one), latency (4), paint (5), memory (6),
+#                                 mqtt (7: press to published message and to a
+#                                 mirror bar, CPU connected and idle; needs
+#                                 Debian's mosquitto)
 #
 # QO_BENCH_BUILD names the build folder (default build/bench); raw figures are
 # kept in $QO_BENCH_BUILD/bench-results.txt, the programs' output in
@@ -22,7 +25,7 @@ build=${QO_BENCH_BUILD:-$source_dir/build/bench}
 runs=${QO_BENCH_RUNS:-12}
 cpu_seconds=${QO_BENCH_CPU_SECONDS:-10}
 cpu_runs=${QO_BENCH_CPU_RUNS:-3}
-only=" ${QO_BENCH_ONLY:-startup cpu waiting boxes latency paint memory} "
+only=" ${QO_BENCH_ONLY:-startup cpu waiting boxes latency paint memory mqtt} "
 wanted() { [[ $only == *" $1 "* ]]; }
 
 if [ -z "${QO_BENCH_IN_RT:-}" ]; then # built once, before any change of priority
@@ -285,6 +288,43 @@ fi
 if wanted memory; then
     echo "== memory across 100,000 reports" >&2
     (cd "$work/run" && ordinary "$harness" memory --reports 100000) 2>>"$logs/harness.log" | record "memory_"
+fi
+
+if wanted mqtt; then
+command -v mosquitto >/dev/null || { echo "bench: mqtt needs Debian's mosquitto (scripts/setup.sh --tests)" >&2; exit 1; }
+mqtt_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\nuser %s\n' "$mqtt_port" "$(id -un)" \
+    > "$work/mosquitto.conf"
+mosquitto -c "$work/mosquitto.conf" > "$logs/mosquitto.log" 2>&1 &
+broker_pid=$!
+for _ in $(seq 1 100); do grep -q running "$logs/mosquitto.log" && break; sleep 0.05; done
+mqtt_member() { echo "\"mqtt\": { \"host\": \"127.0.0.1\", \"port\": $mqtt_port, \"topic\": \"$1\"$2 }"; }
+
+echo "== CPU while connected to a local broker, no reports: ${cpu_seconds} s, $cpu_runs runs," \
+     "alternating with the bar polling a box without \"mqtt\"" >&2
+variant "$work/mqtt" "$(mqtt_member bench/idle)"
+for i in $(seq 1 "$cpu_runs"); do
+    if (( i % 2 )); then
+        idle_cpu "$work/mqtt" "$pipe" mqtt.log | record "mqtt_idle_"
+        idle_cpu "$work/run" "$pipe" mqtt-polling.log | record "mqtt_polling_"
+    else
+        idle_cpu "$work/run" "$pipe" mqtt-polling.log | record "mqtt_polling_"
+        idle_cpu "$work/mqtt" "$pipe" mqtt.log | record "mqtt_idle_"
+    fi
+done
+grep -q "MQTT: connected" "$logs/mqtt.log" || { echo "bench: the bar did not connect to the broker" >&2; exit 1; }
+
+echo "== press to published message and to a mirror bar's grid: 200 presses and releases" >&2
+variant "$work/mqtt-first" "$(mqtt_member bench/first)"
+variant "$work/mqtt-mirror" "$(mqtt_member bench/mirror ', "mirror": "bench/first"')"
+(cd "$work/mqtt-first" && LD_PRELOAD=$build/libquorvel_virtual_switch_box.so QUORVEL_SWITCH_BOX=$pipe \
+    exec "$build/QuorvelOlvane" > "$logs/mqtt-first.log" 2>&1) &
+first_pid=$!
+(cd "$work/mqtt-mirror" && exec "$build/QuorvelOlvane" > "$logs/mqtt-mirror.log" 2>&1) &
+mirror_pid=$!
+python3 "$source_dir/bench/mqtt_latency.py" "$mqtt_port" bench/first bench/mirror "$pipe" 200 | record "mqtt_"
+kill "$first_pid" "$mirror_pid" "$broker_pid"
+wait "$first_pid" "$mirror_pid" "$broker_pid" 2>/dev/null || true
 fi
 
 read -r load1 _ < /proc/loadavg

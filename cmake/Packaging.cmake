@@ -217,7 +217,7 @@ else()
         set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
     else()
         set(CPACK_DEBIAN_PACKAGE_DEPENDS
-            "libqt6widgets6 (>= 6.2), libqt6gui6 (>= 6.2), libqt6core6 (>= 6.2), libhidapi-hidraw0, libstdc++6, libc6")
+            "libqt6widgets6 (>= 6.2), libqt6gui6 (>= 6.2), libqt6core6 (>= 6.2), libhidapi-hidraw0, libmosquitto1, libstdc++6, libc6")
     endif()
     set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${QO_SOURCE_DIR}/packaging/linux/postinst)
     set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

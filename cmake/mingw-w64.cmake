@@ -1,5 +1,5 @@
 # Cross build for 64-bit Windows with Debian's mingw-w64 (POSIX threads, which
-# std::thread and Qt need), against the Qt 6 and hidapi that
+# std::thread and Qt need), against the Qt 6, hidapi and libmosquitto that
 # scripts/windows-deps.sh builds into the cache named below.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
@@ -9,7 +9,7 @@ set(CMAKE_CXX_COMPILER ${QO_MINGW}-g++-posix)
 set(CMAKE_RC_COMPILER ${QO_MINGW}-windres)
 
 # The one place that names the cache; scripts/windows-deps.sh reads it from here.
-set(QO_WINDOWS_DEPS_NAME "mingw-w64-qt6.4.2-hidapi0.13.1-r2")
+set(QO_WINDOWS_DEPS_NAME "mingw-w64-qt6.4.2-hidapi0.13.1-mosquitto2.0.11-r3")
 if(DEFINED ENV{QO_WINDOWS_DEPS})
     set(QO_WINDOWS_DEPS "$ENV{QO_WINDOWS_DEPS}")
 elseif(DEFINED ENV{XDG_CACHE_HOME} AND NOT "$ENV{XDG_CACHE_HOME}" STREQUAL "")

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds what the Windows program links against -- Qt 6 (Core, Gui, Network, Widgets, Test,
-# the windows and offscreen platform plugins) and hidapi -- with the mingw-w64 cross
+# the windows and offscreen platform plugins), hidapi and libmosquitto -- with the mingw-w64 cross
 # compiler, from Debian's source packages, into a versioned cache folder outside the
 # tree (named in cmake/mingw-w64.cmake). Does nothing when that build is already there.
-# Nothing prebuilt is downloaded: apt-get fetches the two source packages only,
+# Nothing prebuilt is downloaded: apt-get fetches the three source packages only,
 # through lists of its own, so the machine's apt set-up is left alone.
 # Takes 20-60 minutes on two cores (61 on a busy one); QO_JOBS sets the parallel jobs (default 2).
 set -euo pipefail
@@ -60,12 +60,13 @@ apt=(apt-get -q -o APT::Sandbox::User=root -o "Dir::Etc::SourceList=$work/apt/so
     -o "Dir::State::Lists=$work/apt/lists" -o "Dir::Cache=$work/apt/cache")
 
 cd "$work/src"
-if ! [ -d qtbase ] || ! [ -d hidapi ]; then
+if ! [ -d qtbase ] || ! [ -d hidapi ] || ! [ -d mosquitto ]; then
     rm -rf ./*
     "${apt[@]}" update
-    "${apt[@]}" source "qt6-base=$qt_version" hidapi
+    "${apt[@]}" source "qt6-base=$qt_version" hidapi mosquitto
     mv qt6-base-*/ qtbase
     mv hidapi-*/ hidapi
+    mv mosquitto-*/ mosquitto
 fi
 
 export QO_WINDOWS_DEPS=$prefix
@@ -75,6 +76,17 @@ cmake -S hidapi -B "$work/build-hidapi" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolch
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=ON
 cmake --build "$work/build-hidapi" -j "$jobs"
 cmake --install "$work/build-hidapi"
+
+# libmosquitto alone (no broker, clients, plugins or C++ wrapper), threaded for
+# mosquitto_loop_start on the toolchain's POSIX threads. Without TLS: this cross
+# build has no OpenSSL, so "mqtt" → "tls" is refused at connection on Windows.
+cmake -S mosquitto -B "$work/build-mosquitto" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DWITH_BROKER=OFF -DWITH_APPS=OFF -DWITH_CLIENTS=OFF -DWITH_PLUGINS=OFF -DWITH_LIB_CPP=OFF \
+    -DDOCUMENTATION=OFF -DWITH_TLS=OFF -DWITH_TLS_PSK=OFF -DWITH_SOCKS=OFF -DWITH_SRV=OFF -DWITH_CJSON=OFF \
+    -DWITH_STATIC_LIBRARIES=OFF -DWITH_THREADING=ON
+cmake --build "$work/build-mosquitto" -j "$jobs"
+cmake --install "$work/build-mosquitto"
 
 # Only what the bar uses (Network for its local socket, without TLS); OpenGL stays on because the Windows platform plugin needs it.
 # Debian's source leaves out the Wintab headers that tablet input needs; the bar takes none.

@@ -26,7 +26,7 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 cmake --install build/windows --prefix "$work/inst" >"$work/install.log" 2>&1 \
     || { cat "$work/install.log" >&2; echo "FAIL: cmake --install failed" >&2; exit 1; }
 inst=$work/inst
-for f in QuorvelOlvane.exe Qt6Core.dll Qt6Gui.dll Qt6Network.dll Qt6Widgets.dll libhidapi.dll \
+for f in QuorvelOlvane.exe Qt6Core.dll Qt6Gui.dll Qt6Network.dll Qt6Widgets.dll libhidapi.dll libmosquitto.dll \
          platforms/qwindows.dll imageformats/qico.dll styles/qwindowsvistastyle.dll \
          libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll \
          config.example.json README.txt resources/icon/icon.ico resources/config.schema.json; do
@@ -58,6 +58,7 @@ grep -q 'Subsystem.*(Windows GUI)' "$work/headers" || fail "not a GUI-subsystem 
 grep -q 'SetCurrentProcessExplicitAppUserModelID' "$work/headers" \
     || fail "SetCurrentProcessExplicitAppUserModelID is not imported"
 grep -q 'DLL Name: libhidapi.dll' "$work/headers" || fail "the program does not import hidapi"
+grep -q 'DLL Name: libmosquitto.dll' "$work/headers" || fail "the program does not import libmosquitto"
 "$objdump" -h "$inst/QuorvelOlvane.exe" | grep -q '\.rsrc' || fail "no resource section (icon, manifest, version)"
 
 cpack --preset windows >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log" >&2; echo "FAIL: cpack failed" >&2; exit 1; }
