@@ -1,0 +1,91 @@
+#include "common/mqtt_link.h"
+
+#include <QTest>
+
+// The parts of the MQTT link that decide what a message means, without a broker
+// (tests/e2e/e2e_mqtt.sh runs the link against a real one).
+class TestMqttLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void areaOfTopic_data();
+    void areaOfTopic();
+    void areaPayloadReadsBack_data();
+    void areaPayloadReadsBack();
+    void badAreaPayloadRefused_data();
+    void badAreaPayloadRefused();
+};
+
+void TestMqttLink::areaOfTopic_data()
+{
+    QTest::addColumn<QString>("topic");
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<int>("area"); // -1: none
+    QTest::addRow("area") << "s/d/area/3"
+                          << "" << 3;
+    QTest::addRow("set of area 7") << "s/d/area/7/set"
+                                   << "/set" << 7;
+    QTest::addRow("area 8 is none") << "s/d/area/8/set"
+                                    << "/set" << -1;
+    QTest::addRow("two digits") << "s/d/area/03/set"
+                                << "/set" << -1;
+    QTest::addRow("sign") << "s/d/area/-1/set"
+                          << "/set" << -1;
+    QTest::addRow("no number") << "s/d/area//set"
+                               << "/set" << -1;
+    QTest::addRow("another bar's") << "s/other/area/3/set"
+                                   << "/set" << -1;
+    QTest::addRow("deeper level") << "s/d/area/3/set/x"
+                                  << "/set" << -1;
+    QTest::addRow("the area, not its set") << "s/d/area/3"
+                                           << "/set" << -1;
+}
+
+void TestMqttLink::areaOfTopic()
+{
+    QFETCH(QString, topic);
+    QFETCH(QString, suffix);
+    QFETCH(int, area);
+    QCOMPARE(MqttLink::area_of(QStringLiteral("s/d"), topic, suffix).value_or(-1), area);
+}
+
+void TestMqttLink::areaPayloadReadsBack_data()
+{
+    QTest::addColumn<bool>("lit");
+    QTest::addColumn<QColor>("color");
+    QTest::addColumn<QString>("label");
+    QTest::addRow("lit with a label") << true << QColor(0xFF, 0, 0) << "REC";
+    QTest::addRow("dark without one") << false << QColor(0x12, 0x34, 0x56) << "";
+    QTest::addRow("quotes and CJK") << true << QColor(0, 0, 0xFF) << "\"ライブ\"\n";
+}
+
+void TestMqttLink::areaPayloadReadsBack()
+{
+    QFETCH(bool, lit);
+    QFETCH(QColor, color);
+    QFETCH(QString, label);
+    const AreaState state{lit, color, label};
+    QCOMPARE(MqttLink::parse_area_payload(MqttLink::area_payload(state)), std::optional<AreaState>(state));
+}
+
+void TestMqttLink::badAreaPayloadRefused_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addRow("not JSON") << QByteArray("on");
+    QTest::addRow("array") << QByteArray("[true]");
+    QTest::addRow("no lit") << QByteArray(R"({"color":"#FF0000"})");
+    QTest::addRow("lit a string") << QByteArray(R"({"lit":"true"})");
+    QTest::addRow("colour a number") << QByteArray(R"({"lit":true,"color":255})");
+    QTest::addRow("label an object") << QByteArray(R"({"lit":true,"label":{}})");
+    QTest::addRow("cut short") << QByteArray(R"({"lit":tr)");
+}
+
+void TestMqttLink::badAreaPayloadRefused()
+{
+    QFETCH(QByteArray, payload);
+    QVERIFY(!MqttLink::parse_area_payload(payload));
+}
+
+QTEST_GUILESS_MAIN(TestMqttLink)
+#include "test_mqtt_link.moc"
