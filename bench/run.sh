@@ -200,7 +200,8 @@ idle_cpu() { # folder, pipe, log
         --env "LD_PRELOAD=$build/libquorvel_virtual_switch_box.so" --env "QUORVEL_SWITCH_BOX=$2" \
         --seconds "$cpu_seconds" --rate 0 -- "$build/QuorvelOlvane"
 }
-# The same bar and colours in another folder, with these members added to config.json.
+# The same bar and colours in another folder, with these members added to config.json
+# (members without "/": they go into a sed expression).
 variant() { # folder, JSON members
     mkdir -p "$1/resources/icon"
     cp "$source_dir/resources/icon/icon.ico" "$1/resources/icon/"
@@ -298,11 +299,11 @@ printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\nuser %s\
 mosquitto -c "$work/mosquitto.conf" > "$logs/mosquitto.log" 2>&1 &
 broker_pid=$!
 for _ in $(seq 1 100); do grep -q running "$logs/mosquitto.log" && break; sleep 0.05; done
-mqtt_member() { echo "\"mqtt\": { \"host\": \"127.0.0.1\", \"port\": $mqtt_port, \"topic\": \"$1\"$2 }"; }
+mqtt_member() { echo "\"mqtt\": { \"host\": \"127.0.0.1\", \"port\": $mqtt_port, \"topic\": \"$1\"${2:-} }"; }
 
 echo "== CPU while connected to a local broker, no reports: ${cpu_seconds} s, $cpu_runs runs," \
      "alternating with the bar polling a box without \"mqtt\"" >&2
-variant "$work/mqtt" "$(mqtt_member bench/idle)"
+variant "$work/mqtt" "$(mqtt_member bench-idle)"
 for i in $(seq 1 "$cpu_runs"); do
     if (( i % 2 )); then
         idle_cpu "$work/mqtt" "$pipe" mqtt.log | record "mqtt_idle_"
@@ -315,14 +316,14 @@ done
 grep -q "MQTT: connected" "$logs/mqtt.log" || { echo "bench: the bar did not connect to the broker" >&2; exit 1; }
 
 echo "== press to published message and to a mirror bar's grid: 200 presses and releases" >&2
-variant "$work/mqtt-first" "$(mqtt_member bench/first)"
-variant "$work/mqtt-mirror" "$(mqtt_member bench/mirror ', "mirror": "bench/first"')"
+variant "$work/mqtt-first" "$(mqtt_member bench-first)"
+variant "$work/mqtt-mirror" "$(mqtt_member bench-mirror ', "mirror": "bench-first"')"
 (cd "$work/mqtt-first" && LD_PRELOAD=$build/libquorvel_virtual_switch_box.so QUORVEL_SWITCH_BOX=$pipe \
     exec "$build/QuorvelOlvane" > "$logs/mqtt-first.log" 2>&1) &
 first_pid=$!
 (cd "$work/mqtt-mirror" && exec "$build/QuorvelOlvane" > "$logs/mqtt-mirror.log" 2>&1) &
 mirror_pid=$!
-python3 "$source_dir/bench/mqtt_latency.py" "$mqtt_port" bench/first bench/mirror "$pipe" 200 | record "mqtt_"
+python3 "$source_dir/bench/mqtt_latency.py" "$mqtt_port" bench-first bench-mirror "$pipe" 200 | record "mqtt_"
 kill "$first_pid" "$mirror_pid" "$broker_pid"
 wait "$first_pid" "$mirror_pid" "$broker_pid" 2>/dev/null || true
 fi

@@ -110,6 +110,8 @@ void MqttLink::start()
         return;
     }
     mosquitto_int_option(_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    // A press is a few bytes: sent at once, not held back to fill a segment.
+    mosquitto_int_option(_mosq, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_callback_set(_mosq, &MqttLink::on_connect);
     mosquitto_disconnect_callback_set(_mosq, &MqttLink::on_disconnect);
     mosquitto_message_callback_set(_mosq, &MqttLink::on_message);

@@ -53,7 +53,7 @@ public:
     static constexpr int kMaxPendingTopics = 256;
     static constexpr int kMaxPayloadBytes = 4096;
     static constexpr int kMaxComplaintTopics = 64;
-    static constexpr qint64 kComplaintIntervalMs = 60 * 1000;
+    static constexpr qint64 kComplaintIntervalMs = qint64{60} * 1000;
 
     explicit MqttLink(MqttOptions options, QObject *parent = nullptr);
     // A clean exit: "offline" on the status topic, then a disconnect.

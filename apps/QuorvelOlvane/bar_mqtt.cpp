@@ -101,13 +101,16 @@ void QuorvelOlvane::_apply_mqtt_options()
     }
 }
 
+// Not const: it sends through the link the window owns.
+// NOLINTNEXTLINE(readability-make-member-function-const)
 void QuorvelOlvane::_publish_switch(int box, int switch_no, bool on)
 {
     if (mqtt)
         mqtt->publish_switch(switch_topic(!config->options.devices.isEmpty(), box, switch_no), on);
 }
 
-void QuorvelOlvane::_publish_area(int area)
+// Not const: it sends through the link the window owns.
+void QuorvelOlvane::_publish_area(int area) // NOLINT(readability-make-member-function-const)
 {
     if (!mqtt)
         return;
