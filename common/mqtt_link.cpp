@@ -173,8 +173,7 @@ void MqttLink::_start_over()
 {
     if (_connected || _starter_busy)
         return; // connected, or still looking the host up
-    if (_last_failure.isEmpty())
-        _connect_failed(QStringLiteral("no answer"));
+    _connect_failed(QStringLiteral("no answer"));
     if (_starter.joinable())
         _starter.join();
     // A loop still retrying wakes from its wait and ends; one that gave up is gone already.
@@ -220,10 +219,11 @@ void MqttLink::on_message(mosquitto * /*mosq*/, void *self, const mosquitto_mess
 
 void MqttLink::_connect_failed(const QString &reason)
 {
-    const QString line = QStringLiteral("cannot connect to %1 (%2); trying again").arg(_where(), reason);
-    if (line != _last_failure)
-        _say(line);
-    _last_failure = line;
+    // One line per outage, however many attempts fail.
+    if (!_last_failure.isEmpty())
+        return;
+    _last_failure = QStringLiteral("cannot connect to %1 (%2); trying again").arg(_where(), reason);
+    _say(_last_failure);
 }
 
 void MqttLink::_connected_now(int rc)
@@ -276,18 +276,20 @@ void MqttLink::_disconnected_now(int rc)
     // handled any more: every call is a connection that failed or went away.
     if (_connected) {
         _connected = false;
-        _say(QStringLiteral("connection to %1 lost; trying again").arg(_where()));
+        _last_failure = QStringLiteral("connection to %1 lost; trying again").arg(_where());
+        _say(_last_failure);
         return;
     }
     if (!_last_failure.isEmpty())
         return;
-    // The errors after which the library's loop gives up rather than retries.
+    // The errors after which the library's loop gives up rather than retries:
+    // _start_over tries again.
     switch (rc) {
     case MOSQ_ERR_TLS:
     case MOSQ_ERR_PROTOCOL:
     case MOSQ_ERR_NOT_SUPPORTED:
     case MOSQ_ERR_AUTH:
-        _last_failure = QStringLiteral("cannot connect to %1 (%2); not trying again until \"mqtt\" changes")
+        _last_failure = QStringLiteral("cannot connect to %1 (%2); trying again each minute")
                             .arg(_where(), QString::fromUtf8(mosquitto_strerror(rc)));
         _say(_last_failure);
         return;
