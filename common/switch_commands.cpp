@@ -2,7 +2,9 @@
 
 #include "common/diagnostics.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QEvent>
 #include <QProcessEnvironment>
 
 #include <optional>
@@ -15,6 +17,12 @@
 namespace {
 
 const QString kPrefix = QStringLiteral("[commands] ");
+
+// Starts what run() prepared. Posted below the priority of a widget's
+// repaint request, so the areas a report changed are painted first: forking
+// the bar costs a few milliseconds.
+const QEvent::Type kStartEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+constexpr int kStartPriority = Qt::LowEventPriority - 1;
 
 std::optional<QProcessEnvironment> &start_environment()
 {
@@ -116,7 +124,17 @@ void SwitchCommands::run(const SwitchEvent &event)
                     _failed_to_start(key, label, program);
             });
     _running.insert(key, process);
-    process->start();
+    if (_to_start.isEmpty())
+        QCoreApplication::postEvent(this, new QEvent(kStartEvent), kStartPriority);
+    _to_start.append(process);
+}
+
+void SwitchCommands::customEvent(QEvent *event)
+{
+    if (event->type() != kStartEvent)
+        return;
+    for (QProcess *process : std::exchange(_to_start, {}))
+        process->start();
 }
 
 void SwitchCommands::_finished(const Key &key, const QString &label, const QString &program, int code,
@@ -152,6 +170,7 @@ void SwitchCommands::_forget(const Key &key)
 // go unreaped instead of hanging the close.
 void SwitchCommands::end_all()
 {
+    _to_start.clear(); // among the running below, never started
     const QMap<Key, QProcess *> running = std::exchange(_running, {});
     for (QProcess *process : running) {
         disconnect(process, nullptr, this, nullptr);

@@ -2,6 +2,7 @@
 
 #include "common/bar_options.h"
 
+#include <QList>
 #include <QMap>
 #include <QObject>
 #include <QProcess>
@@ -45,7 +46,9 @@ public:
     // still running go on, and are still waited for.
     void set_commands(const QMap<int, SwitchCommand> &commands, const QString &working_folder);
 
-    // Starts the command for this report, if "commands" has one.
+    // Starts the command for this report, if "commands" has one: once the
+    // events already queued, the repaint this report asked for included,
+    // have been handled, so that starting a program never delays the screen.
     void run(const SwitchEvent &event);
 
     // Whether the press (`on`) or release command of this switch of box `box` is running.
@@ -54,6 +57,9 @@ public:
     // Kills every command still running and reaps it, so that none is left
     // behind, neither running nor as a zombie: the bar is closing.
     void end_all();
+
+protected:
+    void customEvent(QEvent *event) override;
 
 private:
     using Key = std::tuple<int, int, bool>; // box, switch, on
@@ -65,5 +71,6 @@ private:
 
     QMap<int, SwitchCommand> _commands;
     QString _folder;
-    QMap<Key, QProcess *> _running; // owned: children of this object
+    QMap<Key, QProcess *> _running; // owned: children of this object; started or about to be
+    QList<QProcess *> _to_start;    // made by run(), started by the next start event
 };
