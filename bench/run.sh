@@ -10,7 +10,8 @@
 #                                 three D-Bus conditions),
 #                                 cpu (3), waiting (3, a missing box with
 #                                 reconnection), boxes (3, four boxes against
-#                                 one), latency (4), paint (5), memory (6),
+#                                 one), latency (4), commands (4, with a
+#                                 command on the switch), paint (5), memory (6),
 #                                 mqtt (7: press to published message and to a
 #                                 mirror bar, CPU connected and idle; needs
 #                                 Debian's mosquitto)
@@ -25,7 +26,7 @@ build=${QO_BENCH_BUILD:-$source_dir/build/bench}
 runs=${QO_BENCH_RUNS:-12}
 cpu_seconds=${QO_BENCH_CPU_SECONDS:-10}
 cpu_runs=${QO_BENCH_CPU_RUNS:-3}
-only=" ${QO_BENCH_ONLY:-startup cpu waiting boxes latency paint memory mqtt} "
+only=" ${QO_BENCH_ONLY:-startup cpu waiting boxes latency commands paint memory mqtt} "
 wanted() { [[ $only == *" $1 "* ]]; }
 
 if [ -z "${QO_BENCH_IN_RT:-}" ]; then # built once, before any change of priority
@@ -279,6 +280,20 @@ JSON
 if wanted latency; then
     echo "== report to screen: 1,000 reports through the reader, all areas labelled" >&2
     (cd "$work/labels" && "$harness" latency --reports 1000) 2>>"$logs/harness.log" | record "latency_"
+fi
+if wanted commands; then
+    # The same, with each press and release of the switch also starting a
+    # program: what starting a command costs the screen. A report that comes
+    # while the switch's last command still runs skips it, as the bar does.
+    echo "== report to screen with a command on the switch: 1,000 reports, each starting /bin/true" >&2
+    mkdir -p "$work/commands"
+    cp -r "$work/run/resources" "$work/commands/"
+    python3 -c 'import json, sys
+config = json.load(open(sys.argv[1]))
+config["commands"] = {"2": {"on": ["/bin/true", "on"], "off": ["/bin/true", "off"]}}
+json.dump(config, sys.stdout, ensure_ascii=False)' "$work/labels/config.json" > "$work/commands/config.json"
+    (cd "$work/commands" && "$harness" latency --reports 1000) 2>>"$logs/harness.log" \
+        | tee -a "$logs/commands.log" | sed '/^\[commands\]/d' | record "commands_"
 fi
 if wanted paint; then
     echo "== grid paint, 3840 x 160, all areas lit, without and with labels" >&2

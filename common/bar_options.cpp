@@ -160,6 +160,58 @@ void read_switches(const Reader &reader, const Json &switches, const QString &me
     }
 }
 
+// One argument list of "commands": strings, the program first and not empty.
+// A NUL would cut the argument short on its way to the program.
+QStringList read_command_line(const Reader &reader, const Json &value, const QString &member)
+{
+    const auto is_argument = [](const Json &argument) {
+        return argument.is_string() && argument.get<std::string>().find('\0') == std::string::npos;
+    };
+    if (!value.is_array() || value.empty() || !value.front().is_string()
+        || value.front().get<std::string>().empty() || !std::all_of(value.begin(), value.end(), is_argument))
+        reader.fail(member,
+                    QStringLiteral("a list of strings without NUL characters, the program first, "
+                                   "such as [\"obs-cmd\", \"scene\", \"switch\", \"Live\"]"),
+                    value);
+    QStringList line;
+    for (const Json &argument : value)
+        line.append(QString::fromStdString(argument.get<std::string>()));
+    return line;
+}
+
+// "commands": switch number (as "switches" reads it) → {"on": [...], "off": [...]}.
+// An entry with neither, or with another member (a misspelt "On"), would
+// silently start nothing: it is refused.
+void read_commands(const Reader &reader, const Json &commands, QMap<int, SwitchCommand> &out)
+{
+    const QString member = QStringLiteral("\"commands\"");
+    for (const auto &entry : commands.items()) {
+        const QString key_member = QStringLiteral("%1 → %2").arg(member, Reader::name(entry.key()));
+        const std::optional<int> number = BarConfig::area_index_from_key(entry.key());
+        if (!number || *number < 0 || *number > BarOptions::kMaxSwitchNumber)
+            reader.fail(
+                member,
+                QStringLiteral("switch numbers from 0 to %1 as keys").arg(BarOptions::kMaxSwitchNumber),
+                Json(entry.key()));
+        const Json &value = entry.value();
+        const QString expected = QStringLiteral("an object with \"on\", \"off\" or both");
+        if (!value.is_object() || value.empty())
+            reader.fail(key_member, expected, value);
+        SwitchCommand command;
+        for (const auto &part : value.items()) {
+            const QString part_member = QStringLiteral("%1 → %2").arg(key_member, Reader::name(part.key()));
+            if (part.key() == "on")
+                command.on = read_command_line(reader, part.value(), part_member);
+            else if (part.key() == "off")
+                command.off = read_command_line(reader, part.value(), part_member);
+            else
+                reader.fail(part_member, QStringLiteral("only \"on\" and \"off\" in a command entry"),
+                            part.value());
+        }
+        out.insert(*number, command);
+    }
+}
+
 // The members "device" and each entry of "devices" share; `member` is how
 // errors name the object.
 DeviceOptions read_device(const Reader &reader, const Json &device, const QString &member)
@@ -328,6 +380,8 @@ BarOptions BarOptions::from_json(const Json &doc, const QString &path)
 
     if (const Json *mqtt = reader.object(doc, "mqtt", QStringLiteral("\"mqtt\"")))
         options.mqtt = read_mqtt(reader, *mqtt, path);
+    if (const Json *commands = reader.object(doc, "commands", QStringLiteral("\"commands\"")))
+        read_commands(reader, *commands, options.commands);
 
     return options;
 }

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
 #include <nlohmann/json.hpp>
 
@@ -76,6 +77,16 @@ struct MqttOptions
     friend bool operator==(const MqttOptions &, const MqttOptions &) = default;
 };
 
+// What one switch starts: an argument list, the program first, for its press
+// and for its release; an empty list starts nothing.
+struct SwitchCommand
+{
+    QStringList on;
+    QStringList off;
+
+    friend bool operator==(const SwitchCommand &, const SwitchCommand &) = default;
+};
+
 // The opt-in settings of config.json, read, checked and defaulted in one
 // place; with none of them in the file every member keeps its default and the
 // bar behaves as it always did.
@@ -96,6 +107,8 @@ struct BarOptions
     QList<AreaOptions> areas;        // "areas" → key → "label", "label_color"
     QMap<int, int> switches;         // "switches": switch number → area index
     std::optional<MqttOptions> mqtt; // "mqtt": no connection at all when absent
+    // "commands": switch number → what its press and release start
+    QMap<int, SwitchCommand> commands;
 
     friend bool operator==(const BarOptions &, const BarOptions &) = default;
 

@@ -174,7 +174,6 @@ HIDReaderThread::HIDReaderThread(const QList<DeviceOptions> &boxes_, QObject *pa
     , vid(boxes.first().vendor_id)
     , pid(boxes.first().product_id)
     , reconnect(boxes.first().reconnect)
-    , _state(boxes.size())
 {
 }
 
@@ -198,9 +197,8 @@ QString HIDReaderThread::box_name(int box) const
                           : QStringLiteral("box %1 (%2)").arg(box + 1).arg(diagnostics::printable(name));
 }
 
-void HIDReaderThread::_set_state(int box, DeviceState state, const QString &reason)
+void HIDReaderThread::_set_state(Box &entry, int box, DeviceState state, const QString &reason)
 {
-    Box &entry = _state[box];
     if (entry.state == state && entry.reason == reason)
         return;
     entry.state = state;
@@ -211,33 +209,34 @@ void HIDReaderThread::_set_state(int box, DeviceState state, const QString &reas
 void HIDReaderThread::run()
 {
     const HidLibrary library;
+    QList<Box> state(boxes.size());
     // Every box is tried once even when stop() came first: a bar that ends at
     // once (a bad config.json) has still said whether its box is there.
     for (bool first = true;; first = false) {
         bool any = false;
-        for (int box = 0; box < _state.size() && (first || _running.load()); ++box) {
-            Box &entry = _state[box];
+        for (int box = 0; box < state.size() && (first || _running.load()); ++box) {
+            Box &entry = state[box];
             if (entry.done)
                 continue;
             any = true;
             if (!entry.device && entry.passes_to_retry-- <= 0)
-                _open(box);
+                _open(state, box);
             if (entry.device && _running.load())
-                _poll(box);
+                _poll(state, box);
         }
         if (!any || !_running.load())
             break; // stopped, or every box failed for good
         msleep(kPollPauseMs);
     }
     // hid_close cannot fail; every handle is closed once, on every path.
-    for (Box &entry : _state) {
+    for (Box &entry : state) {
         if (entry.device)
             hid_close(entry.device);
         entry.device = nullptr;
     }
 }
 
-hid_device *HIDReaderThread::_find_and_open(int box, Failure &why)
+hid_device *HIDReaderThread::_find_and_open(QList<Box> &state, int box, Failure &why)
 {
     const DeviceOptions &options = boxes.at(box);
     const QString name = device_name(options.vendor_id, options.product_id);
@@ -255,11 +254,11 @@ hid_device *HIDReaderThread::_find_and_open(int box, Failure &why)
 
     // Skip what another entry has open, and what another entry chose by
     // serial or port: an entry that takes any box takes one nobody named.
-    const auto taken = [this, box](const hid_device_info &info) {
+    const auto taken = [this, &state, box](const hid_device_info &info) {
         for (int other = 0; other < boxes.size(); ++other) {
             if (other == box)
                 continue;
-            if (_state.at(other).device && _state.at(other).path == info.path)
+            if (state.at(other).device && state.at(other).path == info.path)
                 return true;
             if (!boxes.at(box).chooses_box() && boxes.at(other).chooses_box()
                 && boxes.at(other).vendor_id == info.vendor_id
@@ -288,18 +287,18 @@ hid_device *HIDReaderThread::_find_and_open(int box, Failure &why)
         why = {failure.state, failure.reason};
         return nullptr;
     }
-    _state[box].path = path;
+    state[box].path = path;
     return device;
 }
 
-void HIDReaderThread::_open(int box)
+void HIDReaderThread::_open(QList<Box> &state, int box)
 {
-    Box &entry = _state[box];
+    Box &entry = state[box];
     const DeviceOptions &options = boxes.at(box);
     Failure failure;
-    hid_device *device = _find_and_open(box, failure);
+    hid_device *device = _find_and_open(state, box, failure);
     if (!device) {
-        _fail(box, failure);
+        _fail(entry, box, failure);
         return;
     }
     if (hid_set_nonblocking(device, 1) != 0) {
@@ -307,7 +306,7 @@ void HIDReaderThread::_open(int box)
                    QStringLiteral("cannot switch the %1 to non-blocking reads: %2")
                        .arg(device_name(options.vendor_id, options.product_id), hidapi_error(device))};
         hid_close(device);
-        _fail(box, failure);
+        _fail(entry, box, failure);
         return;
     }
     entry.device = device;
@@ -316,12 +315,12 @@ void HIDReaderThread::_open(int box)
     // A user who chose among boxes wants to see which one each entry has.
     if (entry.waiting || announce_connection || boxes.size() > 1 || options.chooses_box())
         diagnostics::out(kConnectedPrefix + named);
-    _set_state(box, DeviceState::Connected, named);
+    _set_state(entry, box, DeviceState::Connected, named);
 }
 
-void HIDReaderThread::_poll(int box)
+void HIDReaderThread::_poll(QList<Box> &state, int box)
 {
-    Box &entry = _state[box];
+    Box &entry = state[box];
     std::array<unsigned char, kReportSize> buffer{};
     const int count = hid_read(entry.device, buffer.data(), buffer.size());
     if (count > 0) {
@@ -341,12 +340,11 @@ void HIDReaderThread::_poll(int box)
     hid_close(entry.device);
     entry.device = nullptr;
     entry.path.clear();
-    _fail(box, failure);
+    _fail(entry, box, failure);
 }
 
-void HIDReaderThread::_fail(int box, const Failure &failure)
+void HIDReaderThread::_fail(Box &entry, int box, const Failure &failure)
 {
-    Box &entry = _state[box];
     const QString reason =
         box_name(box).isEmpty() ? failure.reason : box_name(box) + QStringLiteral(": ") + failure.reason;
     // One line per failure, however many attempts it takes to reopen.
@@ -357,7 +355,7 @@ void HIDReaderThread::_fail(int box, const Failure &failure)
     const bool still_away = entry.waiting && !failure.was_connected && entry.unplugged
                             && failure.state == DeviceState::NotConnected;
     if (!still_away)
-        _set_state(box, failure.state, reason);
+        _set_state(entry, box, failure.state, reason);
     entry.unplugged =
         failure.was_connected ? failure.state == DeviceState::Unplugged : entry.unplugged && still_away;
     entry.waiting = true;

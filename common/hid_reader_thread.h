@@ -82,14 +82,14 @@ private:
         QString reason;
     };
 
-    void _open(int box);
-    void _poll(int box);
-    void _fail(int box, const Failure &failure);
-    void _set_state(int box, DeviceState state, const QString &reason);
+    // The boxes' states live in run(), on the reader's own thread: nothing
+    // of them outlives it in the thread object.
+    void _open(QList<Box> &state, int box);
+    void _poll(QList<Box> &state, int box);
+    void _fail(Box &entry, int box, const Failure &failure);
+    void _set_state(Box &entry, int box, DeviceState state, const QString &reason);
     // The box to open for entry `box`, or nothing with the reason why.
-    hid_device *_find_and_open(int box, Failure &why);
+    hid_device *_find_and_open(QList<Box> &state, int box, Failure &why);
 
     std::atomic<bool> _running{true};
-    // Touched by the reader thread only.
-    QList<Box> _state;
 };

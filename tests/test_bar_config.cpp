@@ -265,6 +265,34 @@ void TestBarConfig::badFileFailsAndChangesNothing_data()
         << "\"mqtt\" → \"tls\" → \"key_file\": expected \"cert_file\" and \"key_file\" together";
     QTest::addRow("mqtt publish a string")
         << QByteArray(R"({"mqtt": {"publish": "yes"}})") << "\"mqtt\" → \"publish\": expected true or false";
+    QTest::addRow("commands not an object")
+        << QByteArray(R"({"commands": []})") << "\"commands\": expected a JSON object, got []";
+    QTest::addRow("command key not a switch")
+        << QByteArray(R"({"commands": {"x": {"on": ["a"]}}})")
+        << "\"commands\": expected switch numbers from 0 to 255 as keys, got \"x\"";
+    QTest::addRow("command for switch 256")
+        << QByteArray(R"({"commands": {"256": {"on": ["a"]}}})") << "\"commands\": expected switch numbers";
+    QTest::addRow("command entry a list")
+        << QByteArray(R"({"commands": {"3": ["obs-cmd"]}})")
+        << "\"commands\" → \"3\": expected an object with \"on\", \"off\" or both, got [\"obs-cmd\"]";
+    QTest::addRow("command entry empty")
+        << QByteArray(R"({"commands": {"3": {}}})") << "\"commands\" → \"3\": expected an object with";
+    QTest::addRow("command entry misspelt")
+        << QByteArray(R"({"commands": {"3": {"on": ["a"], "On": ["b"]}}})")
+        << "\"commands\" → \"3\" → \"On\": expected only \"on\" and \"off\" in a command entry";
+    QTest::addRow("command one string")
+        << QByteArray(R"({"commands": {"3": {"on": "obs-cmd scene"}}})")
+        << "\"commands\" → \"3\" → \"on\": expected a list of strings without NUL characters, the program "
+           "first, such as [\"obs-cmd\", \"scene\", \"switch\", \"Live\"], got \"obs-cmd scene\"";
+    QTest::addRow("command empty list") << QByteArray(R"({"commands": {"3": {"off": []}}})")
+                                        << "\"commands\" → \"3\" → \"off\": expected a list";
+    QTest::addRow("command without a program") << QByteArray(R"({"commands": {"3": {"on": ["", "x"]}}})")
+                                               << "\"commands\" → \"3\" → \"on\": expected";
+    QTest::addRow("command argument a number") << QByteArray(R"({"commands": {"3": {"on": ["a", 1]}}})")
+                                               << "\"commands\" → \"3\" → \"on\": expected";
+    QTest::addRow("command argument with a NUL")
+        << QByteArray(R"({"commands": {"3": {"on": ["a", "b\u0000c"]}}})")
+        << "\"commands\" → \"3\" → \"on\": expected";
     QTest::addRow("echo of a huge value is cut")
         << (QByteArray(R"({"bar": {"tray": ")") + QByteArray(100000, 'x') + "\"}}")
         << "… (99802 more characters)";
@@ -307,7 +335,9 @@ void TestBarConfig::optionsAreTypedAndDefaulted()
                                    "click_through": true},
                            "areas": {"3": {"color": "red", "label": "REC", "label_color": "#102030"},
                                      "x": {"label": 5}, "9": {"label": 5}, "1": 7, "01": {}},
-                           "switches": {"6": 3, "03": 1}})");
+                           "switches": {"6": 3, "03": 1},
+                           "commands": {"3": {"on": ["obs-cmd", "scene", "switch", "Live"], "off": ["x"]},
+                                        "05": {"off": ["録画 停止", "$HOME", ""]}}})");
     config.load();
     const BarOptions &options = config.options;
     QCOMPARE(
@@ -320,6 +350,8 @@ void TestBarConfig::optionsAreTypedAndDefaulted()
     QCOMPARE(options.areas,
              (QList<AreaOptions>{{3, QStringLiteral("REC"), QColor(0x10, 0x20, 0x30)}, {1, {}, {}}}));
     QCOMPARE(options.switches, (QMap<int, int>{{6, 3}, {3, 1}}));
+    QCOMPARE(options.commands, (QMap<int, SwitchCommand>{{3, {{"obs-cmd", "scene", "switch", "Live"}, {"x"}}},
+                                                         {5, {{}, {"録画 停止", "$HOME", ""}}}}));
 
     // Several boxes: each its own ids, choice, name and (when given) switch map.
     write_file(m_path, R"({"devices": [{"serial": "A1", "switches": {"1": 0}},

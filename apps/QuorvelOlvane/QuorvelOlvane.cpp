@@ -10,6 +10,7 @@
 #include <QBuffer>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QFileInfo>
 #include <QIcon>
 #include <QImageReader>
 #include <QKeyEvent>
@@ -141,6 +142,7 @@ void QuorvelOlvane::closeEvent(QCloseEvent *event)
 {
     _stop_reader();
     mqtt.reset(); // "offline" before the program ends
+    commands.end_all();
     screen_placement->save_pending();
     event->accept();
 }
@@ -253,6 +255,9 @@ void QuorvelOlvane::apply_options() // NOLINT(readability-make-member-function-c
 
     _apply_device_options();
     _apply_mqtt_options();
+
+    // Commands run in the config folder, whatever folder a relative config path was read from.
+    commands.set_commands(options.commands, QFileInfo(config->path).absolutePath());
 }
 
 bool QuorvelOlvane::click_through() const
@@ -427,6 +432,19 @@ void QuorvelOlvane::handle_hid_data(const QByteArray &data, int box)
     _publish_switch(box, report->switch_no, report->cmd == switch_report::kOnCommand);
     for (const Action &action : _mapper(box).handle(report->cmd, report->switch_no))
         draw_widget->set_lit_areas(action.areas, action.draw_flags);
+    _run_command(*report, box);
+}
+
+void QuorvelOlvane::_run_command(const switch_report::Fields &report, int box)
+{
+    const QList<DeviceOptions> boxes = config->options.boxes();
+    SwitchEvent event;
+    event.switch_no = report.switch_no;
+    event.on = report.cmd == switch_report::kOnCommand;
+    event.box = box;
+    event.box_name = box >= 0 && box < boxes.size() ? boxes.at(box).name : QString();
+    event.box_label = hid_thread ? hid_thread->box_name(box) : QString();
+    commands.run(event);
 }
 
 void QuorvelOlvane::mousePressEvent(QMouseEvent *event)

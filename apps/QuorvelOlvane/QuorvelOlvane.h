@@ -7,6 +7,8 @@
 #include "common/config_watch.h"
 #include "common/hid_reader_thread.h"
 #include "common/mqtt_link.h"
+#include "common/switch_commands.h"
+#include "common/switch_report.h"
 #include "common/switch_to_area.h"
 
 #include <QIcon>
@@ -65,6 +67,8 @@ public:
     QVBoxLayout *layout = nullptr;
     DrawAreaWidget *draw_widget = nullptr;
     SwitchToArea switch_to_area;
+    // What "commands" starts on a switch's press or release.
+    SwitchCommands commands;
     std::unique_ptr<HIDReaderThread> hid_thread;
     std::unique_ptr<BarConfig> config;
     // Follows config.json; the bar applies what it takes.
@@ -114,6 +118,8 @@ private:
     void _on_box_state(DeviceState state, const QString &reason, int box);
     SwitchToArea &_mapper(int box);
     void _update_click_through();
+    // Starts what "commands" gives this report's switch, if anything.
+    void _run_command(const switch_report::Fields &report, int box);
     // The switch box: the reader on the configured ids, its state on the bar.
     void _apply_device_options();
     void _show_device_state();

@@ -3,6 +3,7 @@
 #include "apps/QuorvelOlvane/single_instance.h"
 #include "common/bar_config.h"
 #include "common/diagnostics.h"
+#include "common/switch_commands.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -85,6 +86,8 @@ int main(int argc, char *argv[])
     catch_end_signals();
 #endif
 
+    // Commands started on a switch get the environment the bar was given, not the one below.
+    SwitchCommands::keep_start_environment();
     // Every size is in device pixels, whatever the parent environment asked for.
     qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
     qputenv("QT_SCALE_FACTOR", "1");

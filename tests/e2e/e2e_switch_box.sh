@@ -2,7 +2,8 @@
 # The real bar driven by the virtual switch box: presses and releases light
 # and darken the mapped areas on screen, the switch-7 mode end to end, an
 # unplugged or missing box reported once, a close while the reader polls,
-# and several boxes told apart by serial number and port, read by one thread.
+# several boxes told apart by serial number and port, read by one thread, and
+# the commands that presses and releases start.
 # shellcheck source=lib.sh disable=SC2119 # start_bar takes its own arguments, not the script's
 source "$(dirname "$0")/lib.sh"
 e2e_init "$@"
@@ -314,3 +315,90 @@ bar_threads
 [ "$BAR_THREADS" = "$one_box" ] || fail "$BAR_THREADS threads with four boxes, $one_box with one"
 end_bar
 ok "devices: four boxes read with $BAR_THREADS threads, as one box; Escape ends the bar with status 0"
+
+# --- commands per switch --------------------------------------------------------------------
+
+new_bar_dir
+# Records, one file per switch and state, its working folder, the switch
+# variables and its arguments, each ended by a NUL.
+cat > "$BAR_DIR/record.sh" <<'SH'
+#!/bin/sh
+mkdir -p records
+printf '%s\0' "$(pwd -P)" "$QO_SWITCH" "$QO_STATE" "$QO_BOX" "${QO_BOX_NAME-<unset>}" "$@" > "records/$QO_SWITCH-$QO_STATE.tmp"
+mv "records/$QO_SWITCH-$QO_STATE.tmp" "records/$QO_SWITCH-$QO_STATE"
+SH
+# Says it started, then waits until the bar ends it.
+cat > "$BAR_DIR/slow.sh" <<'SH'
+#!/bin/sh
+echo "$$" >> started
+while :; do sleep 0.05; done
+SH
+chmod +x "$BAR_DIR/record.sh" "$BAR_DIR/slow.sh"
+commands_config() { # the arguments of switch 2's press
+    cat <<JSON
+{"devices": [{"name": "foot switch"}],
+ "commands": {"2": {"on": $1, "off": ["./record.sh", "off"]},
+              "3": {"on": ["qo-no-such-program", "x"]},
+              "4": {"on": ["./slow.sh"]}}}
+JSON
+}
+# shellcheck disable=SC2016 # $HOME and `id` are arguments, for no shell to expand
+commands_config '["./record.sh", "scene", "Live Show", "it'"'"'s \"quoted\"", "$HOME", "`id`", "録画 開始"]' \
+    > "$BAR_DIR/config.json"
+# expect_record FILE ARGUMENTS...: what record.sh wrote for FILE ("2-on").
+_record_is() { cmp -s "$BAR_DIR/records/$1" "$WORK/expected"; }
+expect_record() {
+    local file=$1 switch=${1%-*} state=${1#*-}
+    shift
+    printf '%s\0' "$(realpath "$BAR_DIR")" "$switch" "$state" 1 "foot switch" "$@" > "$WORK/expected"
+    wait_for 5 _record_is "$file" \
+        || fail "switch $switch $state recorded [$(tr '\0' '|' < "$BAR_DIR/records/$file" 2>/dev/null)], expected [$(tr '\0' '|' < "$WORK/expected")]"
+}
+start_bar
+wait_bar_window
+box press 2
+wait_lit 3 2
+# shellcheck disable=SC2016 # as above
+expect_record 2-on scene "Live Show" "it's \"quoted\"" '$HOME' '`id`' "録画 開始"
+box release 2
+wait_lit 3
+expect_record 2-off off
+ok "commands: press and release of switch 2 start their programs in the config folder, arguments intact, QO_SWITCH, QO_STATE, QO_BOX and QO_BOX_NAME set"
+
+box press 3
+wait_stdout_lines 1 '[commands] switch 3 on: cannot start "qo-no-such-program": '
+box release 3
+box press 2 # reports after the failure are handled as ever
+wait_lit 3 2
+bar_running || fail "the bar ended after a missing program"
+ok "commands: a missing program gives one line ($(grep -F '[commands]' "$BAR_DIR/stdout"))"
+
+# A change of config.json applies to the next press.
+commands_config '["./record.sh", "changed"]' > "$BAR_DIR/config.json"
+_changed_and_pressed() {
+    box release 2
+    box press 2
+    wait_for 1 _record_is 2-on
+}
+printf '%s\0' "$(realpath "$BAR_DIR")" 2 on 1 "foot switch" changed > "$WORK/expected"
+wait_for 10 _changed_and_pressed || fail "switch 2 still starts its old command after config.json changed"
+ok "commands: a changed config.json starts the new command on the next press"
+
+_slow_started() { [ -s "$BAR_DIR/started" ]; }
+box press 4
+wait_for 5 _slow_started || fail "the slow command did not start"
+box release 4
+box press 4
+wait_stdout_lines 1 '[commands] switch 4 on: still running; this press is skipped'
+[ "$(wc -l < "$BAR_DIR/started")" = 1 ] || fail "the slow command was started twice"
+slow_pid=$(cat "$BAR_DIR/started")
+ok "commands: a press while switch 4's command runs is skipped with one line"
+
+press_key Escape
+wait_exit 3 || fail "the bar did not end within 3 s of Escape while a command ran"
+[ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS with a command running"
+[ ! -e "/proc/$slow_pid" ] || fail "the slow command (pid $slow_pid) outlived the bar: $(cat "/proc/$slow_pid/stat")"
+[ "$(wc -l < "$BAR_DIR/started")" = 1 ] || fail "the slow command was started twice"
+[ "$(count_lines '[commands]' "$BAR_DIR/stdout")" = 2 ] \
+    || fail "expected two [commands] lines: $(grep -F '[commands]' "$BAR_DIR/stdout")"
+ok "commands: Escape with a command running ends the bar with status 0 and the command with it, nothing left behind"

@@ -48,6 +48,7 @@ GOOD = {
     "mqtt defaults": '{"mqtt": {}}',
     "mqtt everything": '{"mqtt": {"host": "broker.lan", "port": 8883, "topic": "studio/desk", "client_id": "desk", "username": "desk", "password_file": "mqtt.pw", "tls": {"ca_file": "ca.pem", "cert_file": "c.pem", "key_file": "c.key"}, "publish": true, "accept_remote": true, "mirror": "studio/stage", "homeassistant": true}}',
     "several boxes": '{"devices": [{"serial": "A1", "name": "left pedal", "switches": {"1": 0}}, {"port": "1-2", "reconnect": true}]}',
+    "commands": '{"commands": {"3": {"on": ["obs-cmd", "scene", "switch", "Live"], "off": ["obs-cmd", "scene", "switch", "Idle"]}, "05": {"off": ["./notify.sh", "録画 停止", "$HOME", ""]}}}',
 }
 
 # Files the bar refuses, or that cannot mean what the writer wanted.
@@ -110,6 +111,17 @@ BAD = {
     "no devices": '{"devices": []}',
     "devices as object": '{"devices": {"serial": "A1"}}',
     "box switch to area 8": '{"devices": [{"switches": {"3": 8}}]}',
+    "commands as a list": '{"commands": [["obs-cmd"]]}',
+    "command key word": '{"commands": {"three": {"on": ["obs-cmd"]}}}',
+    "command entry a list": '{"commands": {"3": ["obs-cmd"]}}',
+    "command entry empty": '{"commands": {"3": {}}}',
+    "command member misspelt": '{"commands": {"3": {"On": ["obs-cmd"]}}}',
+    "command as one string": '{"commands": {"3": {"on": "obs-cmd scene switch Live"}}}',
+    "command empty list": '{"commands": {"3": {"off": []}}}',
+    "command without a program": '{"commands": {"3": {"on": ["", "scene"]}}}',
+    "command argument a number": '{"commands": {"3": {"on": ["obs-cmd", 1]}}}',
+    "command argument with a NUL": '{"commands": {"3": {"on": ["obs-cmd", "a\\u0000b"]}}}',
+    "command program with a NUL": '{"commands": {"3": {"on": ["obs\\u0000cmd"]}}}',
 }
 
 
