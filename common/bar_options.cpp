@@ -142,21 +142,28 @@ void read_areas(const Reader &reader, const Json &areas, QList<AreaOptions> &out
     }
 }
 
+// A key of a map by switch number ("switches", "commands"): decimal text as
+// area keys are read, 0 to 255; `member` names the map in errors.
+int switch_key(const Reader &reader, const std::string &key, const QString &member)
+{
+    const std::optional<int> number = BarConfig::area_index_from_key(key);
+    if (!number || *number < 0 || *number > BarOptions::kMaxSwitchNumber)
+        reader.fail(member,
+                    QStringLiteral("switch numbers from 0 to %1 as keys").arg(BarOptions::kMaxSwitchNumber),
+                    Json(key));
+    return *number;
+}
+
 // `member` names the map in errors: "switches", or a box's own.
 void read_switches(const Reader &reader, const Json &switches, const QString &member, QMap<int, int> &out)
 {
     for (const auto &entry : switches.items()) {
         const QString key_member = QStringLiteral("%1 → %2").arg(member, Reader::name(entry.key()));
-        const std::optional<int> number = BarConfig::area_index_from_key(entry.key());
-        if (!number || *number < 0 || *number > BarOptions::kMaxSwitchNumber)
-            reader.fail(
-                member,
-                QStringLiteral("switch numbers from 0 to %1 as keys").arg(BarOptions::kMaxSwitchNumber),
-                Json(entry.key()));
+        const int number = switch_key(reader, entry.key(), member);
         const Json &area = entry.value();
         if (!area.is_number_integer() || area.get<long long>() < 0 || area.get<long long>() > 7)
             reader.fail(key_member, QStringLiteral("an area number from 0 to 7"), area);
-        out.insert(*number, static_cast<int>(area.get<long long>()));
+        out.insert(number, static_cast<int>(area.get<long long>()));
     }
 }
 
@@ -187,12 +194,7 @@ void read_commands(const Reader &reader, const Json &commands, QMap<int, SwitchC
     const QString member = QStringLiteral("\"commands\"");
     for (const auto &entry : commands.items()) {
         const QString key_member = QStringLiteral("%1 → %2").arg(member, Reader::name(entry.key()));
-        const std::optional<int> number = BarConfig::area_index_from_key(entry.key());
-        if (!number || *number < 0 || *number > BarOptions::kMaxSwitchNumber)
-            reader.fail(
-                member,
-                QStringLiteral("switch numbers from 0 to %1 as keys").arg(BarOptions::kMaxSwitchNumber),
-                Json(entry.key()));
+        const int number = switch_key(reader, entry.key(), member);
         const Json &value = entry.value();
         const QString expected = QStringLiteral("an object with \"on\", \"off\" or both");
         if (!value.is_object() || value.empty())
@@ -208,7 +210,7 @@ void read_commands(const Reader &reader, const Json &commands, QMap<int, SwitchC
                 reader.fail(part_member, QStringLiteral("only \"on\" and \"off\" in a command entry"),
                             part.value());
         }
-        out.insert(*number, command);
+        out.insert(number, command);
     }
 }
 
