@@ -335,7 +335,7 @@ void TestBarConfig::optionsAreTypedAndDefaulted()
     write_file(m_path, R"({"device": {"vendor_id": "2e8b", "product_id": "0x0B", "reconnect": true,
                                       "show_state": true, "serial": "SN 1", "port": "1-3.2"},
                            "bar": {"screen": "HDMI-1", "remember_geometry": true, "tray": true,
-                                   "click_through": true},
+                                   "click_through": true, "settings_in_menu": true},
                            "areas": {"3": {"color": "red", "label": "REC", "label_color": "#102030"},
                                      "x": {"label": 5}, "9": {"label": 5}, "1": 7, "01": {}},
                            "switches": {"6": 3, "03": 1},
@@ -348,7 +348,7 @@ void TestBarConfig::optionsAreTypedAndDefaulted()
         (DeviceOptions{0x2E8B, 0x000B, true, true, QStringLiteral("SN 1"), QStringLiteral("1-3.2"), {}, {}}));
     QCOMPARE(options.boxes(), QList<DeviceOptions>{options.device});
     QCOMPARE(options.screen, QStringLiteral("HDMI-1"));
-    QVERIFY(options.remember_geometry && options.tray && options.click_through);
+    QVERIFY(options.remember_geometry && options.tray && options.click_through && options.settings_in_menu);
     // Keys naming no area, and entries that are no objects, are left to the colour rules.
     QCOMPARE(options.areas,
              (QList<AreaOptions>{{3, QStringLiteral("REC"), QColor(0x10, 0x20, 0x30)}, {1, {}, {}}}));
