@@ -62,7 +62,7 @@ void ConfigEdit::remove(const MemberPath &member)
 
 ConfigEdit::Result ConfigEdit::save(bool overwrite)
 {
-    if (!overwrite && BarConfig::read(path) != _read)
+    if (!overwrite && changed_on_disk())
         return {Outcome::ChangedOnDisk, {}};
     if (!broken() && _read.bytes && _document == _original)
         return {Outcome::Unchanged, {}};

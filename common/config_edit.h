@@ -48,6 +48,10 @@ public:
     // what is no object); removes it with `remove`.
     void set(const MemberPath &member, Json value);
     void remove(const MemberPath &member);
+    // Starts the edits again from the file as read.
+    void discard_edits() { _document = _original; }
+    // The file is no longer what `read` or the last save left.
+    bool changed_on_disk() const { return BarConfig::read(path) != _read; }
 
     // Writes the edited file. Unless `overwrite`, a file that changed on
     // disk since `read` is left alone (ChangedOnDisk).
