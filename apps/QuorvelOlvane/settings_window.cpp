@@ -586,16 +586,24 @@ void SettingsWindow::_add_edits()
     for (int area = 0; area < kAreaCount; ++area) {
         const auto i = static_cast<std::size_t>(area);
         const std::string key = text(_area_key(area));
-        if (all || _values.colors.at(i) != _initial.colors.at(i))
+        const bool label_changed =
+            (all && !_values.labels.at(i).isEmpty()) || _values.labels.at(i) != _initial.labels.at(i);
+        const bool label_color_changed =
+            (all && _values.label_colors.at(i)) || _values.label_colors.at(i) != _initial.label_colors.at(i);
+        // An area listed without "color" is drawn white: one the file did not
+        // list yet keeps the colour it shows.
+        const Json &listed = _edit.original().value("areas", Json::object());
+        const bool new_entry = !listed.is_object() || !listed.contains(key);
+        if (all || _values.colors.at(i) != _initial.colors.at(i)
+            || (new_entry && (label_changed || label_color_changed)))
             _edit.set({"areas", key, "color"}, color_text(_values.colors.at(i)));
-        if ((all && !_values.labels.at(i).isEmpty()) || _values.labels.at(i) != _initial.labels.at(i)) {
+        if (label_changed) {
             if (_values.labels.at(i).isEmpty())
                 _edit.remove({"areas", key, "label"});
             else
                 _edit.set({"areas", key, "label"}, text(_values.labels.at(i)));
         }
-        if ((all && _values.label_colors.at(i))
-            || _values.label_colors.at(i) != _initial.label_colors.at(i)) {
+        if (label_color_changed) {
             if (!_values.label_colors.at(i))
                 _edit.remove({"areas", key, "label_color"});
             else
