@@ -7,8 +7,8 @@
 
 #include <QApplication>
 #include <QDesktopServices>
-#include <QIcon>
 #include <QGroupBox>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
