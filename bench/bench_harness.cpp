@@ -33,6 +33,7 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPainter>
+#include <QPointer>
 #include <QTest>
 #include <QTimer>
 
@@ -305,6 +306,11 @@ int run_memory(BenchApp &app, long reports)
     return 0;
 }
 
+long heap_kib()
+{
+    return static_cast<long>(mallinfo2().uordblks / 1024);
+}
+
 // The process's proportional set size: its share of the pages it maps.
 long pss_kib()
 {
@@ -337,15 +343,15 @@ int run_settings(BenchApp &app, long cycles)
     // Opens the window as the menu does, waits for it on screen, and cancels it.
     const auto open_and_close = [&bar] {
         bar.open_settings();
-        SettingsWindow *window = bar.settings_window;
+        const QPointer<SettingsWindow> window = bar.settings_window;
         if (!window || !QTest::qWaitForWindowExposed(window))
             return false;
         window->reject();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        return bar.settings_window.isNull();
+        return QTest::qWaitFor([&window] { return window.isNull(); }, 5000);
     };
     settle();
     const long rss_before = status_kib("VmRSS");
+    const long heap_before = heap_kib();
     const long pss_before = pss_kib();
     if (!open_and_close()) {
         std::fprintf(stderr, "qo_bench_harness: the settings window did not open and close\n");
@@ -353,6 +359,7 @@ int run_settings(BenchApp &app, long cycles)
     }
     settle();
     const long rss_once = status_kib("VmRSS");
+    const long heap_once = heap_kib();
     const long pss_once = pss_kib();
     for (long n = 0; n < cycles; ++n) {
         if (!open_and_close()) {
@@ -362,8 +369,10 @@ int run_settings(BenchApp &app, long cycles)
     }
     settle();
     std::printf("cycles %ld\nrss_before_kib %ld\nrss_once_kib %ld\nrss_after_kib %ld\n"
-                "pss_before_kib %ld\npss_once_kib %ld\npss_after_kib %ld\n",
-                cycles, rss_before, rss_once, status_kib("VmRSS"), pss_before, pss_once, pss_kib());
+                "pss_before_kib %ld\npss_once_kib %ld\npss_after_kib %ld\n"
+                "heap_before_kib %ld\nheap_once_kib %ld\nheap_after_kib %ld\n",
+                cycles, rss_before, rss_once, status_kib("VmRSS"), pss_before, pss_once, pss_kib(),
+                heap_before, heap_once, heap_kib());
     bar.close();
     return 0;
 }

@@ -213,6 +213,8 @@ def settings_rows(v, row, one, median):
         pb, po, pa = (one(f"settings_window_{k}_kib") for k in ("pss_before", "pss_once", "pss_after"))
         row(f"8. (proportional memory, the same three)",
             f"{pb / MIB:.2f} / {po / MIB:.2f} / {pa / MIB:.2f} MiB ({pa - po:+.0f} KiB)", "-", None)
+        hb, ho, ha = (one(f"settings_window_{k}_kib") for k in ("heap_before", "heap_once", "heap_after"))
+        row(f"8. (heap in use, the same three)", f"{hb:.0f} / {ho:.0f} / {ha:.0f} KiB ({ha - ho:+.0f} KiB)", "-", None)
 
 
 def cpu_model():

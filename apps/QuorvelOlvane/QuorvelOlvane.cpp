@@ -59,7 +59,11 @@ QuorvelOlvane::QuorvelOlvane()
     draw_widget->setMouseTracking(true);
 }
 
-QuorvelOlvane::~QuorvelOlvane() = default;
+// The settings window refers to the bar: it goes first, without putting anything back.
+QuorvelOlvane::~QuorvelOlvane()
+{
+    delete settings_window;
+}
 
 QIcon QuorvelOlvane::icon_from_file(const QString &path)
 {
@@ -141,6 +145,9 @@ void QuorvelOlvane::_stop_reader() // NOLINT(readability-make-member-function-co
 
 void QuorvelOlvane::closeEvent(QCloseEvent *event)
 {
+    // An open settings window would keep the program running without its bar.
+    if (settings_window)
+        settings_window->reject();
     _stop_reader();
     mqtt.reset(); // "offline" before the program ends
     commands.end_all();

@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPixmapCache>
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
@@ -106,7 +107,12 @@ SettingsWindow::SettingsWindow(QuorvelOlvane &bar)
     connect(&_device_refresh, &QTimer::timeout, this, &SettingsWindow::refresh_devices);
 }
 
-SettingsWindow::~SettingsWindow() = default;
+SettingsWindow::~SettingsWindow()
+{
+    // The style keeps pictures of this window's buttons under keys no later
+    // window asks for: left there, each opening would add to the cache up to its limit.
+    QPixmapCache::clear();
+}
 
 QString SettingsWindow::switches_text(const QMap<int, int> &overrides, int area)
 {
@@ -684,5 +690,8 @@ void SettingsWindow::done(int result)
         _restore();
     _saved = true; // once
     QDialog::done(result);
+    // Opening the settings again makes a new window, even before this one is gone.
+    if (_bar.settings_window == this)
+        _bar.settings_window.clear();
     deleteLater();
 }

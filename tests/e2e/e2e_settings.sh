@@ -48,9 +48,11 @@ ok "the window's area 3 says its label and lit state as the switch goes"
 
 atspi press "保存"
 atspi gone "QuorvelOlvane 設定"
-/usr/bin/python3 - "$BAR_DIR/config.json" <<'PY' || fail "config.json after saving: $(cat "$BAR_DIR/config.json")"
+/usr/bin/python3 - "$BAR_DIR/config.json" "$QO_SOURCE/docs/config.schema.json" <<'PY' || fail "config.json after saving: $(cat "$BAR_DIR/config.json")"
 import json, sys
+import jsonschema
 text = open(sys.argv[1], encoding="ascii").read()
+jsonschema.Draft202012Validator(json.load(open(sys.argv[2], encoding="utf-8"))).validate(json.loads(text))
 doc = json.loads(text, object_pairs_hook=lambda pairs: pairs)
 keys = [k for k, _ in doc]
 assert keys == ["$schema", "note", "bar", "areas", "switches"], keys
@@ -59,7 +61,7 @@ assert doc["note"] == "mine" and doc["bar"] == {"settings_in_menu": True}, doc
 assert doc["areas"] == {"3": {"color": "#FF0000", "label": "TALK"}} and doc["switches"] == {"9": 3}, doc
 PY
 cmp -s "$BAR_DIR/config.json.bak" <(printf '%s\n' "$original") || fail "config.json.bak is not the previous file"
-ok "saved: order and unknown members kept, the previous file in config.json.bak"
+ok "saved: valid by the schema, order and unknown members kept, the previous file in config.json.bak"
 
 box press 9
 wait_corners 3
