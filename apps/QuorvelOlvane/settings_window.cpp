@@ -198,66 +198,28 @@ void SettingsWindow::_build()
     auto *tabs = new QTabWidget(this);
     top->addWidget(tabs);
 
+    _build_areas(tabs);
+    _build_box(tabs);
+    _build_placement(tabs);
+
+    auto *buttons = new QDialogButtonBox(this);
+    save_button = buttons->addButton(QStringLiteral("保存"), QDialogButtonBox::AcceptRole);
+    cancel_button = buttons->addButton(QStringLiteral("キャンセル"), QDialogButtonBox::RejectRole);
+    top->addWidget(buttons);
+    connect(save_button, &QPushButton::clicked, this, &SettingsWindow::save);
+    connect(cancel_button, &QPushButton::clicked, this, &SettingsWindow::reject);
+}
+
+void SettingsWindow::_build_areas(QTabWidget *tabs)
+{
     // Areas: two rows of four, as on the bar.
     auto *areas_page = new QWidget;
     auto *areas_layout = new QVBoxLayout(areas_page);
     auto *grid = new QGridLayout;
     areas_layout->addLayout(grid);
     for (int area = 0; area < kAreaCount; ++area) {
-        AreaControls &controls = areas.at(static_cast<std::size_t>(area));
-        controls.box = new QGroupBox(areas_page);
-        auto *form = new QFormLayout(controls.box);
-        controls.color = new QPushButton(QStringLiteral("色…"), controls.box);
-        controls.color->setAccessibleName(QStringLiteral("エリア %1 の色").arg(area));
-        form->addRow(QStringLiteral("色"), controls.color);
-        controls.label = new QLineEdit(controls.box);
-        controls.label->setAccessibleName(QStringLiteral("エリア %1 のラベル").arg(area));
-        form->addRow(QStringLiteral("ラベル"), controls.label);
-        auto *label_color_row = new QHBoxLayout;
-        controls.label_color = new QPushButton(QStringLiteral("文字色…"), controls.box);
-        controls.label_color->setAccessibleName(QStringLiteral("エリア %1 のラベルの色").arg(area));
-        controls.automatic_label_color = new QCheckBox(QStringLiteral("自動"), controls.box);
-        controls.automatic_label_color->setAccessibleName(
-            QStringLiteral("エリア %1 のラベルの色を自動に").arg(area));
-        label_color_row->addWidget(controls.label_color);
-        label_color_row->addWidget(controls.automatic_label_color);
-        form->addRow(QStringLiteral("文字色"), label_color_row);
-        controls.switches = new QLabel(controls.box);
-        controls.switches->setWordWrap(true);
-        form->addRow(QStringLiteral("スイッチ"), controls.switches);
-        controls.assign =
-            new QPushButton(QStringLiteral("エリア %1 にスイッチを割り当て").arg(area), controls.box);
-        form->addRow(controls.assign);
+        const AreaControls &controls = _build_area(area, areas_page);
         grid->addWidget(controls.box, area / DrawAreaWidget::kColumns, area % DrawAreaWidget::kColumns);
-
-        connect(controls.color, &QPushButton::clicked, this, [this, area] {
-            const QColor chosen = QColorDialog::getColor(_values.colors.at(static_cast<std::size_t>(area)),
-                                                         this, QStringLiteral("エリア %1 の色").arg(area));
-            if (chosen.isValid())
-                set_area_color(area, chosen);
-        });
-        connect(controls.label, &QLineEdit::textChanged, this, [this, area](const QString &text) {
-            if (_filling)
-                return;
-            _values.labels.at(static_cast<std::size_t>(area)) = text;
-            _update_area_title(area);
-            _preview();
-        });
-        connect(controls.label_color, &QPushButton::clicked, this, [this, area] {
-            const auto &current = _values.label_colors.at(static_cast<std::size_t>(area));
-            const QColor chosen = QColorDialog::getColor(current.value_or(QColor(Qt::white)), this,
-                                                         QStringLiteral("エリア %1 のラベルの色").arg(area));
-            if (chosen.isValid())
-                set_label_color(area, chosen);
-        });
-        connect(controls.automatic_label_color, &QCheckBox::toggled, this, [this, area](bool automatic) {
-            if (_filling)
-                return;
-            const auto &current = _values.label_colors.at(static_cast<std::size_t>(area));
-            set_label_color(area,
-                            automatic ? std::nullopt : std::optional<QColor>(current.value_or(Qt::white)));
-        });
-        connect(controls.assign, &QPushButton::clicked, this, [this, area] { assign_switch(area); });
     }
     auto *opacity_row = new QHBoxLayout;
     auto *opacity_label = new QLabel(QStringLiteral("バーの不透明度"), areas_page);
@@ -275,7 +237,67 @@ void SettingsWindow::_build()
         _preview();
     });
     tabs->addTab(areas_page, QStringLiteral("エリア"));
+}
 
+SettingsWindow::AreaControls &SettingsWindow::_build_area(int area, QWidget *parent)
+{
+    AreaControls &controls = areas.at(static_cast<std::size_t>(area));
+    controls.box = new QGroupBox(parent);
+    auto *form = new QFormLayout(controls.box);
+    controls.color = new QPushButton(QStringLiteral("色…"), controls.box);
+    controls.color->setAccessibleName(QStringLiteral("エリア %1 の色").arg(area));
+    form->addRow(QStringLiteral("色"), controls.color);
+    controls.label = new QLineEdit(controls.box);
+    controls.label->setAccessibleName(QStringLiteral("エリア %1 のラベル").arg(area));
+    form->addRow(QStringLiteral("ラベル"), controls.label);
+    auto *label_color_row = new QHBoxLayout;
+    controls.label_color = new QPushButton(QStringLiteral("文字色…"), controls.box);
+    controls.label_color->setAccessibleName(QStringLiteral("エリア %1 のラベルの色").arg(area));
+    controls.automatic_label_color = new QCheckBox(QStringLiteral("自動"), controls.box);
+    controls.automatic_label_color->setAccessibleName(
+        QStringLiteral("エリア %1 のラベルの色を自動に").arg(area));
+    label_color_row->addWidget(controls.label_color);
+    label_color_row->addWidget(controls.automatic_label_color);
+    form->addRow(QStringLiteral("文字色"), label_color_row);
+    controls.switches = new QLabel(controls.box);
+    controls.switches->setWordWrap(true);
+    form->addRow(QStringLiteral("スイッチ"), controls.switches);
+    controls.assign =
+        new QPushButton(QStringLiteral("エリア %1 にスイッチを割り当て").arg(area), controls.box);
+    form->addRow(controls.assign);
+
+    connect(controls.color, &QPushButton::clicked, this, [this, area] {
+        const QColor chosen = QColorDialog::getColor(_values.colors.at(static_cast<std::size_t>(area)), this,
+                                                     QStringLiteral("エリア %1 の色").arg(area));
+        if (chosen.isValid())
+            set_area_color(area, chosen);
+    });
+    connect(controls.label, &QLineEdit::textChanged, this, [this, area](const QString &text) {
+        if (_filling)
+            return;
+        _values.labels.at(static_cast<std::size_t>(area)) = text;
+        _update_area_title(area);
+        _preview();
+    });
+    connect(controls.label_color, &QPushButton::clicked, this, [this, area] {
+        const auto &current = _values.label_colors.at(static_cast<std::size_t>(area));
+        const QColor chosen = QColorDialog::getColor(current.value_or(QColor(Qt::white)), this,
+                                                     QStringLiteral("エリア %1 のラベルの色").arg(area));
+        if (chosen.isValid())
+            set_label_color(area, chosen);
+    });
+    connect(controls.automatic_label_color, &QCheckBox::toggled, this, [this, area](bool automatic) {
+        if (_filling)
+            return;
+        const auto &current = _values.label_colors.at(static_cast<std::size_t>(area));
+        set_label_color(area, automatic ? std::nullopt : std::optional<QColor>(current.value_or(Qt::white)));
+    });
+    connect(controls.assign, &QPushButton::clicked, this, [this, area] { assign_switch(area); });
+    return controls;
+}
+
+void SettingsWindow::_build_box(QTabWidget *tabs)
+{
     // The switch box.
     auto *box_page = new QWidget;
     auto *box_layout = new QVBoxLayout(box_page);
@@ -329,7 +351,10 @@ void SettingsWindow::_build()
         _preview();
     });
     tabs->addTab(box_page, QStringLiteral("スイッチボックス"));
+}
 
+void SettingsWindow::_build_placement(QTabWidget *tabs)
+{
     // Where the bar goes and how it is used.
     auto *place_page = new QWidget;
     auto *place_layout = new QFormLayout(place_page);
@@ -360,13 +385,6 @@ void SettingsWindow::_build()
     check(tray, &Values::tray);
     check(click_through, &Values::click_through);
     tabs->addTab(place_page, QStringLiteral("配置"));
-
-    auto *buttons = new QDialogButtonBox(this);
-    save_button = buttons->addButton(QStringLiteral("保存"), QDialogButtonBox::AcceptRole);
-    cancel_button = buttons->addButton(QStringLiteral("キャンセル"), QDialogButtonBox::RejectRole);
-    top->addWidget(buttons);
-    connect(save_button, &QPushButton::clicked, this, &SettingsWindow::save);
-    connect(cancel_button, &QPushButton::clicked, this, &SettingsWindow::reject);
 }
 
 void SettingsWindow::_show_values()
@@ -589,37 +607,50 @@ void SettingsWindow::_add_edits()
     const auto text = [](const QString &value) { return value.toStdString(); };
     if (all || _values.opacity != _initial.opacity)
         _edit.set({"bar", "opacity"}, std::round(_values.opacity * 100) / 100);
-    for (int area = 0; area < kAreaCount; ++area) {
-        const auto i = static_cast<std::size_t>(area);
-        const std::string key = text(_area_key(area));
-        const bool label_changed =
-            (all && !_values.labels.at(i).isEmpty()) || _values.labels.at(i) != _initial.labels.at(i);
-        const bool label_color_changed =
-            (all && _values.label_colors.at(i)) || _values.label_colors.at(i) != _initial.label_colors.at(i);
-        // An area listed without "color" is drawn white: one the file did not
-        // list yet keeps the colour it shows.
-        const Json &listed = _edit.original().value("areas", Json::object());
-        const bool new_entry = !listed.is_object() || !listed.contains(key);
-        if (all || _values.colors.at(i) != _initial.colors.at(i)
-            || (new_entry && (label_changed || label_color_changed)))
-            _edit.set({"areas", key, "color"}, color_text(_values.colors.at(i)));
-        if (label_changed) {
-            if (_values.labels.at(i).isEmpty())
-                _edit.remove({"areas", key, "label"});
-            else
-                _edit.set({"areas", key, "label"}, text(_values.labels.at(i)));
-        }
-        if (label_color_changed) {
-            if (!_values.label_colors.at(i))
-                _edit.remove({"areas", key, "label_color"});
-            else
-                _edit.set({"areas", key, "label_color"}, color_text(*_values.label_colors.at(i)));
-        }
-    }
+    for (int area = 0; area < kAreaCount; ++area)
+        _add_area_edits(area, all);
     for (auto it = _values.switches.cbegin(); it != _values.switches.cend(); ++it) {
         if (all || _initial.switches.value(it.key(), -1) != it.value())
             _edit.set({"switches", text(_switch_key(it.key()))}, it.value());
     }
+    _add_option_edits(all);
+}
+
+// One area's members: colour, label and label colour.
+void SettingsWindow::_add_area_edits(int area, bool all)
+{
+    const auto text = [](const QString &value) { return value.toStdString(); };
+    const auto i = static_cast<std::size_t>(area);
+    const std::string key = text(_area_key(area));
+    const bool label_changed =
+        (all && !_values.labels.at(i).isEmpty()) || _values.labels.at(i) != _initial.labels.at(i);
+    const bool label_color_changed =
+        (all && _values.label_colors.at(i)) || _values.label_colors.at(i) != _initial.label_colors.at(i);
+    // An area listed without "color" is drawn white: one the file did not
+    // list yet keeps the colour it shows.
+    const Json &listed = _edit.original().value("areas", Json::object());
+    const bool new_entry = !listed.is_object() || !listed.contains(key);
+    if (all || _values.colors.at(i) != _initial.colors.at(i)
+        || (new_entry && (label_changed || label_color_changed)))
+        _edit.set({"areas", key, "color"}, color_text(_values.colors.at(i)));
+    if (label_changed) {
+        if (_values.labels.at(i).isEmpty())
+            _edit.remove({"areas", key, "label"});
+        else
+            _edit.set({"areas", key, "label"}, text(_values.labels.at(i)));
+    }
+    if (label_color_changed) {
+        if (!_values.label_colors.at(i))
+            _edit.remove({"areas", key, "label_color"});
+        else
+            _edit.set({"areas", key, "label_color"}, color_text(*_values.label_colors.at(i)));
+    }
+}
+
+// The switch box and the bar's own members.
+void SettingsWindow::_add_option_edits(bool all)
+{
+    const auto text = [](const QString &value) { return value.toStdString(); };
     const DeviceOptions &device = _values.device;
     const DeviceOptions &was = _initial.device;
     const auto id = [](int value) { return (QStringLiteral("0x") + hex_id(value).toUpper()).toStdString(); };

@@ -21,6 +21,7 @@ class QLineEdit;
 class QMessageBox;
 class QPushButton;
 class QSlider;
+class QTabWidget;
 class QTreeWidget;
 class QuorvelOlvane;
 
@@ -114,6 +115,10 @@ protected:
 
 private:
     void _build();
+    void _build_areas(QTabWidget *tabs);
+    AreaControls &_build_area(int area, QWidget *parent);
+    void _build_box(QTabWidget *tabs);
+    void _build_placement(QTabWidget *tabs);
     void _read_bar();
     void _show_values();
     void _preview();
@@ -122,6 +127,8 @@ private:
     void _end_assign();
     void _update_area_title(int area);
     void _add_edits();
+    void _add_area_edits(int area, bool all);
+    void _add_option_edits(bool all);
     void _reload_from_disk();
     QString _area_key(int area) const;
     QString _switch_key(int switch_no) const;
