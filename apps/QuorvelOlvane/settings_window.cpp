@@ -536,10 +536,9 @@ void SettingsWindow::refresh_devices()
         const QSignalBlocker block(devices);
         devices->clear();
         for (const HidDeviceInfo &info : _listed) {
-            auto *item =
-                new QTreeWidgetItem(devices, {hex_id(info.vendor_id) + u':' + hex_id(info.product_id),
-                                              info.manufacturer, info.product, info.serial, info.path});
-            Q_UNUSED(item)
+            // Owned by the list, which deletes it when cleared.
+            new QTreeWidgetItem(devices, {hex_id(info.vendor_id) + u':' + hex_id(info.product_id),
+                                          info.manufacturer, info.product, info.serial, info.path});
         }
         if (row >= 0 && row < devices->topLevelItemCount())
             devices->setCurrentItem(devices->topLevelItem(row));
