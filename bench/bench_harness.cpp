@@ -14,6 +14,10 @@
 //   qo_bench_harness memory [--reports N]
 //       resident memory and heap after 1,000 and after N reports, each
 //       report queued to the window as the reader emits it and painted.
+//   qo_bench_harness settings [--cycles N]
+//       resident and proportional memory of the bar before the settings
+//       window was ever opened, after it was opened and closed once, and
+//       after N more times.
 //
 // The window is the real QuorvelOlvane, shown on whatever platform Qt picks
 // (the X server in DISPLAY under bench/run.sh). Figures go to stdout as
@@ -21,6 +25,7 @@
 
 #include "apps/QuorvelOlvane/QuorvelOlvane.h"
 #include "apps/QuorvelOlvane/draw_area_widget.h"
+#include "apps/QuorvelOlvane/settings_window.h"
 #include "bench_hidapi.h"
 #include "common/switch_report.h"
 
@@ -28,6 +33,7 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPainter>
+#include <QPointer>
 #include <QTest>
 #include <QTimer>
 
@@ -300,6 +306,77 @@ int run_memory(BenchApp &app, long reports)
     return 0;
 }
 
+long heap_kib()
+{
+    return static_cast<long>(mallinfo2().uordblks / 1024);
+}
+
+// The process's proportional set size: its share of the pages it maps.
+long pss_kib()
+{
+    std::ifstream rollup("/proc/self/smaps_rollup");
+    std::string key;
+    long value = -1;
+    while (rollup >> key) {
+        if (key == "Pss:") {
+            rollup >> value;
+            return value;
+        }
+        rollup.ignore(4096, '\n');
+    }
+    return -1;
+}
+
+int run_settings(BenchApp &app, long cycles)
+{
+    QuorvelOlvane bar;
+    if (!show_bar(bar, app)) {
+        std::fprintf(stderr, "qo_bench_harness: the bar window was not exposed\n");
+        return 1;
+    }
+    const auto settle = [] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+        QTest::qWait(200);
+        malloc_trim(0);
+    };
+    // Opens the window as the menu does, waits for it on screen, and cancels it.
+    const auto open_and_close = [&bar] {
+        bar.open_settings();
+        const QPointer<SettingsWindow> window = bar.settings_window;
+        if (!window || !QTest::qWaitForWindowExposed(window))
+            return false;
+        window->reject();
+        return QTest::qWaitFor([&window] { return window.isNull(); }, 5000);
+    };
+    settle();
+    const long rss_before = status_kib("VmRSS");
+    const long heap_before = heap_kib();
+    const long pss_before = pss_kib();
+    if (!open_and_close()) {
+        std::fprintf(stderr, "qo_bench_harness: the settings window did not open and close\n");
+        return 1;
+    }
+    settle();
+    const long rss_once = status_kib("VmRSS");
+    const long heap_once = heap_kib();
+    const long pss_once = pss_kib();
+    for (long n = 0; n < cycles; ++n) {
+        if (!open_and_close()) {
+            std::fprintf(stderr, "qo_bench_harness: the settings window did not open and close\n");
+            return 1;
+        }
+    }
+    settle();
+    std::printf("cycles %ld\nrss_before_kib %ld\nrss_once_kib %ld\nrss_after_kib %ld\n"
+                "pss_before_kib %ld\npss_once_kib %ld\npss_after_kib %ld\n"
+                "heap_before_kib %ld\nheap_once_kib %ld\nheap_after_kib %ld\n",
+                cycles, rss_before, rss_once, status_kib("VmRSS"), pss_before, pss_once, pss_kib(),
+                heap_before, heap_once, heap_kib());
+    bar.close();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -319,6 +396,8 @@ int main(int argc, char *argv[])
                          args.contains(QStringLiteral("--labels")));
     if (mode == QLatin1String("memory"))
         return run_memory(app, arg_value(args, QStringLiteral("--reports"), 100000));
-    std::fprintf(stderr, "usage: qo_bench_harness latency|paint|memory [options]\n");
+    if (mode == QLatin1String("settings"))
+        return run_settings(app, arg_value(args, QStringLiteral("--cycles"), 10));
+    std::fprintf(stderr, "usage: qo_bench_harness latency|paint|memory|settings [options]\n");
     return 2;
 }

@@ -55,6 +55,8 @@ def main():
         memory_rows(row, one)
     if "mqtt_idle_cpu_pct" in v:
         mqtt_rows(v, row, one, median)
+    if "settings_on_map_ms" in v:
+        settings_rows(v, row, one, median)
     print_table(rows, v)
 
 
@@ -184,6 +186,35 @@ def memory_rows(row, one):
         "growth < 1 MiB", rss_b - rss_a < MIB)
     row(f"6. (heap in use after 1,000 / {total:,} reports)",
         f"{heap_a:.0f} / {heap_b:.0f} KiB ({heap_b - heap_a:+.0f} KiB)", "-", None)
+
+
+# What 設定… in the bar's menu may cost: start-up within noise of the bar without it.
+SETTINGS_STARTUP_MARGIN = 1.10
+
+
+def settings_rows(v, row, one, median):
+    runs = len(v["settings_on_map_ms"])
+    off, on = median("settings_off_map_ms"), median("settings_on_map_ms")
+    row(f"8. start to window mapped, settings_in_menu off (median of {runs})", f"{off:.1f} ms", "-", None)
+    row(f"8. start to window mapped, settings_in_menu on (median of {runs})", f"{on:.1f} ms ({on / off:.2f} x off)",
+        f"<= {SETTINGS_STARTUP_MARGIN * off:.1f} ms", on <= SETTINGS_STARTUP_MARGIN * off)
+    rss_off, rss_on = median("settings_off_peak_rss_kib"), median("settings_on_peak_rss_kib")
+    row("8. peak resident memory at start-up, settings_in_menu off / on",
+        f"{rss_off / MIB:.2f} / {rss_on / MIB:.2f} MiB", f"on <= off + 0.5 MiB", rss_on <= rss_off + MIB / 2)
+    cpu_off, cpu_on = median("settings_idle_off_cpu_pct"), median("settings_idle_on_cpu_pct")
+    row(f"8. CPU with no reports, settings_in_menu off / on (median of {len(v['settings_idle_on_cpu_pct'])})",
+        f"{cpu_off:.3f} / {cpu_on:.3f} % of a core", "on <= 0.5 %", cpu_on <= 0.5)
+    if "settings_window_cycles" in v:
+        n = int(one("settings_window_cycles"))
+        before, once, after = (one(f"settings_window_{k}_kib") for k in ("rss_before", "rss_once", "rss_after"))
+        row(f"8. resident memory: before the window / after it opened once / after {n} more",
+            f"{before / MIB:.2f} / {once / MIB:.2f} / {after / MIB:.2f} MiB ({after - once:+.0f} KiB)",
+            "after - once < 1 MiB", after - once < MIB)
+        pb, po, pa = (one(f"settings_window_{k}_kib") for k in ("pss_before", "pss_once", "pss_after"))
+        row(f"8. (proportional memory, the same three)",
+            f"{pb / MIB:.2f} / {po / MIB:.2f} / {pa / MIB:.2f} MiB ({pa - po:+.0f} KiB)", "-", None)
+        hb, ho, ha = (one(f"settings_window_{k}_kib") for k in ("heap_before", "heap_once", "heap_after"))
+        row(f"8. (heap in use, the same three)", f"{hb:.0f} / {ho:.0f} / {ha:.0f} KiB ({ha - ho:+.0f} KiB)", "-", None)
 
 
 def cpu_model():

@@ -14,7 +14,9 @@
 #                                 command on the switch), paint (5), memory (6),
 #                                 mqtt (7: press to published message and to a
 #                                 mirror bar, CPU connected and idle; needs
-#                                 Debian's mosquitto)
+#                                 Debian's mosquitto), settings (8: start-up
+#                                 and idle CPU with 設定… in the bar's menu,
+#                                 memory across opening the settings window)
 #
 # QO_BENCH_BUILD names the build folder (default build/bench); raw figures are
 # kept in $QO_BENCH_BUILD/bench-results.txt, the programs' output in
@@ -26,7 +28,7 @@ build=${QO_BENCH_BUILD:-$source_dir/build/bench}
 runs=${QO_BENCH_RUNS:-12}
 cpu_seconds=${QO_BENCH_CPU_SECONDS:-10}
 cpu_runs=${QO_BENCH_CPU_RUNS:-3}
-only=" ${QO_BENCH_ONLY:-startup cpu waiting boxes latency commands paint memory mqtt} "
+only=" ${QO_BENCH_ONLY:-startup cpu waiting boxes latency commands paint memory mqtt settings} "
 wanted() { [[ $only == *" $1 "* ]]; }
 
 if [ -z "${QO_BENCH_IN_RT:-}" ]; then # built once, before any change of priority
@@ -263,6 +265,35 @@ done
 fi
 
 harness=$build/bench/qo_bench_harness
+if wanted settings; then
+echo "== settings_in_menu on and off: start-up ($runs runs of each) and CPU with no reports" \
+     "(${cpu_seconds} s, $cpu_runs runs of each), alternating; memory across opening the settings window" >&2
+mkdir -p "$work/settings"
+cp -r "$work/run/resources" "$work/settings/"
+python3 -c 'import json, sys
+config = json.load(open(sys.argv[1]))
+config["bar"]["settings_in_menu"] = True
+json.dump(config, sys.stdout, ensure_ascii=False)' "$work/run/config.json" > "$work/settings/config.json"
+run_settings_bar() { # folder
+    "$proc" startup --title QuorvelOlvane --cwd "$1" --log "$logs/settings-bar.log" "${bar_env[@]}" \
+        -- "$build/QuorvelOlvane"
+}
+run_settings_bar "$work/settings" > /dev/null
+for i in $(seq 1 "$runs"); do
+    if (( i % 2 )); then
+        run_settings_bar "$work/settings" | record "settings_on_"
+        run_settings_bar "$work/run" | record "settings_off_"
+    else
+        run_settings_bar "$work/run" | record "settings_off_"
+        run_settings_bar "$work/settings" | record "settings_on_"
+    fi
+done
+for i in $(seq 1 "$cpu_runs"); do
+    idle_cpu "$work/settings" "$pipe" settings-idle.log | record "settings_idle_on_"
+    idle_cpu "$work/run" "$pipe" settings-idle-off.log | record "settings_idle_off_"
+done
+(cd "$work/settings" && ordinary "$harness" settings --cycles 10) 2>>"$logs/harness.log" | record "settings_window_"
+fi
 # Report to screen with a label in every area: the colours above, labelled.
 mkdir -p "$work/labels"
 cp -r "$work/run/resources" "$work/labels/"

@@ -102,6 +102,11 @@ bool BarConfig::names_device(const Contents &contents)
     }
 }
 
+BarConfig::Json BarConfig::parse(const QByteArray &bytes, const QString &path)
+{
+    return parse_limited(bytes, path);
+}
+
 QString BarConfig::apply_error() const
 {
     const auto named = [this](const QString &reason) { return path + QStringLiteral(": ") + reason; };
@@ -161,6 +166,14 @@ void BarConfig::save() const
 {
     Json doc = Json::object();
     doc["areas"] = areas;
+    const QByteArray text = text_of(doc, path);
+    // Whole or not at all, and through a symlink only into a regular file.
+    if (const QString reason = regular_file::write(path, text); !reason.isEmpty())
+        throw ConfigError(reason.toStdString());
+}
+
+QByteArray BarConfig::text_of(const Json &doc, const QString &path)
+{
     std::string text = doc.dump(2, ' ', /*ensure_ascii=*/true);
 #ifdef Q_OS_WIN
     std::string crlf;
@@ -177,10 +190,7 @@ void BarConfig::save() const
     // load would refuse is not written at all.
     if (text.size() > static_cast<std::size_t>(kMaxFileBytes))
         fail(path, QStringLiteral("would be larger than %1 bytes; not saved").arg(kMaxFileBytes));
-
-    // Whole or not at all, and through a symlink only into a regular file.
-    if (const QString reason = regular_file::write(path, QByteArray::fromStdString(text)); !reason.isEmpty())
-        throw ConfigError(reason.toStdString());
+    return QByteArray::fromStdString(text);
 }
 
 QString BarConfig::get_config_path()

@@ -49,11 +49,18 @@ public:
     // Whether what `read` gave parses as an object naming "device" or "devices": the bar
     // then waits for the configuration before it opens a switch box.
     static bool names_device(const Contents &contents);
+    // Parses `bytes` as one JSON value within kMaxDepth and kMaxMembers.
+    // Throws ConfigError naming `path` ("is not valid JSON: ...").
+    static Json parse(const QByteArray &bytes, const QString &path);
     // Why this configuration cannot be applied ("areas" not an object, an area
     // key that is no decimal integer, an entry that is no object, an opacity
     // that is no number), naming the file; empty when it can.
     QString apply_error() const;
     void save() const;
+    // The text the bar writes for `doc`: two-space indent, ASCII only, the
+    // platform's line ends. Throws ConfigError, naming `path`, for a text
+    // larger than load would read.
+    static QByteArray text_of(const Json &doc, const QString &path);
 
     static QString get_config_path();
     static QString resource_path(const QString &relative);

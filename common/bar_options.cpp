@@ -372,6 +372,8 @@ BarOptions BarOptions::from_json(const Json &doc, const QString &path)
         reader.boolean(*bar, "tray", QStringLiteral("\"bar\" → \"tray\""), options.tray);
         reader.boolean(*bar, "click_through", QStringLiteral("\"bar\" → \"click_through\""),
                        options.click_through);
+        reader.boolean(*bar, "settings_in_menu", QStringLiteral("\"bar\" → \"settings_in_menu\""),
+                       options.settings_in_menu);
     }
 
     if (const auto areas = doc.find("areas"); areas != doc.end() && areas->is_object())

@@ -104,6 +104,7 @@ struct BarOptions
     bool remember_geometry = false;  // "bar" → "remember_geometry"
     bool tray = false;               // "bar" → "tray"
     bool click_through = false;      // "bar" → "click_through"
+    bool settings_in_menu = false;   // "bar" → "settings_in_menu": 設定… in the bar's own menu
     QList<AreaOptions> areas;        // "areas" → key → "label", "label_color"
     QMap<int, int> switches;         // "switches": switch number → area index
     std::optional<MqttOptions> mqtt; // "mqtt": no connection at all when absent

@@ -132,6 +132,19 @@ private:
     }
 };
 
+// hidapi keeps its last error, and its device list, for the whole program:
+// opening a box and listing devices take turns.
+QMutex &device_list_mutex()
+{
+    static QMutex instance;
+    return instance;
+}
+
+QString wide(const wchar_t *text)
+{
+    return text ? QString::fromWCharArray(text) : QString();
+}
+
 // What a chosen box must be, in words: ` with serial "X" at port 1-3.2`.
 QString choice_of(const DeviceOptions &box)
 {
@@ -186,6 +199,21 @@ HIDReaderThread::~HIDReaderThread()
 void HIDReaderThread::stop()
 {
     _running.store(false);
+}
+
+QList<HidDeviceInfo> HIDReaderThread::connected_devices()
+{
+    const HidLibrary library;
+    const QMutexLocker lock(&device_list_mutex());
+    QList<HidDeviceInfo> devices;
+    hid_device_info *found = hid_enumerate(0, 0);
+    for (const hid_device_info *info = found; info; info = info->next) {
+        devices.append({info->vendor_id, info->product_id, wide(info->manufacturer_string),
+                        wide(info->product_string), wide(info->serial_number),
+                        QString::fromLocal8Bit(info->path ? info->path : "")});
+    }
+    hid_free_enumeration(found);
+    return devices;
 }
 
 QString HIDReaderThread::box_name(int box) const
@@ -296,7 +324,11 @@ void HIDReaderThread::_open(QList<Box> &state, int box)
     Box &entry = state[box];
     const DeviceOptions &options = boxes.at(box);
     Failure failure;
-    hid_device *device = _find_and_open(state, box, failure);
+    hid_device *device = nullptr;
+    {
+        const QMutexLocker lock(&device_list_mutex());
+        device = _find_and_open(state, box, failure);
+    }
     if (!device) {
         _fail(entry, box, failure);
         return;

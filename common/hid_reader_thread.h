@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QString>
 #include <QThread>
 
 #include <atomic>
@@ -12,6 +13,19 @@
 
 struct hid_device_;
 using hid_device = hid_device_;
+
+// One HID device as the system lists it.
+struct HidDeviceInfo
+{
+    int vendor_id = 0;
+    int product_id = 0;
+    QString manufacturer;
+    QString product;
+    QString serial;
+    QString path;
+
+    friend bool operator==(const HidDeviceInfo &, const HidDeviceInfo &) = default;
+};
 
 // Polls the USB HID switch boxes without blocking and hands every non-empty
 // input report to the GUI thread through `received`. With `reconnect` it
@@ -39,6 +53,10 @@ public:
     ~HIDReaderThread() override;
 
     void stop();
+
+    // Every HID device connected now, in the system's order. Safe beside a
+    // running reader: the library's shared state is used by one at a time.
+    static QList<HidDeviceInfo> connected_devices();
 
     // What each box is called in lines and on the bar: "box 2 (left pedal)";
     // empty for a reader of a single box.

@@ -1,4 +1,5 @@
 #include "common/bar_config.h"
+#include "common/config_edit.h"
 #include "output_capture.h"
 
 #include <QCoreApplication>
@@ -73,6 +74,8 @@ private slots:
     void saveDropsBarAndLoadsBackWithDefaultOpacity();
     void saveReplacesTheFileWhole();
     void saveFailureReachesCaller();
+    void editChangesOnlyItsMembers_data();
+    void editChangesOnlyItsMembers();
     void configPathIsRelative();
     void resourcePathJoinsWorkingDirectory_data();
     void resourcePathJoinsWorkingDirectory();
@@ -332,7 +335,7 @@ void TestBarConfig::optionsAreTypedAndDefaulted()
     write_file(m_path, R"({"device": {"vendor_id": "2e8b", "product_id": "0x0B", "reconnect": true,
                                       "show_state": true, "serial": "SN 1", "port": "1-3.2"},
                            "bar": {"screen": "HDMI-1", "remember_geometry": true, "tray": true,
-                                   "click_through": true},
+                                   "click_through": true, "settings_in_menu": true},
                            "areas": {"3": {"color": "red", "label": "REC", "label_color": "#102030"},
                                      "x": {"label": 5}, "9": {"label": 5}, "1": 7, "01": {}},
                            "switches": {"6": 3, "03": 1},
@@ -345,7 +348,7 @@ void TestBarConfig::optionsAreTypedAndDefaulted()
         (DeviceOptions{0x2E8B, 0x000B, true, true, QStringLiteral("SN 1"), QStringLiteral("1-3.2"), {}, {}}));
     QCOMPARE(options.boxes(), QList<DeviceOptions>{options.device});
     QCOMPARE(options.screen, QStringLiteral("HDMI-1"));
-    QVERIFY(options.remember_geometry && options.tray && options.click_through);
+    QVERIFY(options.remember_geometry && options.tray && options.click_through && options.settings_in_menu);
     // Keys naming no area, and entries that are no objects, are left to the colour rules.
     QCOMPARE(options.areas,
              (QList<AreaOptions>{{3, QStringLiteral("REC"), QColor(0x10, 0x20, 0x30)}, {1, {}, {}}}));
@@ -450,6 +453,93 @@ void TestBarConfig::saveFailureReachesCaller()
 {
     BarConfig config(m_dir->filePath(QStringLiteral("missing-folder/config.json")));
     QVERIFY_THROWS_EXCEPTION(ConfigError, config.save());
+}
+
+void TestBarConfig::editChangesOnlyItsMembers_data()
+{
+    QTest::addColumn<QByteArray>("file");   // before the edit; none when null
+    QTest::addColumn<QByteArray>("edits");  // [[member path], value] pairs
+    QTest::addColumn<QByteArray>("onDisk"); // written between read and save; nothing when null
+    QTest::addColumn<bool>("overwrite");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QByteArray>("expected"); // the file afterwards
+    QTest::addColumn<QByteArray>("backup");   // config.json.bak afterwards; none when null
+
+    using O = ConfigEdit::Outcome;
+    const QByteArray mine =
+        R"({"$schema": "resources/config.schema.json", "note": {"b": 1, "a": [2]},)"
+        R"( "bar": {"tray": true, "opacity": 0.9}, "areas": {"3": {"color": "#FF0000"}}})";
+    QTest::addRow("order, $schema and unknown members kept, only the edit differs")
+        << mine << QByteArray(R"([[["areas", "3", "label"], "REC"], [["bar", "opacity"], 0.8]])")
+        << QByteArray() << false << int(O::Saved)
+        << QByteArray(
+               "{\n  \"$schema\": \"resources/config.schema.json\",\n  \"note\": {\n    \"b\": 1,\n"
+               "    \"a\": [\n      2\n    ]\n  },\n  \"bar\": {\n    \"tray\": true,\n    \"opacity\": 0.8\n"
+               "  },\n  \"areas\": {\n    \"3\": {\n      \"color\": \"#FF0000\",\n      \"label\": \"REC\"\n"
+               "    }\n  }\n}")
+        << mine;
+    QTest::addRow("new members go last, output ASCII only")
+        << QByteArray("{\"z\": \"\xC3\xA9\"}")
+        << QByteArray("[[[\"areas\", \"0\", \"label\"], \"\xE9\x8C\xB2\"]]") << QByteArray() << false
+        << int(O::Saved)
+        << QByteArray("{\n  \"z\": \"\\u00e9\",\n  \"areas\": {\n    \"0\": {\n      \"label\": \"\\u9332\"\n"
+                      "    }\n  }\n}")
+        << QByteArray("{\"z\": \"\xC3\xA9\"}");
+    QTest::addRow("no file: written, no backup")
+        << QByteArray() << QByteArray(R"([[["bar", "settings_in_menu"], true]])") << QByteArray() << false
+        << int(O::Saved) << QByteArray("{\n  \"bar\": {\n    \"settings_in_menu\": true\n  }\n}")
+        << QByteArray();
+    QTest::addRow("same value: nothing written")
+        << mine << QByteArray(R"([[["bar", "tray"], true]])") << QByteArray() << false << int(O::Unchanged)
+        << mine << QByteArray();
+    QTest::addRow("broken file replaced, kept as backup")
+        << QByteArray("{\"bar\": {") << QByteArray(R"([[["bar", "opacity"], 0.75]])") << QByteArray() << false
+        << int(O::Saved) << QByteArray("{\n  \"bar\": {\n    \"opacity\": 0.75\n  }\n}")
+        << QByteArray("{\"bar\": {");
+    QTest::addRow("changed on disk: refused, nothing written")
+        << mine << QByteArray(R"([[["bar", "tray"], false]])") << QByteArray("{\"other\": 1}") << false
+        << int(O::ChangedOnDisk) << QByteArray("{\"other\": 1}") << QByteArray();
+    QTest::addRow("changed on disk: overwritten when asked, kept as backup")
+        << QByteArray("{}") << QByteArray(R"([[["bar", "tray"], false]])") << QByteArray("{\"other\": 1}")
+        << true << int(O::Saved) << QByteArray("{\n  \"bar\": {\n    \"tray\": false\n  }\n}")
+        << QByteArray("{\"other\": 1}");
+    QTest::addRow("a result the bar would refuse is not written")
+        << mine << QByteArray(R"([[["bar", "screen"], ""]])") << QByteArray() << false << int(O::Refused)
+        << mine << QByteArray();
+}
+
+void TestBarConfig::editChangesOnlyItsMembers()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, edits);
+    QFETCH(QByteArray, onDisk);
+    QFETCH(bool, overwrite);
+    QFETCH(int, outcome);
+    QFETCH(QByteArray, expected);
+    QFETCH(QByteArray, backup);
+
+    if (!file.isNull())
+        write_file(m_path, file);
+    ConfigEdit edit(m_path);
+    edit.read();
+    QCOMPARE(edit.broken(), !file.isNull() && !Json::accept(file.toStdString()));
+    for (const Json &pair : Json::parse(edits.toStdString()))
+        edit.set(pair[0].get<ConfigEdit::MemberPath>(), pair[1]);
+    if (!onDisk.isNull())
+        write_file(m_path, onDisk);
+
+    const ConfigEdit::Result result = edit.save(overwrite);
+    QCOMPARE(int(result.outcome), outcome);
+    QCOMPARE(result.error.isEmpty(), result.outcome != ConfigEdit::Outcome::Refused);
+    const bool rewritten = result.outcome == ConfigEdit::Outcome::Saved;
+    QCOMPARE(read_file(m_path), rewritten ? saved_text(expected) : expected);
+    const QString bak = ConfigEdit::backup_path(m_path);
+    QCOMPARE(QFileInfo::exists(bak), !backup.isNull());
+    QCOMPARE(read_file(bak), backup);
+    if (rewritten) {
+        BarConfig reloaded(m_path);
+        reloaded.load();
+    }
 }
 
 void TestBarConfig::configPathIsRelative()

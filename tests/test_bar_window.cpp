@@ -1,4 +1,5 @@
 #include "apps/QuorvelOlvane/QuorvelOlvane.h"
+#include "apps/QuorvelOlvane/settings_window.h"
 #include "apps/QuorvelOlvane/tray.h"
 #include "fake_hidapi.h"
 #include "output_capture.h"
@@ -6,10 +7,16 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QGroupBox>
 #include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QUrl>
 
 namespace {
@@ -62,6 +69,8 @@ private slots:
     void deviceStateOnTheBar();
     void changedDeviceRestartsTheReader();
     void trayMenuDrivesTheBar();
+    void settingsPreviewOnTheBarUntilCancel();
+    void settingsAssignByPressAndSave();
     void trayTooltipFollowsDeviceState_data();
     void trayTooltipFollowsDeviceState();
     void severalBoxesEachWithTheirMapAndState();
@@ -419,11 +428,106 @@ void TestBarWindow::trayMenuDrivesTheBar()
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     QCOMPARE(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(QDir::currentPath())});
 
+    // One settings window, made when first asked for; 設定… sits above 閉じる.
+    QCOMPARE(tray.menu.actions().indexOf(tray.settings_action) + 1,
+             tray.menu.actions().indexOf(tray.quit_action));
+    QVERIFY(!window.settings_window);
+    tray.settings_action->trigger();
+    const QPointer<SettingsWindow> settings = window.settings_window;
+    QVERIFY(settings && settings->isVisible());
+    QCOMPARE(settings->windowTitle(), QStringLiteral("QuorvelOlvane 設定"));
+    tray.settings_action->trigger();
+    QCOMPARE(window.settings_window, settings);
+    settings->reject();
+    QTRY_VERIFY(!settings);
+
     // Quitting from the tray works while the bar is hidden too.
     tray.show_action->trigger();
     tray.quit_action->trigger();
     QTRY_VERIFY(window.hid_thread->isFinished());
     QCOMPARE(fake_hid::counts().open_handles, 0);
+}
+
+void TestBarWindow::settingsPreviewOnTheBarUntilCancel()
+{
+    fake_hid::reset_present();
+    const QByteArray file =
+        R"({"bar": {"opacity": 0.8}, "areas": {"2": {"color": "#FF0000", "label": "CAM"}}})";
+    QVERIFY(write_file(QStringLiteral("config.json"), file));
+    QuorvelOlvane window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QColor area5 = window.draw_widget->fill_colors[5];
+    window.open_settings();
+    SettingsWindow &settings = *window.settings_window;
+
+    settings.opacity->setValue(95);
+    settings.areas[2].label->setText(QStringLiteral("REC"));
+    settings.areas[5].label->setText(QStringLiteral("NEW"));
+    settings.set_area_color(5, QColor(0, 255, 0));
+    settings.set_label_color(2, QColor(0, 0, 255));
+    QCOMPARE(window.draw_widget->opacity, 0.95);
+    QCOMPARE(window.draw_widget->labels[2], QStringLiteral("REC"));
+    QCOMPARE(window.draw_widget->label_colors[2], std::optional<QColor>(QColor(0, 0, 255)));
+    QCOMPARE(window.draw_widget->labels[5], QStringLiteral("NEW"));
+    QCOMPARE(window.draw_widget->fill_colors[5], QColor(0, 255, 0));
+    QCOMPARE(settings.areas[2].box->accessibleName(), QStringLiteral("エリア 2: REC, 消灯"));
+    fake_hid::push_report(fake_hid::press(2));
+    QTRY_COMPARE(settings.areas[2].box->accessibleName(), QStringLiteral("エリア 2: REC, 点灯"));
+
+    settings.cancel_button->click();
+    QTRY_VERIFY(!window.settings_window);
+    QCOMPARE(window.draw_widget->opacity, 0.8);
+    QCOMPARE(window.draw_widget->labels[2], QStringLiteral("CAM"));
+    QCOMPARE(window.draw_widget->label_colors[2], std::nullopt);
+    QCOMPARE(window.draw_widget->labels[5], QString());
+    QCOMPARE(window.draw_widget->fill_colors[5], area5);
+    QFile written(QStringLiteral("config.json"));
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), file);
+    QVERIFY(!QFileInfo::exists(QStringLiteral("config.json.bak")));
+}
+
+void TestBarWindow::settingsAssignByPressAndSave()
+{
+    fake_hid::reset_present();
+    const QByteArray file = R"({"$schema": "s.json", "mine": [1], "switches": {"07": 6}})";
+    QVERIFY(write_file(QStringLiteral("config.json"), file));
+    QuorvelOlvane window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.open_settings();
+    SettingsWindow &settings = *window.settings_window;
+    QCOMPARE(settings.areas[6].switches->text(), QStringLiteral("スイッチ 7, スイッチ 1"));
+
+    settings.areas[3].assign->click();
+    QVERIFY(settings.waiting_for_press() && settings.press_prompt && settings.press_prompt->isVisible());
+    fake_hid::push_report(fake_hid::press(9));
+    QTRY_VERIFY(!settings.waiting_for_press());
+    QCOMPARE(settings.values().switches, (QMap<int, int>{{7, 6}, {9, 3}}));
+    // The bar takes the new switch at once; its first press is the one that assigned it.
+    fake_hid::push_report(fake_hid::release(9));
+    fake_hid::push_report(fake_hid::press(9));
+    QTRY_VERIFY(lit(window)[3]);
+    // Cancelled, a press assigns nothing.
+    settings.areas[4].assign->click();
+    settings.press_prompt->reject();
+    QVERIFY(!settings.waiting_for_press());
+
+    OutputCapture errors(stderr);
+    settings.save_button->click();
+    QTRY_VERIFY(!window.settings_window);
+    QFile written(QStringLiteral("config.json"));
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    // Order and members kept; the existing key of a switch is reused.
+    QVERIFY(
+        BarConfig::Json::parse(written.readAll().toStdString())
+        == BarConfig::Json::parse(R"({"$schema": "s.json", "mine": [1], "switches": {"07": 6, "9": 3}})"));
+    QFile backup(QStringLiteral("config.json.bak"));
+    QVERIFY(backup.open(QIODevice::ReadOnly));
+    QCOMPARE(backup.readAll(), file);
+    QTRY_COMPARE(window.config->options.switches, (QMap<int, int>{{7, 6}, {9, 3}}));
+    QCOMPARE(errors.text(), QString());
 }
 
 void TestBarWindow::trayTooltipFollowsDeviceState_data()

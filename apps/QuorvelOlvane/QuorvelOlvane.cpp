@@ -1,6 +1,7 @@
 #include "apps/QuorvelOlvane/QuorvelOlvane.h"
 
 #include "apps/QuorvelOlvane/frame_zone.h"
+#include "apps/QuorvelOlvane/settings_window.h"
 #include "apps/QuorvelOlvane/tray.h"
 #include "common/diagnostics.h"
 #include "common/regular_file.h"
@@ -58,7 +59,11 @@ QuorvelOlvane::QuorvelOlvane()
     draw_widget->setMouseTracking(true);
 }
 
-QuorvelOlvane::~QuorvelOlvane() = default;
+// The settings window refers to the bar: it goes first, without putting anything back.
+QuorvelOlvane::~QuorvelOlvane()
+{
+    delete settings_window;
+}
 
 QIcon QuorvelOlvane::icon_from_file(const QString &path)
 {
@@ -140,6 +145,9 @@ void QuorvelOlvane::_stop_reader() // NOLINT(readability-make-member-function-co
 
 void QuorvelOlvane::closeEvent(QCloseEvent *event)
 {
+    // An open settings window would keep the program running without its bar.
+    if (settings_window)
+        settings_window->reject();
     _stop_reader();
     mqtt.reset(); // "offline" before the program ends
     commands.end_all();
@@ -185,10 +193,7 @@ void QuorvelOlvane::_load_config_at_startup()
     apply_options();
 
     // A change reaches the bar only once it has been checked: it is applied whole.
-    connect(watcher.get(), &ConfigWatch::changed, this, [this] {
-        apply_config_to_bar();
-        apply_options();
-    });
+    connect(watcher.get(), &ConfigWatch::changed, this, &QuorvelOlvane::apply_config);
 }
 
 void QuorvelOlvane::apply_config_to_bar()
@@ -213,6 +218,29 @@ void QuorvelOlvane::apply_config_to_bar()
     const double opacity = *json_number(config->opacity);
     setWindowOpacity(opacity);
     draw_widget->set_area_opacity(opacity);
+}
+
+void QuorvelOlvane::apply_config()
+{
+    apply_config_to_bar();
+    apply_options();
+}
+
+void QuorvelOlvane::apply_values(const BarConfig &values)
+{
+    config->opacity = values.opacity;
+    config->areas = values.areas;
+    config->options = values.options;
+    apply_config();
+}
+
+void QuorvelOlvane::open_settings()
+{
+    if (!settings_window)
+        settings_window = new SettingsWindow(*this);
+    settings_window->show();
+    settings_window->raise();
+    settings_window->activateWindow();
 }
 
 // Changes the window's parts: not a const operation, whatever the pointers allow.
@@ -429,10 +457,13 @@ void QuorvelOlvane::handle_hid_data(const QByteArray &data, int box)
     const std::optional<switch_report::Fields> report = switch_report::parse(data);
     if (!report)
         return;
-    _publish_switch(box, report->switch_no, report->cmd == switch_report::kOnCommand);
+    const bool on = report->cmd == switch_report::kOnCommand;
+    _publish_switch(box, report->switch_no, on);
     for (const Action &action : _mapper(box).handle(report->cmd, report->switch_no))
         draw_widget->set_lit_areas(action.areas, action.draw_flags);
     _run_command(*report, box);
+    if (on)
+        emit switch_pressed(report->switch_no, box);
 }
 
 void QuorvelOlvane::_run_command(const switch_report::Fields &report, int box)
@@ -495,7 +526,12 @@ void QuorvelOlvane::contextMenuEvent(QContextMenuEvent *event)
     if (click_through())
         return;
     QMenu menu(this);
+    const QAction *settings_action =
+        config->options.settings_in_menu ? menu.addAction(QStringLiteral("設定…")) : nullptr;
     const QAction *close_action = menu.addAction(QStringLiteral("閉じる"));
-    if (menu.exec(event->globalPos()) == close_action)
+    const QAction *chosen = menu.exec(event->globalPos());
+    if (chosen && chosen == settings_action)
+        open_settings();
+    else if (chosen == close_action)
         close();
 }

@@ -13,6 +13,7 @@
 
 #include <QIcon>
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -23,6 +24,7 @@
 #include <vector>
 
 class BarTray;
+class SettingsWindow;
 
 // The bar: a borderless, always-on-top strip holding the area grid; it owns
 // the switch box reader, the mapper and the configuration.
@@ -56,6 +58,11 @@ public:
     // Applies the opt-in settings of config->options; each feature takes its
     // typed values from there, at start-up and after every change.
     void apply_options();
+    // Both of the above: what a reloaded config.json goes through.
+    void apply_config();
+    // Shows `values` (opacity, areas, options) as if config.json held them;
+    // the settings window's preview and its Cancel.
+    void apply_values(const BarConfig &values);
 
     // Pointer input passes through the bar to the windows below; no
     // dragging, resizing or context menu while it does. With the tray on,
@@ -85,17 +92,23 @@ public:
     StateOverlay *state_overlay = nullptr;
     // The link to an MQTT broker while "mqtt" is set (bar_mqtt.cpp); none without it.
     std::unique_ptr<MqttLink> mqtt;
+    // Made when first opened, gone once closed.
+    QPointer<SettingsWindow> settings_window;
 
 signals:
     // The switch box's state as the current reader reports it; it outlives
     // the reader, which is replaced when the configured box changes.
     void device_state_changed(DeviceState state, const QString &reason);
+    // A switch was pressed on box `box` (its index in the configured boxes).
+    void switch_pressed(int switch_no, int box);
 
 public slots:
     // Closes the bar and ends the program, also while the bar is hidden
     // (closing a hidden window ends no event loop by itself).
     void close_and_quit();
     void on_config_changed();
+    // Opens the settings window, or raises the one that is open.
+    void open_settings();
     // A report of box `box` (its index in the configured boxes).
     void handle_hid_data(const QByteArray &data, int box = 0);
 

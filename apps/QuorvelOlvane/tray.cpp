@@ -20,6 +20,7 @@ BarTray::BarTray(QuorvelOlvane &bar)
     reload_action = menu.addAction(QStringLiteral("config.json を再読み込み"));
     open_folder_action = menu.addAction(QStringLiteral("設定フォルダを開く"));
     menu.addSeparator();
+    settings_action = menu.addAction(QStringLiteral("設定…"));
     quit_action = menu.addAction(QStringLiteral("閉じる"));
 
     // The check marks show the bar as it is now.
@@ -41,6 +42,7 @@ BarTray::BarTray(QuorvelOlvane &bar)
             Qt::QueuedConnection);
     connect(quit_action, &QAction::triggered, _bar, &QuorvelOlvane::close_and_quit, Qt::QueuedConnection);
     connect(open_folder_action, &QAction::triggered, this, &BarTray::_open_config_folder);
+    connect(settings_action, &QAction::triggered, _bar, &QuorvelOlvane::open_settings);
 
     update_icon();
     icon.setToolTip(QStringLiteral("QuorvelOlvane"));

@@ -38,6 +38,7 @@ public:
     QAction *click_through_action = nullptr;
     QAction *reload_action = nullptr;
     QAction *open_folder_action = nullptr;
+    QAction *settings_action = nullptr;
     QAction *quit_action = nullptr;
 
 private:

@@ -18,7 +18,7 @@ start_x
 
 readonly NO_TRAY="QuorvelOlvane: no system tray"
 # The menu's entries, in order: show or hide, click-through, reload, config folder, close.
-readonly SHOW_HIDE=1 CLICK_THROUGH=2 CLOSE=5
+readonly SHOW_HIDE=1 CLICK_THROUGH=2 SETTINGS=5 CLOSE=6
 
 # _find_icon: the bar's icon embedded in the tray (a window of the bar's with no name) in ICON_WIN.
 _find_icon() {
@@ -143,6 +143,19 @@ ok "click_through in config.json: on, then off"
 tray_menu $CLICK_THROUGH
 click_passes || fail "clicks do not pass through after the tray's click-through"
 ok "click-through from the tray"
+
+# --- the settings window, one at a time ----------------------------------------------
+
+settings_windows() { xdotool search --onlyvisible --name '^QuorvelOlvane 設定$' 2>/dev/null | wc -l; }
+_settings_shown() { [ "$(settings_windows)" -ge 1 ]; }
+_settings_gone() { [ "$(settings_windows)" -eq 0 ]; }
+tray_menu $SETTINGS
+wait_for 5 _settings_shown || fail "no settings window after the tray's 設定…"
+tray_menu $SETTINGS
+[ "$(settings_windows)" -eq 1 ] || fail "$(settings_windows) settings windows after 設定… twice"
+xdotool windowactivate --sync "$(xdotool search --onlyvisible --name '^QuorvelOlvane 設定$' | head -n 1)" key Escape
+wait_for 5 _settings_gone || fail "Escape left the settings window open"
+ok "設定… in the tray opens one settings window; Escape closes it"
 
 # --- quit, hidden --------------------------------------------------------------------
 

@@ -469,7 +469,57 @@ wait_lit() {
     wait_areas "$seconds" "${colours[@]}"
 }
 
+# wait_corners AREA...: as wait_lit, the fills seen just inside each cell's
+# top-left corner, clear of its label.
+_corners_match() {
+    local shot=$WORK/corners.miff i x y w h points=()
+    screenshot "$shot"
+    for i in 0 1 2 3 4 5 6 7; do
+        read -r x y w h < <(area_cell "$i")
+        points+=("$((x + 3))" "$((y + 3))")
+    done
+    mapfile -t _seen < <(pixels "$shot" "${points[@]}")
+    for i in 0 1 2 3 4 5 6 7; do
+        near "${_seen[$i]}" "${_want[$i]}" || return 1
+    done
+}
+wait_corners() {
+    mapfile -t _want < <(lit "$@" | sed "s/^-\$/$BLACK_RGB/")
+    wait_for 5 _corners_match || fail "areas show [$(printf '%s|' "${_seen[@]}")], expected [$(printf '%s|' "${_want[@]}")]"
+}
+
 # --- checks of the bar on screen ---------------------------------------------------
+
+# ink FILE AREA "R G B": the pixels of that colour inside the area's cell (its
+# frame left out), as "COUNT DX DY": their number and how far the middle of
+# their bounding box lies from the cell's middle.
+ink() {
+    local x y w h
+    read -r x y w h < <(area_cell "$2")
+    convert "$1" -crop "$((w - 1))x$((h - 1))+$((x + 1))+$((y + 1))" +repage -depth 8 txt:- | awk -v want="$3" \
+        -v t="$TOLERANCE" -v w=$((w - 1)) -v h=$((h - 1)) '
+        function abs(v) { return v < 0 ? -v : v }
+        BEGIN { split(want, c, " "); minx = w; miny = h; maxx = -1; maxy = -1 }
+        /^[0-9]/ {
+            split($1, p, /[,:]/); v = $2; gsub(/[()]/, "", v); split(v, rgb, ",")
+            if (abs(rgb[1] - c[1]) <= t && abs(rgb[2] - c[2]) <= t && abs(rgb[3] - c[3]) <= t) {
+                n++
+                if (p[1] < minx) minx = p[1]; if (p[1] > maxx) maxx = p[1]
+                if (p[2] < miny) miny = p[2]; if (p[2] > maxy) maxy = p[2]
+            }
+        }
+        END { printf "%d %d %d\n", n, (minx + maxx - w + 1) / 2, (miny + maxy - h + 1) / 2 }'
+}
+
+# expect_label FILE AREA "R G B" WHAT: the label is drawn in that colour, centred.
+expect_label() {
+    local n dx dy
+    read -r n dx dy < <(ink "$1" "$2" "$3")
+    [ "$n" -ge 20 ] || fail "area $2: label in $3 not found ($n pixels)"
+    [ "${dx#-}" -le 3 ] && [ "${dy#-}" -le 3 ] || fail "area $2: label off centre by ($dx, $dy)"
+    ok "area $2: label $4 ($3), centred"
+}
+
 
 # check_window WHAT: place, size and window-manager state of the bar in
 # BAR_WIN; EXPECTED_GEOMETRY ("X Y W H") is set by the script.
@@ -619,3 +669,26 @@ _opacity_is() {
 wait_opacity() {
     wait_for "${2:-5}" _opacity_is "$1" || fail "window opacity $BAR_OPACITY, expected $1"
 }
+
+# --- a screen reader's view ------------------------------------------------------------
+
+# start_atspi: the accessibility bus on the session bus of this script, which
+# must run inside dbus-run-session (see e2e_settings.sh); programs started
+# afterwards with QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 appear on it.
+start_atspi() {
+    [ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ] || fail "no session bus: run the script inside dbus-run-session"
+    local launcher
+    for launcher in /usr/libexec/at-spi-bus-launcher /usr/lib/at-spi2-core/at-spi-bus-launcher; do
+        [ -x "$launcher" ] && break
+    done
+    [ -x "$launcher" ] || fail "no at-spi-bus-launcher: run scripts/setup.sh --tests"
+    "$launcher" --launch-immediately >"$WORK/atspi.log" 2>&1 &
+    _pids+=($!)
+    wait_for 10 atspi_ready || fail "the accessibility bus did not start: $(cat "$WORK/atspi.log")"
+    log "accessibility bus up"
+}
+atspi_ready() { dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress >/dev/null 2>&1; }
+
+# atspi COMMAND NAME [ARG]: drives the bar's windows by accessible name (see atspi.py),
+# with Debian's pyatspi, which only the system's Python has.
+atspi() { /usr/bin/python3 "$QO_SOURCE/tests/e2e/atspi.py" "$@" || fail "atspi $*"; }
