@@ -91,6 +91,8 @@ cmake -S mosquitto -B "$work/build-mosquitto" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$
     -DWITH_STATIC_LIBRARIES=OFF -DWITH_THREADING=ON
 cmake --build "$work/build-mosquitto" -j "$jobs"
 cmake --install "$work/build-mosquitto"
+# Its install leaves out the import library the program links with.
+install -m 644 "$work/build-mosquitto/lib/libmosquitto.dll.a" "$prefix/lib/"
 
 # Only what the bar uses (Network for its local socket, without TLS); OpenGL stays on because the Windows platform plugin needs it.
 # Debian's source leaves out the Wintab headers that tablet input needs; the bar takes none.
