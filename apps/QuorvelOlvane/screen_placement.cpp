@@ -129,8 +129,11 @@ void ScreenPlacement::set_height(int height)
 
 void ScreenPlacement::hold_outside_moves(int ms)
 {
-    _hold.start();
     _hold_ms = ms;
+    if (ms > 0)
+        _hold.start();
+    else
+        _hold.invalidate();
 }
 
 void ScreenPlacement::_follow()

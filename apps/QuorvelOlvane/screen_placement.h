@@ -47,7 +47,8 @@ public:
     QRect wanted() const { return _wanted; }
 
     // For the next `ms`, moves and resizes the bar did not ask for are the
-    // compositor's, carrying out or undoing the bar's own, not the user's.
+    // compositor's, carrying out or undoing the bar's own, not the user's;
+    // 0 ends the hold.
     void hold_outside_moves(int ms);
 
 signals:
