@@ -106,6 +106,11 @@ SwayClient::SwayClient(const QString &socket)
     _retry.setSingleShot(true);
     _retry.setInterval(kRetryDelayMs);
     connect(&_retry, &QTimer::timeout, this, &SwayClient::_apply);
+    _late.setSingleShot(true);
+    _late.setInterval(kLateCheckMs);
+    connect(&_late, &QTimer::timeout, this, [this] {
+        _send(compositor_ipc::sway::kGetTree, {}, [this](const QByteArray &tree) { _check(tree); });
+    });
     connect(&_socket, &QLocalSocket::readyRead, this, &SwayClient::_read);
     connect(&_socket, &QLocalSocket::errorOccurred, this, [this, socket] {
         fault(QStringLiteral("its socket %1: %2").arg(socket, _socket.errorString()));
@@ -206,9 +211,12 @@ void SwayClient::_apply()
     if (!_con || !wanted().isValid() || failed())
         return;
     _retry.stop();
+    _late.stop();
     ++_tries;
+    _sent = wanted();
+    _late_checks = kLateChecks;
     emit placing();
-    _send(sway::kRunCommand, sway::place_command(*_con, wanted()), [this](const QByteArray &answer) {
+    _send(sway::kRunCommand, sway::place_command(*_con, _sent), [this](const QByteArray &answer) {
         if (const QString error = sway::command_error(answer); !error.isEmpty())
             fault(QStringLiteral("it did not float the bar: ") + error);
     });
@@ -222,23 +230,27 @@ void SwayClient::_check(const QByteArray &answer)
     namespace sway = compositor_ipc::sway;
     const compositor_ipc::Json tree = compositor_ipc::Json::parse(answer, nullptr, false);
     const auto con = sway::find_pid(tree, own_pid());
-    const QRect target = wanted();
-    if (!con || con->id != _con || !target.isValid())
+    if (!con || con->id != _con)
         return; // gone, or replaced: its window event comes
     if (_refocus && con->focused) {
         if (const auto before = sway::focus_before(tree, con->id))
             _send(sway::kRunCommand, sway::focus_command(*before), [](const QByteArray &) {});
     }
     _refocus = false;
-    if (con->floating && con->sticky && con->rect == target)
+    if (con->floating && con->sticky && con->rect == _sent) {
+        if (_late_checks-- > 0) {
+            emit placing(); // sway may yet move it: not the user
+            _late.start();
+        }
         return;
+    }
     if (_tries < kMaxTries) {
         _retry.start();
         return;
     }
     diagnostics::out(
         QStringLiteral("QuorvelOlvane: sway keeps the bar %1%2, not %3 as asked")
-            .arg(con->floating ? QString() : QStringLiteral("tiled, "), where(con->rect), where(target)));
+            .arg(con->floating ? QString() : QStringLiteral("tiled, "), where(con->rect), where(_sent)));
 }
 
 // ---- Hyprland -----------------------------------------------------------------

@@ -29,6 +29,10 @@ public:
     // How often a geometry the compositor did not take is asked for again.
     static constexpr int kMaxTries = 6;
     static constexpr int kRetryDelayMs = 250;
+    // A geometry sway took may still be undone by what was under way when it
+    // was asked (the window's first configure): looked at again this often.
+    static constexpr int kLateChecks = 2;
+    static constexpr int kLateCheckMs = 300;
 
     // Where the bar belongs (ScreenPlacement::wanted), asked for whenever needed.
     void set_wanted(std::function<QRect()> wanted) { _wanted = std::move(wanted); }
@@ -93,6 +97,9 @@ private:
     QTimer _timeout;
     QTimer _retry;
     std::optional<std::int64_t> _con;
+    QRect _sent;          // the geometry last asked for
+    int _late_checks = 0; // still to come for it
+    QTimer _late;
     bool _refocus = false; // the window was just mapped: the focus goes back
     int _tries = 0;
 };
