@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace compositor_ipc {
@@ -113,7 +114,7 @@ namespace sway {
 
 QByteArray frame(std::uint32_t type, const QByteArray &payload)
 {
-    QByteArray message(kMagic, kMagicSize);
+    QByteArray message(kMagic.data(), kMagicSize);
     const auto length = static_cast<std::uint32_t>(payload.size());
     message.append(reinterpret_cast<const char *>(&length), sizeof length); // NOLINT
     message.append(reinterpret_cast<const char *>(&type), sizeof type);     // NOLINT
@@ -124,7 +125,7 @@ QByteArray frame(std::uint32_t type, const QByteArray &payload)
 std::optional<Message> take(QByteArray &buffer, QString *error)
 {
     const auto have = std::min<qsizetype>(buffer.size(), kMagicSize);
-    if (std::memcmp(buffer.constData(), kMagic, static_cast<std::size_t>(have)) != 0) {
+    if (std::memcmp(buffer.constData(), kMagic.data(), static_cast<std::size_t>(have)) != 0) {
         *error = QStringLiteral("an answer that is no i3-ipc message");
         return std::nullopt;
     }
@@ -173,12 +174,10 @@ const Json *find_id(const Json &tree, std::int64_t id)
 
 bool has_children(const Json &node)
 {
-    for (const char *children : {"nodes", "floating_nodes"}) {
+    return std::ranges::any_of(std::array{"nodes", "floating_nodes"}, [&node](const char *children) {
         const auto list = node.find(children);
-        if (list != node.end() && list->is_array() && !list->empty())
-            return true;
-    }
-    return false;
+        return list != node.end() && list->is_array() && !list->empty();
+    });
 }
 
 } // namespace
@@ -477,7 +476,7 @@ QString answer_error(const Json &answer)
 {
     if (!answer.is_object())
         return QStringLiteral("an answer that is no JSON object");
-    if (const QString error = text(answer, "error"); !error.isEmpty())
+    if (QString error = text(answer, "error"); !error.isEmpty())
         return error;
     if (text(answer, "result") != QStringLiteral("ok"))
         return QStringLiteral("an answer without \"result\": \"ok\"");

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string_view>
 
 // What the bar says to a tiling Wayland compositor and how it reads the
 // answers: framing, requests and parsing only, no sockets, so that every
@@ -50,8 +51,8 @@ QString name(Kind kind);
 // ---- sway (i3-ipc) ---------------------------------------------------------
 namespace sway {
 
-inline constexpr char kMagic[] = "i3-ipc";
-inline constexpr int kMagicSize = 6;
+inline constexpr std::string_view kMagic = "i3-ipc";
+inline constexpr int kMagicSize = static_cast<int>(kMagic.size());
 inline constexpr int kHeaderSize = kMagicSize + 8; // magic, payload length, type
 // Far beyond any tree of a desktop; a larger length is no sway of ours.
 inline constexpr std::uint32_t kMaxPayload = 64U * 1024 * 1024;
@@ -117,8 +118,8 @@ std::optional<std::int64_t> window_event_con(std::uint32_t type, const QByteArra
 namespace hyprland {
 
 // Text requests, one per connection, as hyprctl sends them.
-inline constexpr char kClients[] = "j/clients";
-inline constexpr char kVersion[] = "j/version";
+inline constexpr const char *kClients = "j/clients";
+inline constexpr const char *kVersion = "j/version";
 
 struct Client
 {

@@ -255,9 +255,9 @@ void SwayClient::_check(const QByteArray &answer)
 
 // ---- Hyprland -----------------------------------------------------------------
 
-HyprlandClient::HyprlandClient(const QString &socket, const QString &events)
+HyprlandClient::HyprlandClient(QString socket, const QString &events)
     : CompositorClient(compositor_ipc::Kind::Hyprland)
-    , _path(socket)
+    , _path(std::move(socket))
 {
     namespace hyprland = compositor_ipc::hyprland;
     connect(&_events, &QLocalSocket::readyRead, this, &HyprlandClient::_read_events);

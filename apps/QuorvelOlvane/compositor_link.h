@@ -89,7 +89,7 @@ private:
     void _event(std::uint32_t type, const QByteArray &payload);
     void _found(std::int64_t con);
     void _apply();
-    void _check(const QByteArray &tree);
+    void _check(const QByteArray &answer);
 
     QLocalSocket _socket;
     QByteArray _buffer;
@@ -110,7 +110,7 @@ class HyprlandClient final : public CompositorClient
     Q_OBJECT
 
 public:
-    HyprlandClient(const QString &socket, const QString &events);
+    HyprlandClient(QString socket, const QString &events);
     void place() override;
 
 private:
