@@ -1,8 +1,13 @@
 // What the bar says to sway, Hyprland and Wayfire and how it reads their
 // answers, against answers as their documentation and a real sway 1.7 give them.
+#include "apps/QuorvelOlvane/compositor_link.h"
 #include "common/compositor_ipc.h"
+#include "output_capture.h"
 
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QMap>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstdint>
@@ -70,11 +75,81 @@ QByteArray le32(std::uint32_t value)
 
 } // namespace
 
+// What a socket in SWAYSOCK's place does to the bar.
+enum class Fault {
+    Nothing,    // no one listens there
+    Garbage,    // answers what is no i3-ipc
+    HangsUp,    // closes at once
+    Silent,     // never answers
+    HugeLength, // claims an answer of nearly 4 GiB
+};
+Q_DECLARE_METATYPE(Fault)
+
 class TestCompositorIpc : public QObject
 {
     Q_OBJECT
 
 private slots:
+    // Each fault ends the client with one line of bounded length; the event
+    // loop runs on throughout (nothing waits on the socket).
+    void sway_faults_data()
+    {
+        QTest::addColumn<Fault>("fault");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("nothing listening") << Fault::Nothing << "its socket";
+        QTest::newRow("garbage") << Fault::Garbage << "an answer that is no i3-ipc message";
+        QTest::newRow("hangs up") << Fault::HangsUp << "its socket";
+        QTest::newRow("never answers") << Fault::Silent << "no answer within 2 s";
+        QTest::newRow("absurd length") << Fault::HugeLength << "an answer of 4294967280 bytes";
+    }
+
+    void sway_faults()
+    {
+        QFETCH(Fault, fault);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("sway-ipc.sock"));
+        QLocalServer server;
+        QList<QLocalSocket *> clients;
+        if (fault != Fault::Nothing) {
+            QVERIFY(server.listen(path));
+            connect(&server, &QLocalServer::newConnection, &server, [&] {
+                QLocalSocket *client = server.nextPendingConnection();
+                clients.append(client);
+                switch (fault) {
+                case Fault::Garbage:
+                    client->write(QByteArray(100000, 'x'));
+                    break;
+                case Fault::HangsUp:
+                    client->disconnectFromServer();
+                    break;
+                case Fault::HugeLength:
+                    client->write(QByteArray("i3-ipc") + le32(0xFFFFFFF0U) + le32(2));
+                    break;
+                case Fault::Silent:
+                case Fault::Nothing:
+                    break;
+                }
+            });
+        }
+        const OutputCapture out;
+        const QString lead = QStringLiteral("QuorvelOlvane: sway: ");
+        const auto lines = [&out, &lead] {
+            return out.text().split(QLatin1Char('\n')).filter(QRegularExpression(QLatin1Char('^') + lead));
+        };
+        SwayClient client(path);
+        client.set_wanted([] { return QRect(0, 1000, 1920, 80); });
+        QTRY_COMPARE_WITH_TIMEOUT(lines().size(), 1, 3 * CompositorClient::kAnswerTimeoutMs);
+        QTest::qWait(300); // whatever else the socket does after the fault
+        const QStringList said = lines();
+        QCOMPARE(said.size(), 1);
+        QVERIFY2(said.at(0).contains(says), qPrintable(said.at(0)));
+        QVERIFY2(said.at(0).size() < 400, qPrintable(said.at(0)));
+        client.place(); // asked again after the fault: nothing more is sent or said
+        QTest::qWait(100);
+        QCOMPARE(lines().size(), 1);
+    }
+
     void detect_data()
     {
         QTest::addColumn<Env>("env");
@@ -401,5 +476,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(TestCompositorIpc)
+QTEST_GUILESS_MAIN(TestCompositorIpc)
 #include "test_compositor_ipc.moc"
