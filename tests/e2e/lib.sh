@@ -641,6 +641,8 @@ start_sway() {
     if [ "$(id -u)" -eq 0 ]; then
         command -v setpriv >/dev/null 2>&1 || { echo "skipped: running as root without setpriv to drop root for sway"; exit 77; }
         DESKTOP_AS=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+        # Made by sway, the X socket folder would be nobody's and closed to other users.
+        [ -d /tmp/.X11-unix ] || install -d -m 1777 /tmp/.X11-unix
         chmod 755 "$WORK"
         chown nobody:nogroup "$SWAY_DIR/home" "$SWAY_DIR/run"
         "${DESKTOP_AS[@]}" test -x "$SWAY_DIR/run" \
