@@ -111,13 +111,17 @@ SwayClient::SwayClient(const QString &socket)
     connect(&_late, &QTimer::timeout, this, [this] {
         _send(compositor_ipc::sway::kGetTree, {}, [this](const QByteArray &tree) { _check(tree); });
     });
-    connect(&_socket, &QLocalSocket::readyRead, this, &SwayClient::_read);
-    connect(&_socket, &QLocalSocket::errorOccurred, this, [this, socket] {
-        fault(QStringLiteral("its socket %1: %2").arg(socket, _socket.errorString()));
+    connect(&_socket, &LocalStream::ready_read, this, &SwayClient::_read);
+    const auto lost = [this, socket](const QString &reason) {
+        fault(QStringLiteral("its socket %1: %2").arg(socket, reason));
         _timeout.stop();
         _retry.stop();
-    });
-    connect(&_socket, &QLocalSocket::connected, this, [this] {
+        _late.stop();
+        _poll.stop();
+    };
+    connect(&_socket, &LocalStream::failed, this, lost);
+    connect(&_socket, &LocalStream::closed, this, [lost] { lost(QStringLiteral("sway closed it")); });
+    connect(&_socket, &LocalStream::connected, this, [this] {
         _send(sway::kSubscribe, sway::subscribe_payload(), [this](const QByteArray &answer) {
             if (!answer.contains("true"))
                 fault(QStringLiteral("it refused the window events: ") + QString::fromUtf8(answer.left(200)));
@@ -129,7 +133,7 @@ SwayClient::SwayClient(const QString &socket)
                 _found(con->id);
         });
     });
-    _socket.connectToServer(socket);
+    _socket.connect_to(socket);
 }
 
 void SwayClient::place()
@@ -141,7 +145,7 @@ void SwayClient::place()
 void SwayClient::_send(std::uint32_t type, const QByteArray &payload,
                        std::function<void(const QByteArray &)> answer)
 {
-    if (failed() || _socket.state() != QLocalSocket::ConnectedState)
+    if (failed() || !_socket.is_connected())
         return;
     _socket.write(compositor_ipc::sway::frame(type, payload));
     _waiting.push_back(std::move(answer));
@@ -151,7 +155,7 @@ void SwayClient::_send(std::uint32_t type, const QByteArray &payload,
 
 void SwayClient::_read()
 {
-    _buffer.append(_socket.readAll());
+    _buffer.append(_socket.read_all());
     QString error;
     while (!failed()) {
         std::optional<compositor_ipc::sway::Message> message = compositor_ipc::sway::take(_buffer, &error);
@@ -212,9 +216,11 @@ void SwayClient::_apply()
         return;
     _retry.stop();
     _late.stop();
+    _poll.stop();
     ++_tries;
     _sent = wanted();
     _late_checks = kLateChecks;
+    _polls = 0;
     emit placing();
     _send(sway::kRunCommand, sway::place_command(*_con, _sent), [this](const QByteArray &answer) {
         if (const QString error = sway::command_error(answer); !error.isEmpty())
@@ -244,6 +250,11 @@ void SwayClient::_check(const QByteArray &answer)
         }
         return;
     }
+    if (_polls < kPolls) {
+        ++_polls;
+        _poll.start();
+        return;
+    }
     if (_tries < kMaxTries) {
         _retry.start();
         return;
@@ -260,10 +271,12 @@ HyprlandClient::HyprlandClient(QString socket, const QString &events)
     , _path(std::move(socket))
 {
     namespace hyprland = compositor_ipc::hyprland;
-    connect(&_events, &QLocalSocket::readyRead, this, &HyprlandClient::_read_events);
-    connect(&_events, &QLocalSocket::errorOccurred, this, [this, events] {
-        fault(QStringLiteral("its event socket %1: %2").arg(events, _events.errorString()));
+    connect(&_events, &LocalStream::ready_read, this, &HyprlandClient::_read_events);
+    connect(&_events, &LocalStream::failed, this, [this, events](const QString &reason) {
+        fault(QStringLiteral("its event socket %1: %2").arg(events, reason));
     });
+    connect(&_events, &LocalStream::closed, this,
+            [this, events] { fault(QStringLiteral("its event socket %1: Hyprland closed it").arg(events)); });
     _request(hyprland::kVersion, [this, events](const QByteArray &answer) {
         const auto version = hyprland::version(answer);
         if (!version) {
@@ -277,7 +290,7 @@ HyprlandClient::HyprlandClient(QString socket, const QString &events)
             return;
         }
         _ready = true;
-        _events.connectToServer(events);
+        _events.connect_to(events);
         _apply(true);
     });
 }
@@ -293,40 +306,32 @@ void HyprlandClient::_request(const QByteArray &request, std::function<void(cons
         return;
     // Hyprland serves its socket synchronously: one request per connection,
     // closed as soon as the answer is in.
-    auto *socket = new QLocalSocket(this);
+    auto *socket = new LocalStream(this);
     auto *timeout = new QTimer(socket);
     auto received = std::make_shared<QByteArray>();
     timeout->setSingleShot(true);
     connect(timeout, &QTimer::timeout, socket, [this, socket] {
-        socket->setProperty("done", true);
-        fault(QStringLiteral("no answer within 2 s"));
         socket->abort();
         socket->deleteLater();
+        fault(QStringLiteral("no answer within 2 s"));
     });
-    connect(socket, &QLocalSocket::connected, socket, [socket, request] { socket->write(request); });
-    connect(socket, &QLocalSocket::readyRead, socket, [socket, received] {
-        received->append(socket->readAll());
+    connect(socket, &LocalStream::connected, socket, [socket, request] { socket->write(request); });
+    connect(socket, &LocalStream::ready_read, socket, [socket, received] {
+        received->append(socket->read_all());
         if (received->size() > kMaxEventBuffer)
             socket->abort();
     });
     // The answer is whole when Hyprland closes the connection.
-    connect(socket, &QLocalSocket::disconnected, socket, [socket, received, answer = std::move(answer)] {
-        if (socket->property("done").toBool())
-            return;
-        socket->setProperty("done", true);
+    connect(socket, &LocalStream::closed, socket, [socket, received, answer = std::move(answer)] {
         socket->deleteLater();
         answer(*received);
     });
-    connect(socket, &QLocalSocket::errorOccurred, socket,
-            [this, socket](QLocalSocket::LocalSocketError error) {
-                if (error == QLocalSocket::PeerClosedError || socket->property("done").toBool())
-                    return;
-                socket->setProperty("done", true);
-                socket->deleteLater();
-                fault(QStringLiteral("its socket %1: %2").arg(_path, socket->errorString()));
-            });
+    connect(socket, &LocalStream::failed, socket, [this, socket](const QString &reason) {
+        socket->deleteLater();
+        fault(QStringLiteral("its socket %1: %2").arg(_path, reason));
+    });
     timeout->start(kAnswerTimeoutMs);
-    socket->connectToServer(_path);
+    socket->connect_to(_path);
 }
 
 void HyprlandClient::_apply(bool refocus)
@@ -350,7 +355,7 @@ void HyprlandClient::_apply(bool refocus)
 
 void HyprlandClient::_read_events()
 {
-    _event_buffer.append(_events.readAll());
+    _event_buffer.append(_events.read_all());
     if (_event_buffer.size() > kMaxEventBuffer)
         _event_buffer.clear(); // a line this long is no event of Hyprland's
     qsizetype end = 0;
@@ -375,12 +380,14 @@ WayfireClient::WayfireClient(const QString &socket)
     _timeout.setSingleShot(true);
     _timeout.setInterval(kAnswerTimeoutMs);
     connect(&_timeout, &QTimer::timeout, this, [this] { fault(QStringLiteral("no answer within 2 s")); });
-    connect(&_socket, &QLocalSocket::readyRead, this, &WayfireClient::_read);
-    connect(&_socket, &QLocalSocket::errorOccurred, this, [this, socket] {
-        fault(QStringLiteral("its socket %1: %2").arg(socket, _socket.errorString()));
+    connect(&_socket, &LocalStream::ready_read, this, &WayfireClient::_read);
+    const auto lost = [this, socket](const QString &reason) {
+        fault(QStringLiteral("its socket %1: %2").arg(socket, reason));
         _timeout.stop();
-    });
-    connect(&_socket, &QLocalSocket::connected, this, [this] {
+    };
+    connect(&_socket, &LocalStream::failed, this, lost);
+    connect(&_socket, &LocalStream::closed, this, [lost] { lost(QStringLiteral("Wayfire closed it")); });
+    connect(&_socket, &LocalStream::connected, this, [this] {
         _send(wayfire::request("window-rules/events/watch", {{"events", {"view-mapped"}}}),
               [this](const compositor_ipc::Json &answer) {
                   if (const QString error = wayfire::answer_error(answer); !error.isEmpty())
@@ -388,7 +395,7 @@ WayfireClient::WayfireClient(const QString &socket)
               });
         _apply();
     });
-    _socket.connectToServer(socket);
+    _socket.connect_to(socket);
 }
 
 void WayfireClient::place()
@@ -398,7 +405,7 @@ void WayfireClient::place()
 
 void WayfireClient::_send(const QByteArray &request, std::function<void(const compositor_ipc::Json &)> answer)
 {
-    if (failed() || _socket.state() != QLocalSocket::ConnectedState)
+    if (failed() || !_socket.is_connected())
         return;
     _socket.write(request);
     _waiting.push_back(std::move(answer));
@@ -409,7 +416,7 @@ void WayfireClient::_send(const QByteArray &request, std::function<void(const co
 void WayfireClient::_read()
 {
     namespace wayfire = compositor_ipc::wayfire;
-    _buffer.append(_socket.readAll());
+    _buffer.append(_socket.read_all());
     QString error;
     while (!failed()) {
         std::optional<compositor_ipc::Json> message = wayfire::take(_buffer, &error);

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "common/compositor_ipc.h"
+#include "common/local_stream.h"
 
 #include <QByteArray>
-#include <QLocalSocket>
 #include <QObject>
 #include <QRect>
 #include <QTimer>
@@ -29,6 +29,10 @@ public:
     // How often a geometry the compositor did not take is asked for again.
     static constexpr int kMaxTries = 6;
     static constexpr int kRetryDelayMs = 250;
+    // Sway shows a geometry in its tree once the window has taken it: the
+    // tree is read again this often before the request is made again.
+    static constexpr int kPolls = 10;
+    static constexpr int kPollMs = 30;
     // A geometry sway took may still be undone by what was under way when it
     // was asked (the window's first configure): looked at again this often.
     static constexpr int kLateChecks = 2;
@@ -91,7 +95,7 @@ private:
     void _apply();
     void _check(const QByteArray &answer);
 
-    QLocalSocket _socket;
+    LocalStream _socket;
     QByteArray _buffer;
     std::deque<std::function<void(const QByteArray &)>> _waiting; // answers come in request order
     QTimer _timeout;
@@ -99,7 +103,9 @@ private:
     std::optional<std::int64_t> _con;
     QRect _sent;          // the geometry last asked for
     int _late_checks = 0; // still to come for it
+    int _polls = 0;       // reads of the tree since the request
     QTimer _late;
+    QTimer _poll;
     bool _refocus = false; // the window was just mapped: the focus goes back
     int _tries = 0;
 };
@@ -119,7 +125,7 @@ private:
     void _read_events();
 
     QString _path;
-    QLocalSocket _events;
+    LocalStream _events;
     QByteArray _event_buffer;
     bool _ready = false; // the version is one the bar knows
     bool _mapped = false;
@@ -139,7 +145,7 @@ private:
     void _read();
     void _apply();
 
-    QLocalSocket _socket;
+    LocalStream _socket;
     QByteArray _buffer;
     std::deque<std::function<void(const compositor_ipc::Json &)>> _waiting;
     QTimer _timeout;
