@@ -72,7 +72,7 @@ wait_bar_state "floating_con sticky - 0 960 1920 120" 10 "\"height\": 120 in con
 
 # A move the bar did not ask for (here sway's own command, as a user's drag
 # would be) is where the bar stays, also when sway reloads.
-sleep 1.5 # past the time in which moves are taken for sway carrying out the bar's request
+sleep 3 # past the time in which moves are taken for sway carrying out the bar's request
 sway_msg '[class="QuorvelOlvane"] move absolute position 100 200' >/dev/null
 wait_bar_state "floating_con sticky - 100 200 1920 120" 5 "moved by the user"
 sleep 1 # the bar sees the move
