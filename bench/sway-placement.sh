@@ -28,7 +28,7 @@ for _ in $(seq 1 "$runs"); do
     _pids+=("$bar")
     read -r line <&"${MEASURE[0]}" || fail "no figure: $(tail -n 5 "$WORK/bar.log")"
     echo "$line"
-    wait "$MEASURE_PID" 2>/dev/null || true
+    wait "${MEASURE_PID:-}" 2>/dev/null || true
     _stop_tree "$bar"
     _forget_pid "$bar"
     wait_for 10 eval '[ -z "$(sway_window QuorvelOlvane)" ]' || fail "the bar's window stayed"

@@ -71,7 +71,7 @@ def main():
                 print(f"placement_ms {(time.monotonic() - mapped) * 1000:.1f}")
                 return
         time.sleep(0.002)
-    raise SystemExit(f"bench: the bar was not placed within {timeout} s: {bar and bar['rect']}")
+    raise SystemExit(f"bench: the bar was not placed within {timeout} s: {bar and (bar['type'], bar.get('sticky'), bar['rect'])}")
 
 
 main()

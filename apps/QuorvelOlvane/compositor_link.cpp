@@ -106,11 +106,15 @@ SwayClient::SwayClient(const QString &socket)
     _retry.setSingleShot(true);
     _retry.setInterval(kRetryDelayMs);
     connect(&_retry, &QTimer::timeout, this, &SwayClient::_apply);
+    const auto read_tree = [this] {
+        _send(compositor_ipc::sway::kGetTree, {}, [this](const QByteArray &tree) { _check(tree); });
+    };
     _late.setSingleShot(true);
     _late.setInterval(kLateCheckMs);
-    connect(&_late, &QTimer::timeout, this, [this] {
-        _send(compositor_ipc::sway::kGetTree, {}, [this](const QByteArray &tree) { _check(tree); });
-    });
+    connect(&_late, &QTimer::timeout, this, read_tree);
+    _poll.setSingleShot(true);
+    _poll.setInterval(kPollMs);
+    connect(&_poll, &QTimer::timeout, this, read_tree);
     connect(&_socket, &LocalStream::ready_read, this, &SwayClient::_read);
     const auto lost = [this, socket](const QString &reason) {
         fault(QStringLiteral("its socket %1: %2").arg(socket, reason));
@@ -248,6 +252,12 @@ void SwayClient::_check(const QByteArray &answer)
             emit placing(); // sway may yet move it: not the user
             _late.start();
         }
+        return;
+    }
+    // Taken and then undone (a frame the window drew at its old size makes
+    // sway 1.7 resize a floating window to it): asked for again at once.
+    if (_late_checks < kLateChecks && _tries < kMaxTries) {
+        _apply();
         return;
     }
     if (_polls < kPolls) {

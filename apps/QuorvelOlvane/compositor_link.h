@@ -35,8 +35,8 @@ public:
     static constexpr int kPollMs = 30;
     // A geometry sway took may still be undone by what was under way when it
     // was asked (the window's first configure): looked at again this often.
-    static constexpr int kLateChecks = 2;
-    static constexpr int kLateCheckMs = 300;
+    static constexpr int kLateChecks = 5;
+    static constexpr int kLateCheckMs = 100;
 
     // Where the bar belongs (ScreenPlacement::wanted), asked for whenever needed.
     void set_wanted(std::function<QRect()> wanted) { _wanted = std::move(wanted); }
