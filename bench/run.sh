@@ -16,7 +16,10 @@
 #                                 mirror bar, CPU connected and idle; needs
 #                                 Debian's mosquitto), settings (8: start-up
 #                                 and idle CPU with 設定… in the bar's menu,
-#                                 memory across opening the settings window)
+#                                 memory across opening the settings window),
+#                                 sway-placement (9: the window mapped to
+#                                 floating at its place on a headless sway,
+#                                 10 runs; needs Debian's sway)
 #
 # QO_BENCH_BUILD names the build folder (default build/bench); raw figures are
 # kept in $QO_BENCH_BUILD/bench-results.txt, the programs' output in
@@ -28,7 +31,7 @@ build=${QO_BENCH_BUILD:-$source_dir/build/bench}
 runs=${QO_BENCH_RUNS:-12}
 cpu_seconds=${QO_BENCH_CPU_SECONDS:-10}
 cpu_runs=${QO_BENCH_CPU_RUNS:-3}
-only=" ${QO_BENCH_ONLY:-startup cpu waiting boxes latency commands paint memory mqtt settings} "
+only=" ${QO_BENCH_ONLY:-startup cpu waiting boxes latency commands paint memory mqtt settings sway-placement} "
 wanted() { [[ $only == *" $1 "* ]]; }
 
 if [ -z "${QO_BENCH_IN_RT:-}" ]; then # built once, before any change of priority
@@ -372,6 +375,11 @@ mirror_pid=$!
 python3 "$source_dir/bench/mqtt_latency.py" "$mqtt_port" bench-first bench-mirror "$pipe" 200 | record "mqtt_"
 kill "$first_pid" "$mirror_pid" "$broker_pid"
 wait "$first_pid" "$mirror_pid" "$broker_pid" 2>/dev/null || true
+fi
+
+if wanted sway-placement; then
+echo "== headless sway: window mapped to floating at its place, 10 runs" >&2
+bash "$source_dir/bench/sway-placement.sh" "$build" 10 2>"$logs/sway.log" | record "sway_"
 fi
 
 read -r load1 _ < /proc/loadavg

@@ -374,6 +374,18 @@ BarOptions BarOptions::from_json(const Json &doc, const QString &path)
                        options.click_through);
         reader.boolean(*bar, "settings_in_menu", QStringLiteral("\"bar\" → \"settings_in_menu\""),
                        options.settings_in_menu);
+        if (const auto height = bar->find("height"); height != bar->end()) {
+            if (!height->is_number_integer() || height->get<long long>() < BarOptions::kMinHeight
+                || height->get<long long>() > BarOptions::kMaxHeight)
+                reader.fail(QStringLiteral("\"bar\" → \"height\""),
+                            QStringLiteral("a whole number of pixels from %1 to %2")
+                                .arg(BarOptions::kMinHeight)
+                                .arg(BarOptions::kMaxHeight),
+                            *height);
+            options.height = static_cast<int>(height->get<long long>());
+        }
+        reader.boolean(*bar, "compositor_ipc", QStringLiteral("\"bar\" → \"compositor_ipc\""),
+                       options.compositor_ipc);
     }
 
     if (const auto areas = doc.find("areas"); areas != doc.end() && areas->is_object())

@@ -97,6 +97,9 @@ struct BarOptions
     static constexpr int kMaxSwitchNumber = 255; // one byte of the report
     static constexpr int kMaxDevices = 16;       // far more boxes than USB ports on a desk
     static inline const QString kPrimaryScreen = QStringLiteral("primary");
+    static constexpr int kDefaultHeight = 80;
+    static constexpr int kMinHeight = 40; // the window's own minimum
+    static constexpr int kMaxHeight = 1000;
 
     DeviceOptions device;
     QList<DeviceOptions> devices;    // "devices": several boxes at once, in file order
@@ -105,6 +108,10 @@ struct BarOptions
     bool tray = false;               // "bar" → "tray"
     bool click_through = false;      // "bar" → "click_through"
     bool settings_in_menu = false;   // "bar" → "settings_in_menu": 設定… in the bar's own menu
+    int height = kDefaultHeight;     // "bar" → "height", in pixels
+    // "bar" → "compositor_ipc": float and place the bar over the IPC of a
+    // tiling compositor found in the environment (sway, Hyprland, Wayfire)
+    bool compositor_ipc = true;
     QList<AreaOptions> areas;        // "areas" → key → "label", "label_color"
     QMap<int, int> switches;         // "switches": switch number → area index
     std::optional<MqttOptions> mqtt; // "mqtt": no connection at all when absent

@@ -228,6 +228,15 @@ void TestBarConfig::badFileFailsAndChangesNothing_data()
     QTest::addRow("screen empty") << QByteArray(R"({"bar": {"screen": ""}})") << "\"bar\" → \"screen\"";
     QTest::addRow("tray a number") << QByteArray(R"({"bar": {"tray": 1}})")
                                    << "\"bar\" → \"tray\": expected true or false, got 1";
+    QTest::addRow("height below the window's minimum")
+        << QByteArray(R"({"bar": {"height": 39}})")
+        << "\"bar\" → \"height\": expected a whole number of pixels from 40 to 1000, got 39";
+    QTest::addRow("height too large")
+        << QByteArray(R"({"bar": {"height": 1001}})") << "from 40 to 1000, got 1001";
+    QTest::addRow("height a fraction") << QByteArray(R"({"bar": {"height": 80.5}})") << "got 80.5";
+    QTest::addRow("compositor_ipc a string")
+        << QByteArray(R"({"bar": {"compositor_ipc": "off"}})")
+        << "\"bar\" → \"compositor_ipc\": expected true or false, got \"off\"";
     QTest::addRow("label not a string") << QByteArray(R"({"areas": {"01": {"label": 5}}})")
                                         << "\"areas\" → \"01\" → \"label\": expected a string, got 5";
     QTest::addRow("label colour unreadable") << QByteArray(R"({"areas": {"2": {"label_color": "nope"}}})")
@@ -335,7 +344,8 @@ void TestBarConfig::optionsAreTypedAndDefaulted()
     write_file(m_path, R"({"device": {"vendor_id": "2e8b", "product_id": "0x0B", "reconnect": true,
                                       "show_state": true, "serial": "SN 1", "port": "1-3.2"},
                            "bar": {"screen": "HDMI-1", "remember_geometry": true, "tray": true,
-                                   "click_through": true, "settings_in_menu": true},
+                                   "click_through": true, "settings_in_menu": true, "height": 40,
+                                   "compositor_ipc": false},
                            "areas": {"3": {"color": "red", "label": "REC", "label_color": "#102030"},
                                      "x": {"label": 5}, "9": {"label": 5}, "1": 7, "01": {}},
                            "switches": {"6": 3, "03": 1},
@@ -349,6 +359,8 @@ void TestBarConfig::optionsAreTypedAndDefaulted()
     QCOMPARE(options.boxes(), QList<DeviceOptions>{options.device});
     QCOMPARE(options.screen, QStringLiteral("HDMI-1"));
     QVERIFY(options.remember_geometry && options.tray && options.click_through && options.settings_in_menu);
+    QCOMPARE(options.height, 40);
+    QVERIFY(!options.compositor_ipc);
     // Keys naming no area, and entries that are no objects, are left to the colour rules.
     QCOMPARE(options.areas,
              (QList<AreaOptions>{{3, QStringLiteral("REC"), QColor(0x10, 0x20, 0x30)}, {1, {}, {}}}));

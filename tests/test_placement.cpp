@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QMoveEvent>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <qpa/qplatformnativeinterface.h>
 
@@ -333,6 +334,33 @@ void TestPlacement::changedScreenSettingMovesBar()
     QVERIFY(write_file(QStringLiteral("config.json"), bar_config({})));
     window.on_config_changed();
     QCOMPARE(window.geometry(), bottom_of(kPrimary));
+
+    // "height": the bar's own place at the new height; the compositor learns of it.
+    QSignalSpy wanted(window.screen_placement.get(), &ScreenPlacement::wanted_changed);
+    QVERIFY(write_file(QStringLiteral("config.json"), bar_config(R"(, "height": 120)")));
+    window.on_config_changed();
+    const QRect taller(kPrimary.x(), kPrimary.bottom() + 1 - 120, kPrimary.width(), 120);
+    QCOMPARE(window.geometry(), taller);
+    QCOMPARE(wanted.size(), 1);
+    QCOMPARE(wanted.at(0).at(0).toRect(), taller);
+
+    // While a compositor carries out the bar's request, its moves are not the
+    // user's, and the bar's own geometry coming back after them is still its own.
+    window.screen_placement->hold_outside_moves(60000);
+    window.setGeometry(QRect(500, 500, 1920, 120)); // centred as sway floats it
+    QTRY_COMPARE(window.geometry(), QRect(500, 500, 1920, 120));
+    window.setGeometry(taller);
+    QTRY_COMPARE(window.geometry(), taller);
+    window.screen_placement->hold_outside_moves(0);
+    QVERIFY(!window.screen_placement->user_placed());
+    QCOMPARE(window.screen_placement->wanted(), taller);
+
+    // A bar the user placed keeps its place and width at another height.
+    QVERIFY(move_to(window, QRect(2000, 100, 500, 60)));
+    QCOMPARE(window.screen_placement->wanted(), QRect(2000, 100, 500, 60));
+    QVERIFY(write_file(QStringLiteral("config.json"), bar_config(R"(, "height": 90)")));
+    window.on_config_changed();
+    QCOMPARE(window.geometry(), QRect(2000, 100, 500, 90));
 }
 
 void TestPlacement::followsScreens_data()

@@ -1,5 +1,6 @@
 #include "apps/QuorvelOlvane/QuorvelOlvane.h"
 
+#include "apps/QuorvelOlvane/compositor_link.h"
 #include "apps/QuorvelOlvane/frame_zone.h"
 #include "apps/QuorvelOlvane/settings_window.h"
 #include "apps/QuorvelOlvane/tray.h"
@@ -246,9 +247,14 @@ void QuorvelOlvane::open_settings()
 // Changes the window's parts: not a const operation, whatever the pointers allow.
 void QuorvelOlvane::apply_options() // NOLINT(readability-make-member-function-const)
 {
-    screen_placement->apply(config->options);
-
     const BarOptions &options = config->options;
+    screen_placement->set_height(options.height);
+    screen_placement->apply(options);
+    // Made once; turned off, the bar stays as the compositor has it.
+    if (options.compositor_ipc && !compositor)
+        compositor = CompositorLink::create(*screen_placement);
+    else if (!options.compositor_ipc)
+        compositor.reset();
 
     if (options.click_through != _config_click_through) {
         _config_click_through = options.click_through;

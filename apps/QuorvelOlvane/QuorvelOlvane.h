@@ -25,6 +25,7 @@
 
 class BarTray;
 class SettingsWindow;
+class CompositorLink;
 
 // The bar: a borderless, always-on-top strip holding the area grid; it owns
 // the switch box reader, the mapper and the configuration.
@@ -82,6 +83,8 @@ public:
     std::unique_ptr<ConfigWatch> watcher;
     // Which screen the bar is on, and where the user put it.
     std::unique_ptr<ScreenPlacement> screen_placement;
+    // Floats and places the bar on a tiling compositor ("bar" → "compositor_ipc").
+    std::unique_ptr<CompositorLink> compositor;
     std::unique_ptr<BarTray> tray; // while "bar" → "tray" is on and the desktop has a tray
     // The switch boxes' state as last reported, for a tray made later: the
     // first box that is not read, or Connected once all are.

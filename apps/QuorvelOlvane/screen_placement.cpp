@@ -112,6 +112,30 @@ void ScreenPlacement::apply(const BarOptions &options)
         _set_geometry(placement::bar_geometry(screen->available, _height), false);
 }
 
+void ScreenPlacement::set_height(int height)
+{
+    if (height == _height)
+        return;
+    _height = height;
+    if (_user_placed) {
+        const QRect current = _window->geometry();
+        _set_geometry(QRect(current.topLeft(), QSize(current.width(), height)), true);
+        return;
+    }
+    if (const auto screen =
+            placement::chosen_screen(current_screens(), _screen.value_or(BarOptions::kPrimaryScreen)))
+        _set_geometry(placement::bar_geometry(screen->available, _height), false);
+}
+
+void ScreenPlacement::hold_outside_moves(int ms)
+{
+    _hold_ms = ms;
+    if (ms > 0)
+        _hold.start();
+    else
+        _hold.invalidate();
+}
+
 void ScreenPlacement::_follow()
 {
     const QRect current = _window->geometry();
@@ -136,6 +160,8 @@ void ScreenPlacement::_set_geometry(const QRect &geometry, bool user_placed)
         _own.append(_window->geometry());
     if (_own.size() > kMaxOwn)
         _own.remove(0, _own.size() - kMaxOwn);
+    _wanted = _window->geometry();
+    emit wanted_changed(_wanted);
 }
 
 bool ScreenPlacement::eventFilter(QObject *watched, QEvent *event)
@@ -148,6 +174,10 @@ bool ScreenPlacement::eventFilter(QObject *watched, QEvent *event)
         _own.remove(0, own);
         return QObject::eventFilter(watched, event);
     }
+    // A compositor carrying out (or first undoing) the bar's own request:
+    // the bar's geometries still come back after it.
+    if (_hold.isValid() && !_hold.hasExpired(_hold_ms))
+        return QObject::eventFilter(watched, event);
     const QWindow *handle = _window->windowHandle();
     _own = {geometry};
     // Before the window is on screen, the window manager places and frames it
@@ -155,6 +185,8 @@ bool ScreenPlacement::eventFilter(QObject *watched, QEvent *event)
     if (handle == nullptr || !handle->isExposed())
         return QObject::eventFilter(watched, event);
     _user_placed = true;
+    // Not sent on: the compositor has carried the user's move out already.
+    _wanted = geometry;
     if (_remember)
         _save_timer.start();
     return QObject::eventFilter(watched, event);

@@ -3,6 +3,7 @@
 #include "apps/QuorvelOlvane/placement.h"
 #include "common/bar_options.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QRect>
@@ -38,6 +39,23 @@ public:
 
     bool user_placed() const { return _user_placed; }
 
+    // "bar" → "height": the bar's own height; a change places it anew at that
+    // height (a bar the user placed keeps its place and width).
+    void set_height(int height);
+
+    // Where the bar belongs: its own place, or where the user put it last.
+    QRect wanted() const { return _wanted; }
+
+    // For the next `ms`, moves and resizes the bar did not ask for are the
+    // compositor's, carrying out or undoing the bar's own, not the user's;
+    // 0 ends the hold.
+    void hold_outside_moves(int ms);
+
+signals:
+    // The bar placed itself (not sent for the user's moves).
+    void wanted_changed(const QRect &geometry);
+
+public:
     // The remembered geometry's file: $XDG_STATE_HOME/quorvel-olvane (by
     // default ~/.local/state/quorvel-olvane) or %LOCALAPPDATA%\quorvel-olvane.
     static QString state_file_path();
@@ -63,4 +81,7 @@ private:
     QList<QRect> _own;
     QTimer _follow_timer; // gathers a burst of screen signals into one placement
     QTimer _save_timer;   // saves once the user has stopped moving
+    QRect _wanted;
+    QElapsedTimer _hold; // since hold_outside_moves
+    int _hold_ms = 0;
 };

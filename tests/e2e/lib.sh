@@ -692,3 +692,89 @@ atspi_ready() { dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/
 # atspi COMMAND NAME [ARG]: drives the bar's windows by accessible name (see atspi.py),
 # with Debian's pyatspi, which only the system's Python has.
 atspi() { /usr/bin/python3 "$QO_SOURCE/tests/e2e/atspi.py" "$@" || fail "atspi $*"; }
+
+# --- a tiling Wayland compositor -------------------------------------------------------
+
+# start_sway: Debian's sway, headless, with XWayland (started by sway when the
+# first X client connects) and one 1920x1080 output. Sway refuses to run as
+# root, so under root it runs as "nobody", as does everything started with
+# as_desktop_user; $WORK is opened up for that. Ends the script as skipped
+# (status 77) when sway, Xwayland or a way to drop root is missing. Sets
+# SWAYSOCK, WAYLAND_DISPLAY and DISPLAY (XWayland's) for as_desktop_user.
+start_sway() {
+    local tool
+    for tool in sway swaymsg Xwayland python3; do
+        command -v "$tool" >/dev/null 2>&1 \
+            || { echo "skipped: no $tool (Debian's sway, xwayland: scripts/setup.sh --tests)"; exit 77; }
+    done
+    DESKTOP_AS=()
+    SWAY_DIR=$WORK/sway
+    mkdir -p "$SWAY_DIR/home"
+    mkdir -m 700 "$SWAY_DIR/run"
+    if [ "$(id -u)" -eq 0 ]; then
+        command -v setpriv >/dev/null 2>&1 || { echo "skipped: running as root without setpriv to drop root for sway"; exit 77; }
+        DESKTOP_AS=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+        # Made by sway, the X socket folder would be nobody's and closed to other users.
+        [ -d /tmp/.X11-unix ] || install -d -m 1777 /tmp/.X11-unix
+        chmod 755 "$WORK"
+        chown nobody:nogroup "$SWAY_DIR/home" "$SWAY_DIR/run"
+        "${DESKTOP_AS[@]}" test -x "$SWAY_DIR/run" \
+            || { echo "skipped: user nobody cannot reach $WORK (a folder above it is closed to other users)"; exit 77; }
+    fi
+    printf '%s\n' 'xwayland enable' 'output HEADLESS-1 resolution 1920x1080 position 0 0' >"$SWAY_DIR/config"
+    "${DESKTOP_AS[@]}" env -i PATH="$PATH" HOME="$SWAY_DIR/home" XDG_RUNTIME_DIR="$SWAY_DIR/run" \
+        WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
+        sway -c "$SWAY_DIR/config" >"$SWAY_DIR/sway.log" 2>&1 &
+    SWAY_PID=$!
+    _pids+=("$SWAY_PID")
+    wait_for 15 eval 'compgen -G "$SWAY_DIR/run/sway-ipc.*.sock" >/dev/null' \
+        || fail "sway did not start: $(tail -n 20 "$SWAY_DIR/sway.log")"
+    SWAYSOCK=$(compgen -G "$SWAY_DIR/run/sway-ipc.*.sock" | head -n 1)
+    WAYLAND_DISPLAY=$(find "$SWAY_DIR/run" -maxdepth 1 -type s -name 'wayland-*' -printf '%f\n' | head -n 1)
+    # XWayland's display: the X lock file that names sway's process.
+    local lock=
+    _sway_x() {
+        lock=$(grep -lx " *$SWAY_PID *" /tmp/.X*-lock 2>/dev/null | head -n 1)
+        [ -n "$lock" ]
+    }
+    wait_for 10 _sway_x || fail "sway opened no X display: $(tail -n 20 "$SWAY_DIR/sway.log")"
+    DISPLAY=:$(basename "$lock" | tr -dc 0-9)
+    log "sway $SWAYSOCK, Wayland $WAYLAND_DISPLAY, XWayland $DISPLAY"
+}
+
+# as_desktop_user COMMAND [ARGS...]: runs COMMAND in sway's session, as sway's user,
+# with a clean environment (no session bus: nothing is started for one).
+as_desktop_user() {
+    "${DESKTOP_AS[@]}" env -i PATH="$PATH" HOME="$SWAY_DIR/home" XDG_RUNTIME_DIR="$SWAY_DIR/run" \
+        WAYLAND_DISPLAY="$WAYLAND_DISPLAY" DISPLAY="$DISPLAY" SWAYSOCK="$SWAYSOCK" LC_ALL=C.UTF-8 \
+        DBUS_SESSION_BUS_ADDRESS="unix:path=$SWAY_DIR/no-bus" "$@"
+}
+
+sway_msg() { as_desktop_user swaymsg "$@"; }
+
+# sway_window CLASS: the window of that X class (or Wayland app_id) in sway's
+# tree, as "TYPE sticky|- focused|- X Y W H WORKSPACE", or nothing.
+sway_window() {
+    sway_msg -t get_tree | python3 -c '
+import json, sys
+want = sys.argv[1]
+def walk(node, workspace):
+    if node.get("type") == "workspace":
+        workspace = node.get("name")
+    props = node.get("window_properties") or {}
+    if want in (props.get("class"), node.get("app_id")):
+        r = node["rect"]
+        print(node["type"], "sticky" if node.get("sticky") else "-", "focused" if node.get("focused") else "-",
+              r["x"], r["y"], r["width"], r["height"], workspace)
+        sys.exit(0)
+    for child in node.get("nodes", []) + node.get("floating_nodes", []):
+        walk(child, workspace)
+walk(json.load(sys.stdin), None)' "$1"
+}
+
+# sway_visible_workspace: the name of the workspace shown on the output.
+sway_visible_workspace() {
+    sway_msg -t get_workspaces | python3 -c '
+import json, sys
+print(next(w["name"] for w in json.load(sys.stdin) if w.get("visible")))'
+}
