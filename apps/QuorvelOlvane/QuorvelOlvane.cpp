@@ -189,6 +189,13 @@ void QuorvelOlvane::_load_config_at_startup()
         apply_config_to_bar();
         apply_options();
     });
+    // Standard error is out of sight for a bar started from a menu: the tray says it too.
+    connect(watcher.get(), &ConfigWatch::not_applied, this, [this](const QString &reason) {
+        if (tray)
+            tray->icon.showMessage(QStringLiteral("QuorvelOlvane"),
+                                   QStringLiteral("config.json の変更は適用されませんでした:\n") + reason,
+                                   QSystemTrayIcon::Warning);
+    });
 }
 
 void QuorvelOlvane::apply_config_to_bar()
