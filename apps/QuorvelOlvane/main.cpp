@@ -98,8 +98,12 @@ int cannot_start(const QString &reason, bool errors_unseen)
 {
     const QString text = QStringLiteral("QuorvelOlvane: cannot start: ") + reason;
     diagnostics::err(text);
-    if (errors_unseen)
-        QMessageBox::critical(nullptr, QStringLiteral("QuorvelOlvane: cannot start"), text);
+    if (errors_unseen) {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("QuorvelOlvane: cannot start"), text);
+        // Selectable, so that the user can copy it into a search or a report.
+        box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        box.exec();
+    }
     return 1;
 }
 

@@ -26,6 +26,7 @@ readonly TOLERANCE=3
 _pids=()       # processes to end on exit, newest last
 _bar_runs=0
 QO_WINE=       # set by e2e_init_windows
+QO_LAUNCHER=   # set by use_launcher
 
 log() { printf '# %s\n' "$*"; }
 ok() { printf 'ok - %s\n' "$*"; }
@@ -216,6 +217,8 @@ start_panel() {
 new_bar_dir() {
     _bar_runs=$((_bar_runs + 1))
     BAR_DIR=$WORK/bar$_bar_runs
+    # The launcher's folder: quorvel-olvane in the config home (that of the login entry too).
+    [ -n "$QO_LAUNCHER" ] && BAR_DIR=$WORK/config$_bar_runs/quorvel-olvane
     if [ -n "$QO_WINE" ]; then
         cp -al "$QO_UNPACKED" "$BAR_DIR"
         BAR_EXE=$BAR_DIR/QuorvelOlvane.exe
@@ -242,6 +245,10 @@ start_bar() {
             wine "$BAR_EXE" "$@" >"$BAR_DIR/stdout" 2>"$BAR_DIR/stderr" || status=$?
         else
             export QUORVEL_PROGRAM=$QO_PROGRAM QUORVEL_SWITCH_BOX=$BAR_DIR/box
+            if [ -n "$QO_LAUNCHER" ]; then
+                export QUORVEL_PROGRAM=$QO_LAUNCHER XDG_CONFIG_HOME=${BAR_DIR%/quorvel-olvane}
+                set -- --desktop "$@"
+            fi
             case ${BAR_OUTPUT:-files} in
                 files) "$QO_BOX" run "$@" >"$BAR_DIR/stdout" 2>"$BAR_DIR/stderr" || status=$? ;;
                 closed) "$QO_BOX" run "$@" >&- 2>&- || status=$? ;;
@@ -258,6 +265,15 @@ start_bar() {
     ) &
     BAR_RUNNER=$!
     _pids+=("$BAR_RUNNER")
+}
+
+# use_launcher: the bars started from now on are started as the desktop entry
+# and the login entry start them: through the launcher (quorvel-olvane
+# --desktop) of an installation made here, each in its own config home.
+use_launcher() {
+    cmake --install "$(dirname "$QO_PROGRAM")" --prefix "$WORK/installed" >"$WORK/install.log" 2>&1 \
+        || fail "cmake --install failed: $(cat "$WORK/install.log")"
+    QO_LAUNCHER=$WORK/installed/bin/quorvel-olvane
 }
 
 bar_ended() { [ -e "$BAR_DIR/status" ]; }
@@ -362,6 +378,26 @@ pointer_to() {
 press_key() {
     activate_bar
     xdotool key --clearmodifiers "$@"
+}
+
+# --- dialogs ----------------------------------------------------------------
+
+_find_dialog() { DIALOG_WIN=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1) && [ -n "$DIALOG_WIN" ]; }
+_clipboard_holds() { xclip -selection clipboard -o 2>/dev/null | grep -qF "$1"; }
+
+# wait_dialog TITLE_REGEX: waits until a window with that title is on screen, in DIALOG_WIN.
+wait_dialog() { wait_for 20 _find_dialog "$1" || fail "no window titled $1"; }
+
+# dialog_says TEXT: whether the dialog DIALOG_WIN holds TEXT, read as the user
+# copies a message box's selectable text (a click into it, Ctrl+A, Ctrl+C),
+# from the clipboard.
+dialog_says() {
+    command -v xclip >/dev/null || fail "xclip is not installed: run scripts/setup.sh --tests"
+    xdotool windowactivate --sync "$DIALOG_WIN" 2>/dev/null || xdotool windowfocus --sync "$DIALOG_WIN"
+    # A click into the text (top left, beside the icon), then all of it.
+    xdotool mousemove --window "$DIALOG_WIN" 120 20 click 1
+    xdotool key --clearmodifiers ctrl+a ctrl+c
+    wait_for 5 _clipboard_holds "$1"
 }
 
 # --- screen -----------------------------------------------------------------
