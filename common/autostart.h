@@ -11,12 +11,12 @@
 namespace autostart {
 
 // The launcher's own path, which it passes to the bar it starts.
-inline constexpr char kLauncherVariable[] = "QUORVEL_OLVANE_LAUNCHER";
+inline constexpr const char *kLauncherVariable = "QUORVEL_OLVANE_LAUNCHER";
 // Followed by a folder: the bar runs in that folder, as if started there.
-inline constexpr char kFolderOption[] = "--folder";
+inline constexpr const char *kFolderOption = "--folder";
 // Followed by on or off: adds or removes the entry for this program and the
 // current folder, then ends.
-inline constexpr char kAutostartOption[] = "--autostart";
+inline constexpr const char *kAutostartOption = "--autostart";
 
 // Whether this bar can change its start at login: on Windows always,
 // elsewhere when it was started by the launcher.

@@ -16,6 +16,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <span>
 
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
@@ -82,12 +83,12 @@ void close_on_end_signals(QuorvelOlvane &window)
 
 namespace {
 
-// The argument after `option` in argv, or null where there is none.
-const char *option_value(int argc, char *argv[], const char *option)
+// The argument after `option` among the program's arguments, or null where there is none.
+const char *option_value(std::span<char *const> arguments, const char *option)
 {
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::strcmp(argv[i], option) == 0)
-            return argv[i + 1];
+    for (std::size_t i = 1; i + 1 < arguments.size(); ++i) {
+        if (std::strcmp(arguments[i], option) == 0)
+            return arguments[i + 1];
     }
     return nullptr;
 }
@@ -129,7 +130,8 @@ int main(int argc, char *argv[])
 
     // --autostart on|off: the login entry for this program in the current folder (the installer's way to set
     // it).
-    if (const char *value = option_value(argc, argv, autostart::kAutostartOption)) {
+    if (const char *value =
+            option_value(std::span(argv, static_cast<std::size_t>(argc)), autostart::kAutostartOption)) {
         const QCoreApplication app(argc, argv);
         const QByteArray choice(value);
         if (choice != "on" && choice != "off") {
