@@ -59,7 +59,7 @@ bool errors_unseen()
     const HANDLE handle = ::GetStdHandle(STD_ERROR_HANDLE);
     return (handle == nullptr || handle == INVALID_HANDLE_VALUE) && ::GetConsoleWindow() == nullptr;
 #else
-    return qgetenv("QUORVEL_OLVANE_NO_CONSOLE") == "1";
+    return qgetenv(kNoConsoleVariable) == "1";
 #endif
 }
 

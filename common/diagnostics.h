@@ -14,6 +14,9 @@ void prepare_standard_streams();
 // elsewhere, the launcher said so (started from a menu or at login). Read
 // before prepare_standard_streams, which gives closed streams a place.
 bool errors_unseen();
+// How the launcher says so; the bar takes it out of its environment, so that
+// what it starts is not taken for a start from the desktop.
+inline constexpr const char *kNoConsoleVariable = "QUORVEL_OLVANE_NO_CONSOLE";
 
 // Writes one whole line to standard output and flushes it at once, so that
 // lines show up when stdout is a pipe or a file and lines written from two

@@ -114,6 +114,7 @@ int main(int argc, char *argv[])
 {
     // Before the streams are given a place below.
     const bool errors_unseen = diagnostics::errors_unseen();
+    qunsetenv(diagnostics::kNoConsoleVariable);
     // Before anything opens a file: closed standard descriptors, broken pipes.
     diagnostics::prepare_standard_streams();
 #ifdef Q_OS_UNIX
