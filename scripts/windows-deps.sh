@@ -68,6 +68,10 @@ if ! [ -d qtbase ] || ! [ -d hidapi ] || ! [ -d mosquitto ]; then
     mv hidapi-*/ hidapi
     mv mosquitto-*/ mosquitto
 fi
+# mosquitto's CMake names an MSVC build of pthreads on Windows; the POSIX
+# flavour of mingw-w64 brings its own (winpthreads).
+sed -i -e 's/C:\\\\pthreads\\\\Pre-built\.2\\\\lib\\\\x[0-9]*\\\\pthreadVC2\.lib/pthread/' \
+    -e 's/C:\\\\pthreads\\\\Pre-built\.2\\\\include/""/' mosquitto/CMakeLists.txt
 
 export QO_WINDOWS_DEPS=$prefix
 rm -rf "$prefix"
