@@ -129,8 +129,7 @@ int main(int argc, char *argv[])
     qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
     qputenv("QT_SCALE_FACTOR", "1");
 
-    // --autostart on|off: the login entry for this program in the current folder (the installer's way to set
-    // it).
+    // --autostart on|off: the login entry for this program in the current folder, as the installer sets it.
     if (const char *value =
             option_value(std::span(argv, static_cast<std::size_t>(argc)), autostart::kAutostartOption)) {
         const QCoreApplication app(argc, argv);
