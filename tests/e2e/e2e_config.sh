@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # config.json with the real bar: a bad file at start-up ends it with status 1
 # and a message on stderr before any window is mapped (started from the
-# desktop, in a message box as well); configured colours and
+# desktop, in a message box as well); --folder names the folder to read it
+# in; configured colours and
 # opacity show on screen; a change on disk, written in place or saved by
 # rename, shows within a second.
 # shellcheck source=lib.sh disable=SC2119 # start_bar takes its own arguments, not the script's
@@ -91,6 +92,18 @@ wait_exit 10 || fail "the bar did not end once its message box was dismissed"
 [ "$BAR_STATUS" = 1 ] || fail "exit status $BAR_STATUS, expected 1"
 ok "from the desktop: a message box says [$error_line]; status 1 once it is dismissed"
 QO_LAUNCHER=
+
+# --- --folder: the folder to run in, as the login entry on Windows names it ----------------
+
+new_bar_dir
+mkdir "$WORK/elsewhere"
+printf '{"bar": {"opacity": 0.5}}' > "$WORK/elsewhere/config.json"
+start_bar --folder "$WORK/elsewhere"
+wait_bar_window
+wait_opacity 0.5
+press_key Escape
+wait_exit 5 || fail "--folder: the bar did not end on Escape"
+ok "--folder: the bar reads config.json in the folder named, not the one it was started in"
 
 # --- configured colours and opacity --------------------------------------------------------
 

@@ -158,20 +158,22 @@ grep -q 'config\.json' "$BAR_DIR/stderr" || fail "bad JSON: stderr does not ment
 ok "bad JSON: status 1, stderr: $(grep -m 1 'config\.json' "$BAR_DIR/stderr" | tr -d '\r')"
 
 [ -n "$QO_INSTALLER" ] || exit 0
-bad_json_line=$(grep -m 1 'QuorvelOlvane: cannot start: ' "$BAR_DIR/stderr" | tr -d '\r')
+bad_json_line=$(grep -m 1 'QuorvelOlvane: cannot start: ' "$BAR_DIR/stderr" | tr -d '\r') \
+    || fail "bad JSON: no line 'QuorvelOlvane: cannot start: ' on stderr"
 
-# --- the installed program in its folder ---------------------------------------------
+# --- the installed program, as Windows starts it at login ----------------------------
 
-# With the installer's config.json, as the Start menu shortcut starts it.
-BAR_DIR=$QO_INSTALLED BAR_EXE=$QO_INSTALLED/QuorvelOlvane.exe
-start_bar
+# The Run value's command, from another folder: the bar runs in the installation,
+# with the installer's config.json (the example's opacity).
+new_bar_dir
+start_bar --folder "$QO_INSTALLED_WIN"
 wait_bar_window
 check_window "installed"
+wait_opacity "$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["bar"]["opacity"])' "$QO_INSTALLED/config.json")"
 press_key Escape
 wait_exit 5 || fail "Escape did not end the installed bar"
 [ "$BAR_STATUS" = 0 ] || fail "the installed bar: exit status $BAR_STATUS after Escape"
-rm -f "$BAR_DIR/stdout" "$BAR_DIR/stderr" "$BAR_DIR/status"
-ok "the installed program runs in its folder with the installer's config.json"
+ok "the installed program, started as the Run value says, runs in its folder with the installer's config.json"
 
 # --- an upgrade keeps the user's config.json ------------------------------------------
 
@@ -186,14 +188,14 @@ ok "an upgrade installs the files again and keeps the user's config.json"
 # --- a bad config.json with no console -----------------------------------------------
 
 printf '{"bar": {"opacity": 0.9}, "areas": {"0": {"color": "#FF0000"}' >"$QO_INSTALLED/config.json"
-BAR_OUTPUT=closed start_bar
+new_bar_dir
+BAR_OUTPUT=closed start_bar --folder "$QO_INSTALLED_WIN"
 wait_dialog '^QuorvelOlvane: cannot start$'
 dialog_says "$bad_json_line" || fail "the message box does not hold [$bad_json_line]: [$(xclip -selection clipboard -o 2>&1)]"
 bar_running || fail "the bar ended with its message box on screen"
 xdotool key --clearmodifiers Return
 wait_exit 10 || fail "the bar did not end once its message box was dismissed"
 [ "$BAR_STATUS" = 1 ] || fail "exit status $BAR_STATUS after the message box, expected 1"
-rm -f "$BAR_DIR/status"
 cp "$WORK/users-config.json" "$QO_INSTALLED/config.json"
 ok "no console: a message box says [$bad_json_line]; status 1 once it is dismissed"
 
