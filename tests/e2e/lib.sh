@@ -281,8 +281,9 @@ start_bar() {
         if [ -n "$QO_WINE" ]; then
             case ${BAR_OUTPUT:-files} in
                 files) wine "$BAR_EXE" "$@" >"$BAR_DIR/stdout" 2>"$BAR_DIR/stderr" || status=$? ;;
-                # As from Explorer: no console and no standard output or error.
-                closed) wine "$BAR_EXE" "$@" >&- 2>&- || status=$? ;;
+                # As from Explorer: started through the shell (start.exe), so with no
+                # console and no standard handles; /wait gives the program's exit status.
+                closed) wine start /wait /unix "$BAR_EXE" "$@" </dev/null >/dev/null 2>&1 || status=$? ;;
             esac
         else
             export QUORVEL_PROGRAM=$QO_PROGRAM QUORVEL_SWITCH_BOX=$BAR_DIR/box

@@ -73,7 +73,8 @@ else
 fi
 
 installer=build/windows/package/QuorvelOlvane-0.1.0-windows-x64.exe
-"$objdump" -p "$installer" 2>/dev/null | grep -q 'Subsystem.*(Windows GUI)' \
+"$objdump" -p "$installer" >"$work/installer-headers" 2>&1 || true
+grep -q 'Subsystem.*(Windows GUI)' "$work/installer-headers" \
     || fail "no installer program at $installer: $(ls build/windows/package 2>&1)"
 
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed" >&2; exit 1; }
