@@ -16,7 +16,9 @@
 # Qt libraries and plugins (copied by windeployqt, or by the rules below where it cannot run),
 # hidapi, the compiler's runtime, resources/, config.example.json and README.txt. The program reads
 # config.json and resources/ from its working directory, which is that folder when it is started
-# from Explorer or a shortcut.
+# from Explorer or a shortcut. The installer (NSIS) puts that folder in
+# %LOCALAPPDATA%\Programs\QuorvelOlvane and adds config.json, the uninstaller, a Start menu shortcut,
+# the installed-apps entry and, when chosen, start at login (cmake/NSIS.template.in).
 
 include(GNUInstallDirs)
 
@@ -199,8 +201,13 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
 if(WIN32)
-    set(CPACK_GENERATOR ZIP)
+    # The ZIP for portable use; the installer (Debian's nsis runs makensis on Linux) for one user,
+    # without administrator rights, from the project's template in cmake/NSIS.template.in.
+    set(CPACK_GENERATOR ZIP NSIS)
     set(CPACK_PACKAGE_FILE_NAME QuorvelOlvane-${PROJECT_VERSION}-windows-x64)
+    set(CPACK_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR})
+    set(CPACK_NSIS_MUI_ICON ${QO_SOURCE_DIR}/packaging/windows/QuorvelOlvane.ico)
+    set(CPACK_NSIS_MUI_UNIICON ${QO_SOURCE_DIR}/packaging/windows/QuorvelOlvane.ico)
 else()
     set(CPACK_GENERATOR DEB)
     set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -88,6 +88,7 @@ void ConfigWatch::_take(const BarConfig::Contents &contents, bool settle)
         } else {
             diagnostics::err(QStringLiteral("QuorvelOlvane: changed configuration not applied: ") + reason);
             _failure_reported = true;
+            emit not_applied(reason);
         }
         return;
     }

@@ -39,6 +39,8 @@ public:
 signals:
     // The configuration holds a changed file's settings, checked: apply them.
     void changed();
+    // A change was not taken, for `reason`; said on standard error too.
+    void not_applied(const QString &reason);
 
 private:
     void _watch();

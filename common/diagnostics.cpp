@@ -2,6 +2,9 @@
 
 #include <cstdio>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <csignal>
@@ -47,6 +50,16 @@ void prepare_standard_streams()
     // A reader that went away (`QuorvelOlvane | head`) makes a write fail
     // with EPIPE instead of ending the process.
     std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
+
+bool errors_unseen()
+{
+#ifdef Q_OS_WIN
+    const HANDLE handle = ::GetStdHandle(STD_ERROR_HANDLE);
+    return (handle == nullptr || handle == INVALID_HANDLE_VALUE) && ::GetConsoleWindow() == nullptr;
+#else
+    return qgetenv(kNoConsoleVariable) == "1";
 #endif
 }
 

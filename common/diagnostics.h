@@ -9,6 +9,15 @@ namespace diagnostics {
 // gone fails instead of ending the process. Called first thing in main.
 void prepare_standard_streams();
 
+// Whether nobody reads standard error: on Windows a program with no console
+// and no standard error handed to it (started from Explorer or a shortcut);
+// elsewhere, the launcher said so (started from a menu or at login). Read
+// before prepare_standard_streams, which gives closed streams a place.
+bool errors_unseen();
+// How the launcher says so; the bar takes it out of its environment, so that
+// what it starts is not taken for a start from the desktop.
+inline constexpr const char *kNoConsoleVariable = "QUORVEL_OLVANE_NO_CONSOLE";
+
 // Writes one whole line to standard output and flushes it at once, so that
 // lines show up when stdout is a pipe or a file and lines written from two
 // threads never interleave. A line that cannot be written is dropped.

@@ -62,6 +62,7 @@ void TestConfigWatch::linesSayWhatWasTaken()
     BarConfig config(BarConfig::get_config_path());
     ConfigWatch watch(config);
     QSignalSpy changed(&watch, &ConfigWatch::changed);
+    QSignalSpy not_applied(&watch, &ConfigWatch::not_applied);
     watch.start();
     OutputCapture err(stderr);
     for (const QByteArray &save : saves) {
@@ -73,6 +74,12 @@ void TestConfigWatch::linesSayWhatWasTaken()
     for (int i = 0; i < lines.size(); ++i)
         QVERIFY2(printed[i].contains(lines[i]), qPrintable(printed[i]));
     QCOMPARE(changed.size(), taken);
+    // Each failure is told to the window too (the tray shows it), with the line's reason.
+    QCOMPARE(not_applied.size(), lines.filter(QStringLiteral("not applied")).size());
+    for (const QList<QVariant> &signal : not_applied)
+        QVERIFY2(printed.contains(QStringLiteral("QuorvelOlvane: changed configuration not applied: ")
+                                  + signal.at(0).toString()),
+                 qPrintable(signal.at(0).toString()));
     QVERIFY(!config.options.areas.isEmpty());
     QCOMPARE(config.options.areas[0].label, QString::fromUtf8(label));
     QVERIFY(config.options.switches.isEmpty());

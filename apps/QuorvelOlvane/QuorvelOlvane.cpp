@@ -195,6 +195,13 @@ void QuorvelOlvane::_load_config_at_startup()
 
     // A change reaches the bar only once it has been checked: it is applied whole.
     connect(watcher.get(), &ConfigWatch::changed, this, &QuorvelOlvane::apply_config);
+    // Standard error is out of sight for a bar started from a menu: the tray says it too.
+    connect(watcher.get(), &ConfigWatch::not_applied, this, [this](const QString &reason) {
+        if (tray)
+            tray->icon.showMessage(QStringLiteral("QuorvelOlvane"),
+                                   QStringLiteral("config.json の変更は適用されませんでした:\n") + reason,
+                                   QSystemTrayIcon::Warning);
+    });
 }
 
 void QuorvelOlvane::apply_config_to_bar()

@@ -1,17 +1,22 @@
 #include "apps/QuorvelOlvane/QuorvelOlvane.h"
 #include "apps/QuorvelOlvane/app_id.h"
 #include "apps/QuorvelOlvane/single_instance.h"
+#include "common/autostart.h"
 #include "common/bar_config.h"
 #include "common/diagnostics.h"
 #include "common/switch_commands.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QIcon>
+#include <QMessageBox>
 #include <QTimer>
 
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <optional>
+#include <span>
 
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
@@ -76,8 +81,40 @@ void close_on_end_signals(QuorvelOlvane &window)
 } // namespace
 #endif
 
+namespace {
+
+// The argument after `option` among the program's arguments, or null where there is none.
+const char *option_value(std::span<char *const> arguments, const char *option)
+{
+    for (std::size_t i = 1; i + 1 < arguments.size(); ++i) {
+        if (std::strcmp(arguments[i], option) == 0)
+            return arguments[i + 1];
+    }
+    return nullptr;
+}
+
+// Why the bar cannot start, on standard error and, where nobody reads that,
+// in a message box too; the status to end with.
+int cannot_start(const QString &reason, bool errors_unseen)
+{
+    const QString text = QStringLiteral("QuorvelOlvane: cannot start: ") + reason;
+    diagnostics::err(text);
+    if (errors_unseen) {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("QuorvelOlvane: cannot start"), text);
+        // Selectable, so that the user can copy it into a search or a report.
+        box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        box.exec();
+    }
+    return 1;
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    // Before the streams are given a place below.
+    const bool errors_unseen = diagnostics::errors_unseen();
+    qunsetenv(diagnostics::kNoConsoleVariable);
     // Before anything opens a file: closed standard descriptors, broken pipes.
     diagnostics::prepare_standard_streams();
 #ifdef Q_OS_UNIX
@@ -92,9 +129,29 @@ int main(int argc, char *argv[])
     qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
     qputenv("QT_SCALE_FACTOR", "1");
 
+    // --autostart on|off: the login entry for this program in the current folder, as the installer sets it.
+    if (const char *value =
+            option_value(std::span(argv, static_cast<std::size_t>(argc)), autostart::kAutostartOption)) {
+        const QCoreApplication app(argc, argv);
+        const QByteArray choice(value);
+        if (choice != "on" && choice != "off") {
+            diagnostics::err(QStringLiteral("QuorvelOlvane: --autostart takes on or off, got ")
+                             + diagnostics::printable(QString::fromLocal8Bit(choice)));
+            return 2;
+        }
+        return autostart::set(choice == "on") ? 0 : 1;
+    }
+
     register_application_id();
 
     QApplication app(argc, argv);
+    // --folder DIR: run there, as if started there (the login entry has no working folder of its own).
+    const QStringList arguments = QCoreApplication::arguments();
+    if (const qsizetype at = arguments.indexOf(QString::fromLatin1(autostart::kFolderOption));
+        at > 0 && at + 1 < arguments.size() && !QDir::setCurrent(arguments.at(at + 1)))
+        return cannot_start(QStringLiteral("cannot enter the folder ")
+                                + diagnostics::printable(QDir::toNativeSeparators(arguments.at(at + 1))),
+                            errors_unseen);
     // A bar already running for this config.json is shown instead.
     const std::unique_ptr<SingleInstance> instance = SingleInstance::claim(BarConfig::get_config_path());
     if (!instance)
@@ -105,8 +162,7 @@ int main(int argc, char *argv[])
         window.emplace();
     } catch (const std::exception &e) {
         // Nothing has been shown; a reader already started was joined as the window unwound.
-        diagnostics::err(QStringLiteral("QuorvelOlvane: cannot start: ") + QString::fromUtf8(e.what()));
-        return 1;
+        return cannot_start(QString::fromUtf8(e.what()), errors_unseen);
     }
     window->show();
     // The first frame does without the icon: it is decoded once the window is up.

@@ -1,6 +1,7 @@
 #include "apps/QuorvelOlvane/tray.h"
 
 #include "apps/QuorvelOlvane/QuorvelOlvane.h"
+#include "common/autostart.h"
 #include "common/diagnostics.h"
 
 #include <QApplication>
@@ -19,6 +20,9 @@ BarTray::BarTray(QuorvelOlvane &bar)
     menu.addSeparator();
     reload_action = menu.addAction(QStringLiteral("config.json を再読み込み"));
     open_folder_action = menu.addAction(QStringLiteral("設定フォルダを開く"));
+    autostart_action = menu.addAction(QStringLiteral("ログイン時に起動"));
+    autostart_action->setCheckable(true);
+    autostart_action->setVisible(autostart::available());
     menu.addSeparator();
     settings_action = menu.addAction(QStringLiteral("設定…"));
     quit_action = menu.addAction(QStringLiteral("閉じる"));
@@ -27,6 +31,9 @@ BarTray::BarTray(QuorvelOlvane &bar)
     connect(&menu, &QMenu::aboutToShow, this, [this] {
         show_action->setChecked(_bar->isVisible());
         click_through_action->setChecked(_bar->click_through());
+        // Read each time: the entry may have been changed elsewhere meanwhile.
+        if (autostart_action->isVisible())
+            autostart_action->setChecked(autostart::enabled());
     });
     // Each entry acts on the bar as it is, whatever its check mark says.
     connect(show_action, &QAction::triggered, this, [this] {
@@ -43,6 +50,7 @@ BarTray::BarTray(QuorvelOlvane &bar)
     connect(quit_action, &QAction::triggered, _bar, &QuorvelOlvane::close_and_quit, Qt::QueuedConnection);
     connect(open_folder_action, &QAction::triggered, this, &BarTray::_open_config_folder);
     connect(settings_action, &QAction::triggered, _bar, &QuorvelOlvane::open_settings);
+    connect(autostart_action, &QAction::triggered, this, [] { autostart::set(!autostart::enabled()); });
 
     update_icon();
     icon.setToolTip(QStringLiteral("QuorvelOlvane"));

@@ -10,7 +10,7 @@
 class QuorvelOlvane;
 
 // The bar's icon in the system tray: a menu to hide and show the bar, switch
-// click-through, reload config.json, open its folder and quit, and a tooltip
+// click-through, reload config.json, open its folder, start at login and quit, and a tooltip
 // saying how the switch box stands.
 class BarTray final : public QObject
 {
@@ -39,6 +39,8 @@ public:
     QAction *reload_action = nullptr;
     QAction *open_folder_action = nullptr;
     QAction *settings_action = nullptr;
+    // Shown where the bar can change its start at login (common/autostart.h).
+    QAction *autostart_action = nullptr;
     QAction *quit_action = nullptr;
 
 private:

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # config.json with the real bar: a bad file at start-up ends it with status 1
-# and a message on stderr before any window is mapped; configured colours and
+# and a message on stderr before any window is mapped (started from the
+# desktop, in a message box as well); --folder names the folder to read it
+# in; configured colours and
 # opacity show on screen; a change on disk, written in place or saved by
 # rename, shows within a second.
 # shellcheck source=lib.sh disable=SC2119 # start_bar takes its own arguments, not the script's
@@ -72,6 +74,36 @@ for i in "${!bad_files[@]}"; do
     [ "$MAPPED" = 0 ] || fail "${bad_names[$i]}: $MAPPED window(s) mapped"
     ok "${bad_names[$i]}: status 1, no window, stderr: $(grep -m 1 'config\.json' "$BAR_DIR/stderr")"
 done
+
+# --- a bad file at start-up, started from the desktop ---------------------------------------
+
+# Nobody reads standard error there: the same line is shown in a message box,
+# and the bar ends with status 1 once it is dismissed.
+use_launcher
+new_bar_dir
+printf '%s' "${bad_files[0]}" > "$BAR_DIR/config.json"
+start_bar
+wait_dialog '^QuorvelOlvane: cannot start$'
+error_line=$(grep -m 1 'QuorvelOlvane: cannot start: ' "$BAR_DIR/stderr") || fail "no error line on stderr"
+dialog_says "$error_line" || fail "the message box does not hold [$error_line]: [$(xclip -selection clipboard -o 2>&1)]"
+bar_running || fail "the bar ended with its message box on screen"
+xdotool key --clearmodifiers Return
+wait_exit 10 || fail "the bar did not end once its message box was dismissed"
+[ "$BAR_STATUS" = 1 ] || fail "exit status $BAR_STATUS, expected 1"
+ok "from the desktop: a message box says [$error_line]; status 1 once it is dismissed"
+QO_LAUNCHER=
+
+# --- --folder: the folder to run in, as the login entry on Windows names it ----------------
+
+new_bar_dir
+mkdir "$WORK/elsewhere"
+printf '{"bar": {"opacity": 0.5}}' > "$WORK/elsewhere/config.json"
+start_bar --folder "$WORK/elsewhere"
+wait_bar_window
+wait_opacity 0.5
+press_key Escape
+wait_exit 5 || fail "--folder: the bar did not end on Escape"
+ok "--folder: the bar reads config.json in the folder named, not the one it was started in"
 
 # --- configured colours and opacity --------------------------------------------------------
 

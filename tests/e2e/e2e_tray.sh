@@ -6,7 +6,8 @@
 # the window below, and ends the bar with status 0; click-through in
 # config.json goes on and off as the file changes. One bar per config file: a
 # second start in its folder shows the hidden bar and ends with status 0, also
-# after a bar there was killed.
+# after a bar there was killed. Started by the launcher, its menu turns the
+# login entry on and off, read anew each time.
 # shellcheck source=lib.sh disable=SC2119 # start_bar takes its own arguments, not the script's
 source "$(dirname "$0")/lib.sh"
 e2e_init "$@"
@@ -178,3 +179,32 @@ start_bar
 wait_bar_window
 start_again
 ok "after a bar was killed the next start in its folder runs, and is found by the one after"
+
+# --- start at login -------------------------------------------------------------------
+
+# Started as the desktop entry starts it, the bar's menu turns the launcher's
+# login entry on and off; each time it reads the entry anew, so a change made
+# meanwhile with the launcher is not undone.
+kill -TERM "$BAR_PID"
+wait_exit 5 || fail "the bar did not end on SIGTERM"
+use_launcher
+new_bar_dir
+echo '{"bar": {"tray": true}}' > "$BAR_DIR/config.json"
+start_bar
+wait_bar_window
+wait_for 10 _find_icon || fail "the icon did not appear in the tray"
+readonly AUTOSTART=5 CLOSE_WITH_AUTOSTART=6
+entry=${BAR_DIR%/quorvel-olvane}/autostart/quorvel-olvane.desktop
+_entry_is() { if [ "$1" = on ]; then [ -f "$entry" ]; else [ ! -e "$entry" ]; fi; }
+tray_menu $AUTOSTART
+wait_for 5 _entry_is on || fail "no login entry at $entry after the tray's ログイン時に起動"
+grep -qxF "Exec=\"$QO_LAUNCHER\" --desktop" "$entry" || fail "the login entry does not start the launcher: $(grep Exec "$entry")"
+XDG_CONFIG_HOME=${BAR_DIR%/quorvel-olvane} "$QO_LAUNCHER" --autostart off >/dev/null
+tray_menu $AUTOSTART
+wait_for 5 _entry_is on || fail "the tray took the entry removed meanwhile for one still there"
+tray_menu $AUTOSTART
+wait_for 5 _entry_is off || fail "the login entry is still there after the tray's second ログイン時に起動"
+tray_menu $CLOSE_WITH_AUTOSTART
+wait_exit 5 || fail "the bar did not end after the tray's close"
+[ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS after the tray's close"
+ok "ログイン時に起動 writes and removes $entry, as the system has it each time"

@@ -26,6 +26,8 @@ readonly TOLERANCE=3
 _pids=()       # processes to end on exit, newest last
 _bar_runs=0
 QO_WINE=       # set by e2e_init_windows
+QO_LAUNCHER=   # set by use_launcher
+QO_INSTALLER=  # set by e2e_init_windows with an installer
 
 log() { printf '# %s\n' "$*"; }
 ok() { printf 'ok - %s\n' "$*"; }
@@ -50,29 +52,63 @@ e2e_init() {
     export QT_QPA_PLATFORM=xcb
 }
 
-# e2e_init_windows ZIP SOURCE_DIR WINEPREFIX: the same for the Windows program
-# under Wine, instead of e2e_init. The ZIP is unpacked into a fresh folder, and
-# every run of the bar gets a copy of that folder (hard links) as its working
-# folder, as when it is started from Explorer. WINEPREFIX is made once per test
-# run by the caller. Ends the script as skipped when Wine or the Windows build
-# is missing. There is no switch box under Wine.
+# e2e_init_windows PACKAGE SOURCE_DIR WINEPREFIX: the same for the Windows
+# program under Wine, instead of e2e_init. PACKAGE is the ZIP, unpacked into a
+# fresh folder, or the installer, run silently with /AUTOSTART=1 in a fresh Wine
+# prefix of its own (QO_INSTALLED: the installation's folder, QO_INSTALLER: the
+# installer). Every run of the bar gets a copy of that folder (hard links, less
+# the installer's config.json) as its working folder, as when it is started from
+# Explorer. WINEPREFIX is made once per test run by the caller. Ends the script
+# as skipped when Wine or the Windows build is missing. There is no switch box
+# under Wine.
 e2e_init_windows() {
-    [ $# -eq 3 ] || { echo "usage: $0 ZIP SOURCE_DIR WINEPREFIX" >&2; exit 2; }
+    [ $# -eq 3 ] || { echo "usage: $0 ZIP|INSTALLER SOURCE_DIR WINEPREFIX" >&2; exit 2; }
     QO_SOURCE=$(realpath -- "$2")
     # shellcheck source=../../scripts/windows-env.sh
     source "$QO_SOURCE/scripts/windows-env.sh"
     skip_unless_windows
-    [ -f "$1" ] || fail "no ZIP at $1"
-    [ -f "$3/system.reg" ] || fail "no Wine prefix at $3"
+    [ -f "$1" ] || fail "no package at $1"
     _e2e_setup
-    wine_env "$3"
     QO_WINE=1
-    # A Wine server started without this X server would show no window on it.
-    wineserver -k 2>/dev/null || true
-    python3 -m zipfile -e "$1" "$WORK/unpacked" || fail "cannot unpack $1"
-    QO_UNPACKED=$(find "$WORK/unpacked" -mindepth 2 -maxdepth 2 -name QuorvelOlvane.exe -printf '%h')
-    [ -n "$QO_UNPACKED" ] || fail "no QuorvelOlvane.exe one folder down in $1"
+    case $1 in
+        *.exe)
+            QO_INSTALLER=$(realpath -- "$1")
+            new_wine_prefix "$WORK/wine" || fail "cannot make a Wine prefix in $WORK/wine"
+            wine_env "$WORK/wine"
+            wine_silently "$QO_INSTALLER" /S /AUTOSTART=1 || fail "the silent install failed"
+            QO_INSTALLED_WIN="$(wine_expand '%LOCALAPPDATA%')\\Programs\\QuorvelOlvane"
+            QO_INSTALLED=$(DISPLAY='' wine_unix_path "$QO_INSTALLED_WIN")
+            wineserver -w
+            [ -f "$QO_INSTALLED/QuorvelOlvane.exe" ] || fail "no QuorvelOlvane.exe in $QO_INSTALLED"
+            QO_UNPACKED=$QO_INSTALLED
+            ;;
+        *)
+            [ -f "$3/system.reg" ] || fail "no Wine prefix at $3"
+            wine_env "$3"
+            # A Wine server started without this X server would show no window on it.
+            wineserver -k 2>/dev/null || true
+            python3 -m zipfile -e "$1" "$WORK/unpacked" || fail "cannot unpack $1"
+            QO_UNPACKED=$(find "$WORK/unpacked" -mindepth 2 -maxdepth 2 -name QuorvelOlvane.exe -printf '%h')
+            [ -n "$QO_UNPACKED" ] || fail "no QuorvelOlvane.exe one folder down in $1"
+            ;;
+    esac
 }
+
+# wine_silently PROGRAM [ARGS...]: runs a Windows program without a display
+# (an installer's silent run) and waits until it and all it started have
+# ended; the Wine server is stopped, so that the next program finds the X server.
+wine_silently() {
+    local status=0
+    DISPLAY='' wine "$@" >>"$WORK/wine-silent.log" 2>&1 || status=$?
+    wineserver -w
+    return "$status"
+}
+# wine_expand TEXT: TEXT with Windows' %VARIABLES% expanded, as a Windows path.
+wine_expand() { DISPLAY='' wine cmd /c echo "$1" 2>/dev/null | tr -d '\r'; wineserver -w; }
+# wine_unix_path WINDOWS_PATH: where that is in the Wine prefix.
+wine_unix_path() { winepath -u "$1" 2>/dev/null; }
+# wine_reg KEY [/v NAME]: `reg query`, its lines without carriage returns; fails where there is no such key or value.
+wine_reg() { local out status=0; out=$(wine reg query "$@" 2>/dev/null) || status=$?; tr -d '\r' <<<"$out"; return "$status"; }
 
 _e2e_setup() {
     local tool missing=()
@@ -216,8 +252,12 @@ start_panel() {
 new_bar_dir() {
     _bar_runs=$((_bar_runs + 1))
     BAR_DIR=$WORK/bar$_bar_runs
+    # The launcher's folder: quorvel-olvane in the config home (that of the login entry too).
+    [ -n "$QO_LAUNCHER" ] && BAR_DIR=$WORK/config$_bar_runs/quorvel-olvane
     if [ -n "$QO_WINE" ]; then
         cp -al "$QO_UNPACKED" "$BAR_DIR"
+        # As unpacked from the ZIP: without the installer's config.json.
+        [ -n "${QO_INSTALLER:-}" ] && rm -f "$BAR_DIR/config.json"
         BAR_EXE=$BAR_DIR/QuorvelOlvane.exe
     else
         mkdir -p "$BAR_DIR/resources/icon"
@@ -239,9 +279,18 @@ start_bar() {
         cd "$BAR_DIR"
         status=0
         if [ -n "$QO_WINE" ]; then
-            wine "$BAR_EXE" "$@" >"$BAR_DIR/stdout" 2>"$BAR_DIR/stderr" || status=$?
+            case ${BAR_OUTPUT:-files} in
+                files) wine "$BAR_EXE" "$@" >"$BAR_DIR/stdout" 2>"$BAR_DIR/stderr" || status=$? ;;
+                # As from Explorer: started through the shell (start.exe), so with no
+                # console and no standard handles; /wait gives the program's exit status.
+                closed) wine start /wait /unix "$BAR_EXE" "$@" </dev/null >/dev/null 2>&1 || status=$? ;;
+            esac
         else
             export QUORVEL_PROGRAM=$QO_PROGRAM QUORVEL_SWITCH_BOX=$BAR_DIR/box
+            if [ -n "$QO_LAUNCHER" ]; then
+                export QUORVEL_PROGRAM=$QO_LAUNCHER XDG_CONFIG_HOME=${BAR_DIR%/quorvel-olvane}
+                set -- --desktop "$@"
+            fi
             case ${BAR_OUTPUT:-files} in
                 files) "$QO_BOX" run "$@" >"$BAR_DIR/stdout" 2>"$BAR_DIR/stderr" || status=$? ;;
                 closed) "$QO_BOX" run "$@" >&- 2>&- || status=$? ;;
@@ -258,6 +307,15 @@ start_bar() {
     ) &
     BAR_RUNNER=$!
     _pids+=("$BAR_RUNNER")
+}
+
+# use_launcher: the bars started from now on are started as the desktop entry
+# and the login entry start them: through the launcher (quorvel-olvane
+# --desktop) of an installation made here, each in its own config home.
+use_launcher() {
+    cmake --install "$(dirname "$QO_PROGRAM")" --prefix "$WORK/installed" >"$WORK/install.log" 2>&1 \
+        || fail "cmake --install failed: $(cat "$WORK/install.log")"
+    QO_LAUNCHER=$WORK/installed/bin/quorvel-olvane
 }
 
 bar_ended() { [ -e "$BAR_DIR/status" ]; }
@@ -362,6 +420,26 @@ pointer_to() {
 press_key() {
     activate_bar
     xdotool key --clearmodifiers "$@"
+}
+
+# --- dialogs ----------------------------------------------------------------
+
+_find_dialog() { DIALOG_WIN=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1) && [ -n "$DIALOG_WIN" ]; }
+_clipboard_holds() { xclip -selection clipboard -o 2>/dev/null | grep -qF "$1"; }
+
+# wait_dialog TITLE_REGEX: waits until a window with that title is on screen, in DIALOG_WIN.
+wait_dialog() { wait_for 20 _find_dialog "$1" || fail "no window titled $1"; }
+
+# dialog_says TEXT: whether the dialog DIALOG_WIN holds TEXT, read as the user
+# copies a message box's selectable text (a click into it, Ctrl+A, Ctrl+C),
+# from the clipboard.
+dialog_says() {
+    command -v xclip >/dev/null || fail "xclip is not installed: run scripts/setup.sh --tests"
+    xdotool windowactivate --sync "$DIALOG_WIN" 2>/dev/null || xdotool windowfocus --sync "$DIALOG_WIN"
+    # A click into the text (top left, beside the icon), then all of it.
+    xdotool mousemove --window "$DIALOG_WIN" 120 20 click 1
+    xdotool key --clearmodifiers ctrl+a ctrl+c
+    wait_for 5 _clipboard_holds "$1"
 }
 
 # --- screen -----------------------------------------------------------------

@@ -69,7 +69,7 @@ rule=$(grep -v '^#' "$root/usr/lib/udev/rules.d/70-quorvelolvane.rules" | grep -
 
 desktop=$root/usr/share/applications/quorvel-olvane.desktop
 desktop-file-validate "$desktop" || fail "desktop-file-validate rejects the desktop entry"
-grep -qx 'Exec=quorvel-olvane' "$desktop" || fail "desktop entry does not start the launcher"
+grep -qx 'Exec=quorvel-olvane --desktop' "$desktop" || fail "desktop entry does not start the launcher"
 grep -qx 'Icon=quorvel-olvane' "$desktop" || fail "desktop entry does not name the hicolor icon"
 [ -x "$root/usr/bin/$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")" ] || fail "Exec names no installed program"
 

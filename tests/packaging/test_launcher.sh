@@ -6,7 +6,8 @@
 # can be made, config.json written from the first-run file on the first run (and
 # never over one), X11 chosen on Wayland only when the user chose no platform,
 # arguments and exit status passed through; without HOME one line and status 1;
-# --autostart on|off writes and removes the login entry, --help lists both.
+# --autostart on|off writes and removes the login entry and status tells which,
+# --help lists them; --desktop says to the bar that nobody reads its standard error.
 # Usage: test_launcher.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -36,6 +37,8 @@ cat >"$program" <<'STUB'
     echo "cwd=$(pwd -P)"
     echo "platform=${QT_QPA_PLATFORM-<unset>}"
     echo "resources=${QUORVEL_OLVANE_RESOURCES-<unset>}"
+    echo "no_console=${QUORVEL_OLVANE_NO_CONSOLE-<unset>}"
+    echo "launcher=${QUORVEL_OLVANE_LAUNCHER-<unset>}"
     echo "argc=$#"
     for a in "$@"; do echo "arg=$a"; done
     [ -r resources/icon/icon.ico ] && echo "icon=readable"
@@ -109,6 +112,13 @@ run_case args QO_STUB_STATUS=7 -- "${QO_ARGS[@]}"
 [ "$(field argc)" = 4 ] || fail "argc $(field argc), expected 4"
 mapfile -t got < <(field arg)
 [ "${got[*]}" = "${QO_ARGS[*]}" ] || fail "arguments were ${got[*]}"
+# The bar learns which launcher started it (for its tray's start at login), and
+# from --desktop alone that nobody reads its standard error; --desktop is not passed on.
+[ "$(field launcher)" = "$(readlink -f "$launcher")" ] || fail "QUORVEL_OLVANE_LAUNCHER is $(field launcher)"
+[ "$(field no_console)" = "<unset>" ] || fail "QUORVEL_OLVANE_NO_CONSOLE set without --desktop"
+run_case desktop -- --desktop "two words"
+[ "$(field no_console)" = 1 ] || fail "--desktop: QUORVEL_OLVANE_NO_CONSOLE is $(field no_console)"
+[ "$(field argc)" = 1 ] && [ "$(field arg)" = "two words" ] || fail "--desktop: arguments were $(field arg)"
 
 # Platform choice: NAME, environment, expected QT_QPA_PLATFORM.
 while IFS='|' read -r name env_text expected; do
@@ -244,11 +254,13 @@ for where in xdg home; do
     if [ -f "$entry" ]; then
         desktop-file-validate "$entry" || fail "desktop-file-validate rejects $entry"
         # Quoted, since the installation path has a space in it.
-        grep -qxF "Exec=\"$(readlink -f "$launcher")\"" "$entry" || fail "the entry does not start the launcher: $(grep Exec "$entry")"
+        grep -qxF "Exec=\"$(readlink -f "$launcher")\" --desktop" "$entry" || fail "the entry does not start the launcher: $(grep Exec "$entry")"
     else
         fail "no autostart entry at $entry"
     fi
     grep -qF "$entry" "$work/stdout-$case" || fail "--autostart on did not say what it wrote"
+    reuse_home=$home run_launcher "autostart-status-on-$where" "${vars[@]}" -- --autostart status
+    [ "$(cat "$work/stdout-$case")" = on ] || fail "--autostart status said [$(cat "$work/stdout-$case")], expected on"
     [ -e "$config_home/quorvel-olvane" ] && fail "--autostart on made the config folder"
     reuse_home=$home run_launcher "autostart-off-$where" "${vars[@]}" -- --autostart off
     expect_not_started 0
@@ -256,6 +268,8 @@ for where in xdg home; do
     grep -qF "$entry" "$work/stdout-$case" || fail "--autostart off did not say what it removed"
     reuse_home=$home run_launcher "autostart-off-again-$where" "${vars[@]}" -- --autostart off
     expect_not_started 0
+    reuse_home=$home run_launcher "autostart-status-off-$where" "${vars[@]}" -- --autostart status
+    [ "$(cat "$work/stdout-$case")" = off ] || fail "--autostart status said [$(cat "$work/stdout-$case")], expected off"
 done
 
 run_launcher help -- --help

@@ -4,8 +4,8 @@
 # folder that runs on a Windows machine with nothing installed -- the program,
 # Qt's DLLs and plugins, hidapi, the mingw-w64 runtime, resources, the example
 # config and the README note -- in which every DLL that anything loads is either present or
-# Windows' own; CPack packs exactly that folder as the ZIP (left in
-# build/windows/package for the Wine end-to-end test).
+# Windows' own; CPack packs exactly that folder as the ZIP, and makes the installer
+# (both left in build/windows/package for the Wine end-to-end tests).
 # Usage: test_windows_install.sh SOURCE_DIR
 set -euo pipefail
 src=$(cd "$1" && pwd)
@@ -14,7 +14,7 @@ cd "$src"
 source scripts/windows-env.sh
 skip_unless_windows
 objdump=x86_64-w64-mingw32-objdump
-for tool in "$objdump" cpack python3; do
+for tool in "$objdump" cpack python3 makensis; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh --tests)" >&2; exit 1; }
 done
 [ -f build/windows/CMakeCache.txt ] || { echo "FAIL: no Windows build in build/windows" >&2; exit 1; }
@@ -72,5 +72,10 @@ else
     fail "no ZIP named $(basename "$zip"): $(ls build/windows/package 2>&1)"
 fi
 
+installer=build/windows/package/QuorvelOlvane-0.1.0-windows-x64.exe
+"$objdump" -p "$installer" >"$work/installer-headers" 2>&1 || true
+grep -q 'Subsystem.*(Windows GUI)' "$work/installer-headers" \
+    || fail "no installer program at $installer: $(ls build/windows/package 2>&1)"
+
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed" >&2; exit 1; }
-echo "Windows folder ($(wc -l <"$work/inst.list") files, $(du -sh "$inst" | cut -f1)) and ZIP ($(du -h "$zip" | cut -f1)) ok"
+echo "Windows folder ($(wc -l <"$work/inst.list") files, $(du -sh "$inst" | cut -f1)), ZIP ($(du -h "$zip" | cut -f1)) and installer ($(du -h "$installer" | cut -f1)) ok"
