@@ -193,7 +193,7 @@ echo '{"bar": {"tray": true}}' > "$BAR_DIR/config.json"
 start_bar
 wait_bar_window
 wait_for 10 _find_icon || fail "the icon did not appear in the tray"
-readonly AUTOSTART=5 CLOSE_WITH_AUTOSTART=6
+readonly AUTOSTART=5 CLOSE_WITH_AUTOSTART=7
 entry=${BAR_DIR%/quorvel-olvane}/autostart/quorvel-olvane.desktop
 _entry_is() { if [ "$1" = on ]; then [ -f "$entry" ]; else [ ! -e "$entry" ]; fi; }
 tray_menu $AUTOSTART
