@@ -25,7 +25,8 @@
 
 #include "apps/QuorvelOlvane/QuorvelOlvane.h"
 #include "apps/QuorvelOlvane/draw_area_widget.h"
-#include "apps/QuorvelOlvane/settings_window.h"
+#include "apps/QuorvelOlvane/features/settings_window.h"
+#include "apps/QuorvelOlvane/wire_features.h"
 #include "bench_hidapi.h"
 #include "common/switch_report.h"
 
@@ -330,6 +331,7 @@ long pss_kib()
 int run_settings(BenchApp &app, long cycles)
 {
     QuorvelOlvane bar;
+    wire_features(bar);
     if (!show_bar(bar, app)) {
         std::fprintf(stderr, "qo_bench_harness: the bar window was not exposed\n");
         return 1;
@@ -342,8 +344,8 @@ int run_settings(BenchApp &app, long cycles)
     };
     // Opens the window as the menu does, waits for it on screen, and cancels it.
     const auto open_and_close = [&bar] {
-        bar.open_settings();
-        const QPointer<SettingsWindow> window = bar.settings_window;
+        emit bar.settings_requested();
+        const QPointer<SettingsWindow> window = wired_features(bar).settings_window;
         if (!window || !QTest::qWaitForWindowExposed(window))
             return false;
         window->reject();

@@ -39,6 +39,9 @@ endif()
 # project setup would add $ORIGIN entries meant for bundled libraries).
 set_target_properties(QuorvelOlvane PROPERTIES INSTALL_RPATH "")
 install(TARGETS QuorvelOlvane RUNTIME DESTINATION ${QO_INSTALL_PROGRAM_DIR})
+# Loaded from beside the program when config.json has "mqtt".
+install(TARGETS quorvel-olvane-mqtt LIBRARY DESTINATION ${QO_INSTALL_PROGRAM_DIR}
+    RUNTIME DESTINATION ${QO_INSTALL_PROGRAM_DIR})
 install(DIRECTORY ${QO_SOURCE_DIR}/resources DESTINATION ${QO_INSTALL_RESOURCES_DIR})
 # Beside the icon, so that "$schema": "resources/config.schema.json" in a config.json resolves in
 # the folder the program runs in.
@@ -181,7 +184,7 @@ if(WIN32)
         set(qo_cxx \"${CMAKE_CXX_COMPILER}\")
         set(qo_objdump \"${CMAKE_OBJDUMP}\")
         set(qo_program \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/QuorvelOlvane.exe\")
-        set(qo_plugins ${_qo_plugins})
+        set(qo_plugins ${_qo_plugins} \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/$<TARGET_FILE_NAME:quorvel-olvane-mqtt>\")
         set(qo_dirs ${_qo_dirs_code})
         set(qo_links \"${PROJECT_BINARY_DIR}/runtime-dll-links\")
         include(\"${CMAKE_CURRENT_LIST_DIR}/WindowsRuntime.cmake\")

@@ -124,6 +124,18 @@ QString BarConfig::apply_error() const
     return {};
 }
 
+QString BarConfig::partly_applied() const
+{
+    if (!areas.is_object())
+        return QStringLiteral("the other settings were applied; the areas and the opacity were not");
+    for (const auto &entry : areas.items()) {
+        if (!area_index_from_key(entry.key()) || !entry.value().is_object())
+            return QStringLiteral("the areas before it and the other settings were applied; "
+                                  "that area, the areas after it and the opacity were not");
+    }
+    return QStringLiteral("the areas and the other settings were applied; the opacity was not");
+}
+
 void BarConfig::load(const Contents &contents)
 {
     if (!contents.error.isEmpty())

@@ -56,6 +56,9 @@ public:
     // key that is no decimal integer, an entry that is no object, an opacity
     // that is no number), naming the file; empty when it can.
     QString apply_error() const;
+    // With an apply_error: what of the configuration is applied all the same
+    // (the options, the areas before the fault) and what is not.
+    QString partly_applied() const;
     void save() const;
     // The text the bar writes for `doc`: two-space indent, ASCII only, the
     // platform's line ends. Throws ConfigError, naming `path`, for a text

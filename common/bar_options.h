@@ -122,6 +122,11 @@ struct BarOptions
 
     // The boxes to read: the "devices" list, or the one "device".
     QList<DeviceOptions> boxes() const { return devices.isEmpty() ? QList<DeviceOptions>{device} : devices; }
+    // The boxes this bar reads itself: none while it mirrors another bar.
+    QList<DeviceOptions> boxes_to_read() const
+    {
+        return mqtt && !mqtt->mirror.isEmpty() ? QList<DeviceOptions>{} : boxes();
+    }
 
     // Reads the options from a parsed config.json; `path` names the file in
     // errors. Throws ConfigError: "<file>: <member>: expected <what>, got <value>".

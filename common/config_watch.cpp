@@ -76,24 +76,35 @@ void ConfigWatch::_take(const BarConfig::Contents &contents, bool settle)
     _settle.stop();
     BarConfig candidate = _config; // a missing file keeps the current values
     QString reason;
+    bool loaded = false;
     try {
         candidate.load(contents);
+        loaded = true;
         reason = candidate.apply_error();
     } catch (const std::exception &e) {
         reason = QString::fromUtf8(e.what());
     }
-    if (!reason.isEmpty()) {
-        if (settle) {
-            _settle.start();
-        } else {
-            diagnostics::err(QStringLiteral("QuorvelOlvane: changed configuration not applied: ") + reason);
-            _failure_reported = true;
-            emit not_applied(reason);
-        }
+    if (!reason.isEmpty() && settle) {
+        _settle.start();
         return;
     }
+    if (!loaded) {
+        diagnostics::err(QStringLiteral("QuorvelOlvane: changed configuration not applied: ") + reason);
+        _failure_reported = true;
+        emit not_applied(reason);
+        return;
+    }
+    // The options were checked whole on loading; colours and opacity apply
+    // in file order up to the first that cannot.
     _config = std::move(candidate);
     emit changed();
+    if (!reason.isEmpty()) {
+        diagnostics::err(QStringLiteral("QuorvelOlvane: changed configuration partly applied: ") + reason
+                         + QStringLiteral("; ") + _config.partly_applied());
+        _failure_reported = true;
+        emit not_applied(reason);
+        return;
+    }
     if (std::exchange(_failure_reported, false))
         diagnostics::err(QStringLiteral("QuorvelOlvane: changed configuration applied: ")
                          + QDir::toNativeSeparators(_config.path));

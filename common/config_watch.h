@@ -8,11 +8,13 @@
 #include <QTimer>
 
 // Keeps a BarConfig in step with its file. It watches config.json by its
-// path, not by the file it happens to be, reads each change, gives a file
-// caught half-saved a moment to settle, and takes a change whole or not at
-// all: `changed` is emitted only for a configuration that loads and can be
-// applied, and one line on standard error says when a change was not taken,
-// and again when a later one is.
+// path, not by the file it happens to be, reads each change and gives a file
+// caught half-saved a moment to settle. A file that does not load (its JSON
+// or an option is wrong) is not taken at all; one that loads is taken, and
+// where its colours or opacity cannot all be applied, one line says what
+// was and what was not. `changed` is emitted for every file taken, and a
+// line on standard error says when a change was not taken whole, and again
+// when a later one is.
 class ConfigWatch final : public QObject
 {
     Q_OBJECT
@@ -37,7 +39,7 @@ public:
     QStringList directories() const { return _watcher.directories(); }
 
 signals:
-    // The configuration holds a changed file's settings, checked: apply them.
+    // The configuration holds a changed file's settings: apply them.
     void changed();
     // A change was not taken, for `reason`; said on standard error too.
     void not_applied(const QString &reason);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/area_state.h"
 #include "common/bar_options.h"
 #include "common/device_state.h"
 
@@ -21,16 +22,6 @@
 
 struct mosquitto;
 struct mosquitto_message;
-
-// What one area shows, as published on <topic>/area/<i>.
-struct AreaState
-{
-    bool lit = false;
-    QColor color;
-    QString label;
-
-    friend bool operator==(const AreaState &, const AreaState &) = default;
-};
 
 // The bar's link to an MQTT broker. libmosquitto's own thread
 // (mosquitto_loop_start) does all network work and reconnects with back-off;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/bar_options.h"
+#include "common/switch_event.h"
 
 #include <QList>
 #include <QMap>
@@ -9,17 +10,6 @@
 #include <QString>
 
 #include <tuple>
-
-// One switch report as the commands see it: which switch, on or off, and
-// which box it came from.
-struct SwitchEvent
-{
-    int switch_no = 0;
-    bool on = false;
-    int box = 0;       // index in the configured boxes; QO_BOX is one more
-    QString box_name;  // the box's "name" in "devices"; empty when it has none
-    QString box_label; // how lines name the box ("box 2 (left pedal)"); empty with one box
-};
 
 // Starts what "commands" gives a switch's press or release: the program
 // itself with its arguments (never a shell), in the config folder, with the

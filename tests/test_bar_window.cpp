@@ -1,6 +1,6 @@
 #include "apps/QuorvelOlvane/QuorvelOlvane.h"
-#include "apps/QuorvelOlvane/settings_window.h"
-#include "apps/QuorvelOlvane/tray.h"
+#include "apps/QuorvelOlvane/features/settings_window.h"
+#include "apps/QuorvelOlvane/features/tray.h"
 #include "fake_hidapi.h"
 #include "output_capture.h"
 #include "window_test_support.h"
@@ -93,7 +93,7 @@ void TestBarWindow::cleanup()
 void TestBarWindow::initialGeometryIsBottomStrip()
 {
     QCOMPARE(QApplication::primaryScreen()->availableGeometry(), QRect(0, 0, 1920, 1040));
-    QuorvelOlvane window;
+    WiredBar window;
     QCOMPARE(window.geometry(), QRect(0, 960, 1920, 80));
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -102,7 +102,7 @@ void TestBarWindow::initialGeometryIsBottomStrip()
 
 void TestBarWindow::cannotShrinkBelowMinimum()
 {
-    QuorvelOlvane window;
+    WiredBar window;
     QCOMPARE(window.minimumSize(), QSize(400, 40));
     window.resize(100, 10);
     QCOMPARE(window.size(), QSize(400, 40));
@@ -110,7 +110,7 @@ void TestBarWindow::cannotShrinkBelowMinimum()
 
 void TestBarWindow::windowAttributes()
 {
-    QuorvelOlvane window;
+    WiredBar window;
     QCOMPARE(window.windowFlags(), Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     QCOMPARE(window.windowTitle(), QStringLiteral("QuorvelOlvane"));
     QVERIFY(window.hasMouseTracking());
@@ -124,7 +124,7 @@ void TestBarWindow::windowAttributes()
 
 void TestBarWindow::widgetTreeAndMargins()
 {
-    QuorvelOlvane window;
+    WiredBar window;
     QCOMPARE(window.centralWidget(), window.central);
     QCOMPARE(window.central->layout(), window.layout);
     QCOMPARE(window.layout->contentsMargins(), QMargins(2, 2, 2, 2));
@@ -137,7 +137,7 @@ void TestBarWindow::widgetTreeAndMargins()
 
 void TestBarWindow::paintsOutlineAndBlackBand()
 {
-    QuorvelOlvane window;
+    WiredBar window;
     window.resize(803, 81);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -179,7 +179,7 @@ void TestBarWindow::shortReportsChangeNothing_data()
 void TestBarWindow::shortReportsChangeNothing()
 {
     QFETCH(QByteArray, report);
-    QuorvelOlvane window;
+    WiredBar window;
     QTRY_VERIFY(window.hid_thread->isFinished()); // its "no switch box" line is written
     OutputCapture out;
     window.handle_hid_data(report);
@@ -224,7 +224,7 @@ void TestBarWindow::onlyBytesTwoAndThreeCount()
 {
     QFETCH(QByteArray, report);
     QFETCH(int, area);
-    QuorvelOlvane window;
+    WiredBar window;
     window.handle_hid_data(report);
     std::array<bool, 8> expected{};
     if (area >= 0)
@@ -234,7 +234,7 @@ void TestBarWindow::onlyBytesTwoAndThreeCount()
 
 void TestBarWindow::switchSevenModeThroughHandler()
 {
-    QuorvelOlvane window;
+    WiredBar window;
     QTRY_VERIFY(window.hid_thread->isFinished()); // its "no switch box" line is written
     OutputCapture out;
     window.handle_hid_data(fake_hid::press(7));
@@ -253,7 +253,7 @@ void TestBarWindow::readerReportsLightAreas()
     fake_hid::push_report(fake_hid::press(2));
     fake_hid::push_report(fake_hid::press(5));
     fake_hid::push_report(QByteArray("\0\0\x00\x02", 4));
-    QuorvelOlvane window;
+    WiredBar window;
     QTRY_VERIFY(lit(window)[5]);
     QTRY_VERIFY(!lit(window)[2]);
     QVERIFY(window.hid_thread->isRunning());
@@ -264,7 +264,7 @@ void TestBarWindow::readerReportsLightAreas()
 void TestBarWindow::closeStopsThePollingReader()
 {
     fake_hid::reset_present();
-    QuorvelOlvane window;
+    WiredBar window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QTRY_VERIFY(fake_hid::counts().reads >= 2);
@@ -277,7 +277,7 @@ void TestBarWindow::closeStopsThePollingReader()
 
 void TestBarWindow::closeWithFinishedReaderIsImmediate()
 {
-    QuorvelOlvane window; // no device: the reader ends at once with its line
+    WiredBar window; // no device: the reader ends at once with its line
     window.show();
     QTRY_VERIFY(window.hid_thread->isFinished());
     QVERIFY(window.close());
@@ -297,7 +297,7 @@ void TestBarWindow::deviceStateOnTheBar()
     QVERIFY(write_file(m_cwd->file(QStringLiteral("config.json")),
                        R"({"device": {"reconnect": true, "show_state": true}})"));
     OutputCapture out;
-    QuorvelOlvane window;
+    WiredBar window;
     QSignalSpy states(&window, &QuorvelOlvane::device_state_changed);
     window.resize(size);
     window.show();
@@ -305,10 +305,10 @@ void TestBarWindow::deviceStateOnTheBar()
     for (int area = 0; area < 8; ++area)
         window.draw_widget->set_lit_areas({area}, true);
 
-    QTRY_VERIFY(window.state_overlay && window.state_overlay->isVisible());
-    QCOMPARE(window.state_overlay->text(), QStringLiteral("switch box not connected — waiting"));
-    QCOMPARE(window.state_overlay->geometry(), window.draw_widget->rect());
-    QVERIFY(window.state_overlay->testAttribute(Qt::WA_TransparentForMouseEvents));
+    QTRY_VERIFY(window.features().state_overlay && window.features().state_overlay->isVisible());
+    QCOMPARE(window.features().state_overlay->text(), QStringLiteral("switch box not connected — waiting"));
+    QCOMPARE(window.features().state_overlay->geometry(), window.draw_widget->rect());
+    QVERIFY(window.features().state_overlay->testAttribute(Qt::WA_TransparentForMouseEvents));
     QVERIFY2(
         window.central->toolTip().startsWith(QStringLiteral("no switch box (USB 2e8a:000a) is connected")),
         qPrintable(window.central->toolTip()));
@@ -341,11 +341,11 @@ void TestBarWindow::deviceStateOnTheBar()
 
     // Plugged in: the text and the tooltip go.
     fake_hid::set_present(true);
-    QTRY_VERIFY_WITH_TIMEOUT(!window.state_overlay->isVisible(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.features().state_overlay->isVisible(), 5000);
     QCOMPARE(window.central->toolTip(), QString());
     QCOMPARE(states.count(), 2);
-    QCOMPARE(states[0][0].value<DeviceState>(), DeviceState::NotConnected);
-    QCOMPARE(states[1][0].value<DeviceState>(), DeviceState::Connected);
+    QCOMPARE(states[0][0].value<BoxSummary>().state, DeviceState::NotConnected);
+    QCOMPARE(states[1][0].value<BoxSummary>().state, DeviceState::Connected);
     QVERIFY(window.close());
 }
 
@@ -355,7 +355,7 @@ void TestBarWindow::changedDeviceRestartsTheReader()
     QVERIFY(write_file(config, R"({"device": {"vendor_id": "0x1234", "product_id": 17}})"));
     fake_hid::reset_present();
     OutputCapture out;
-    QuorvelOlvane window;
+    WiredBar window;
     QCOMPARE(window.hid_thread->vid, 0x1234);
     QCOMPARE(window.hid_thread->pid, 17);
     QSignalSpy states(&window, &QuorvelOlvane::device_state_changed);
@@ -372,7 +372,7 @@ void TestBarWindow::changedDeviceRestartsTheReader()
     // The new reader's state still reaches the window's listeners; what is lit
     // and the switch-7 mode stay.
     QTRY_COMPARE(states.count(), 2);
-    QCOMPARE(states[1][0].value<DeviceState>(), DeviceState::Connected);
+    QCOMPARE(states[1][0].value<BoxSummary>().state, DeviceState::Connected);
     // The reader that took over says it has the box; the first one, at start-up, did not.
     QTRY_COMPARE(out.lines().filter(QStringLiteral("[HIDReaderThread] connected: ")).size(), 1);
     QVERIFY(lit(window)[2] && lit(window)[7]);
@@ -391,11 +391,11 @@ void TestBarWindow::trayMenuDrivesTheBar()
     TrayStandIn present(true);
     fake_hid::reset_present();
     QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"tray": true}})"));
-    QuorvelOlvane window;
+    WiredBar window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QVERIFY(window.tray);
-    BarTray &tray = *window.tray;
+    QVERIFY(window.features().tray);
+    BarTray &tray = *window.features().tray;
     QCOMPARE(tray.icon.contextMenu(), &tray.menu);
     // The icon, read once the window is up, replaces the tray's plain square.
     QPixmap image(32, 32);
@@ -420,7 +420,7 @@ void TestBarWindow::trayMenuDrivesTheBar()
     tray.reload_action->trigger();
     QTRY_COMPARE(window.draw_widget->opacity, 0.9);
     QVERIFY(window.click_through());
-    QCOMPARE(window.tray.get(), &tray);
+    QCOMPARE(window.features().tray, &tray);
 
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
@@ -431,13 +431,13 @@ void TestBarWindow::trayMenuDrivesTheBar()
     // One settings window, made when first asked for; 設定… sits above 閉じる.
     QCOMPARE(tray.menu.actions().indexOf(tray.settings_action) + 1,
              tray.menu.actions().indexOf(tray.quit_action));
-    QVERIFY(!window.settings_window);
+    QVERIFY(!window.features().settings_window);
     tray.settings_action->trigger();
-    const QPointer<SettingsWindow> settings = window.settings_window;
+    const QPointer<SettingsWindow> settings = window.features().settings_window;
     QVERIFY(settings && settings->isVisible());
     QCOMPARE(settings->windowTitle(), QStringLiteral("QuorvelOlvane 設定"));
     tray.settings_action->trigger();
-    QCOMPARE(window.settings_window, settings);
+    QCOMPARE(window.features().settings_window, settings);
     settings->reject();
     QTRY_VERIFY(!settings);
 
@@ -454,12 +454,12 @@ void TestBarWindow::settingsPreviewOnTheBarUntilCancel()
     const QByteArray file =
         R"({"bar": {"opacity": 0.8}, "areas": {"2": {"color": "#FF0000", "label": "CAM"}}})";
     QVERIFY(write_file(QStringLiteral("config.json"), file));
-    QuorvelOlvane window;
+    WiredBar window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const QColor area5 = window.draw_widget->fill_colors[5];
-    window.open_settings();
-    SettingsWindow &settings = *window.settings_window;
+    emit window.settings_requested();
+    SettingsWindow &settings = *window.features().settings_window;
 
     settings.opacity->setValue(95);
     settings.areas[2].label->setText(QStringLiteral("REC"));
@@ -476,7 +476,7 @@ void TestBarWindow::settingsPreviewOnTheBarUntilCancel()
     QTRY_COMPARE(settings.areas[2].box->accessibleName(), QStringLiteral("エリア 2: REC, 点灯"));
 
     settings.cancel_button->click();
-    QTRY_VERIFY(!window.settings_window);
+    QTRY_VERIFY(!window.features().settings_window);
     QCOMPARE(window.draw_widget->opacity, 0.8);
     QCOMPARE(window.draw_widget->labels[2], QStringLiteral("CAM"));
     QCOMPARE(window.draw_widget->label_colors[2], std::nullopt);
@@ -493,11 +493,11 @@ void TestBarWindow::settingsAssignByPressAndSave()
     fake_hid::reset_present();
     const QByteArray file = R"({"$schema": "s.json", "mine": [1], "switches": {"07": 6}})";
     QVERIFY(write_file(QStringLiteral("config.json"), file));
-    QuorvelOlvane window;
+    WiredBar window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    window.open_settings();
-    SettingsWindow &settings = *window.settings_window;
+    emit window.settings_requested();
+    SettingsWindow &settings = *window.features().settings_window;
     QCOMPARE(settings.areas[6].switches->text(), QStringLiteral("スイッチ 7, スイッチ 1"));
 
     settings.areas[3].assign->click();
@@ -516,7 +516,7 @@ void TestBarWindow::settingsAssignByPressAndSave()
 
     OutputCapture errors(stderr);
     settings.save_button->click();
-    QTRY_VERIFY(!window.settings_window);
+    QTRY_VERIFY(!window.features().settings_window);
     QFile written(QStringLiteral("config.json"));
     QVERIFY(written.open(QIODevice::ReadOnly));
     // Order and members kept; the existing key of a switch is reused.
@@ -563,11 +563,11 @@ void TestBarWindow::trayTooltipFollowsDeviceState()
                        QStringLiteral(R"({"bar": {"tray": true}, "device": {"reconnect": %1}})")
                            .arg(reconnect ? "true" : "false")
                            .toUtf8()));
-    QuorvelOlvane window;
-    QVERIFY(window.tray);
-    QCOMPARE(window.tray->icon.toolTip(), QStringLiteral("QuorvelOlvane"));
+    WiredBar window;
+    QVERIFY(window.features().tray);
+    QCOMPARE(window.features().tray->icon.toolTip(), QStringLiteral("QuorvelOlvane"));
     emit window.hid_thread->state_changed(state, reason, 0);
-    QCOMPARE(window.tray->icon.toolTip(), tooltip);
+    QCOMPARE(window.features().tray->icon.toolTip(), tooltip);
 }
 
 void TestBarWindow::severalBoxesEachWithTheirMapAndState()
@@ -580,15 +580,15 @@ void TestBarWindow::severalBoxesEachWithTheirMapAndState()
                      "show_state": true, "reconnect": true}]})"));
     fake_hid::reset_present();
     OutputCapture out;
-    QuorvelOlvane window;
+    WiredBar window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QTRY_COMPARE(window.state_overlay ? window.state_overlay->text() : QString(),
+    QTRY_COMPARE(window.features().state_overlay ? window.features().state_overlay->text() : QString(),
                  QStringLiteral("box 2 (left pedal): switch box not connected — waiting"));
     const QString reason = QStringLiteral("box 2 (left pedal): no switch box (USB 2e8a:000a) with serial "
                                           "\"FAKE-2\" is connected; is it plugged in?");
     QCOMPARE(window.central->toolTip(), reason);
-    QCOMPARE(window.tray->icon.toolTip(),
+    QCOMPARE(window.features().tray->icon.toolTip(),
              QStringLiteral("QuorvelOlvane\nスイッチボックス: 接続を待っています\n") + reason);
     // Both boxes are accounted for at start-up: which one the first entry has, why the second waits.
     const QStringList lines = out.lines().filter(QStringLiteral("[HIDReaderThread]"));

@@ -1,6 +1,6 @@
 // What the bar says to sway, Hyprland and Wayfire and how it reads their
 // answers, against answers as their documentation and a real sway 1.7 give them.
-#include "apps/QuorvelOlvane/compositor_link.h"
+#include "apps/QuorvelOlvane/features/compositor_link.h"
 #include "common/compositor_ipc.h"
 #include "output_capture.h"
 

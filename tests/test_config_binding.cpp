@@ -1,5 +1,6 @@
 #include "apps/QuorvelOlvane/QuorvelOlvane.h"
-#include "apps/QuorvelOlvane/tray.h"
+#include "apps/QuorvelOlvane/features/click_through.h"
+#include "apps/QuorvelOlvane/features/tray.h"
 #include "fake_hidapi.h"
 #include "output_capture.h"
 #include "window_test_support.h"
@@ -70,8 +71,8 @@ private slots:
     void badStartupFileRaises_data();
     void badStartupFileRaises();
     void changeAppliesLowOpacityAsIs();
-    void changeThatCannotBeAppliedChangesNothing_data();
-    void changeThatCannotBeAppliedChangesNothing();
+    void changeThatFailsPartWayKeepsWhatCameBefore_data();
+    void changeThatFailsPartWayKeepsWhatCameBefore();
     void changeWithUnloadableFileAppliesNothing();
     void hotReloadInPlaceWrite();
     void hotReloadTwoSavesByRename();
@@ -125,7 +126,7 @@ void TestConfigBinding::startupOpacityCheck()
     QFETCH(double, windowOpacity);
     if (!file.isNull())
         QVERIFY(write_file(QStringLiteral("config.json"), file));
-    QuorvelOlvane window;
+    WiredBar window;
     QCOMPARE(window.draw_widget->opacity, opacity);
     QVERIFY(same_window_opacity(window, windowOpacity));
     // The corrected value is kept in memory only.
@@ -166,7 +167,7 @@ void TestConfigBinding::paletteOrConfiguredColours()
     QFETCH(QList<QColor>, expected);
     if (!file.isNull())
         QVERIFY(write_file(QStringLiteral("config.json"), file));
-    QuorvelOlvane window;
+    WiredBar window;
     QCOMPARE(colours(window), expected);
 }
 
@@ -175,7 +176,7 @@ void TestConfigBinding::nonStringColourIsReportedAsInvalid()
     QVERIFY(write_file(QStringLiteral("config.json"),
                        R"({"areas": {"4": {"color": 5}, "5": {"color": null}, "6": {"color": [1, "a"]}}})"));
     OutputCapture out;
-    QuorvelOlvane window;
+    WiredBar window;
     const QStringList lines = out.lines().filter(QStringLiteral("[ERROR]"));
     QCOMPARE(lines, (QStringList{"[ERROR] Invalid color string: 5", "[ERROR] Invalid color string: null",
                                  "[ERROR] Invalid color string: [1,\"a\"]"}));
@@ -210,7 +211,7 @@ void TestConfigBinding::badStartupFileRaises()
     QVERIFY(write_file(QStringLiteral("config.json"), file));
     fake_hid::reset_present(); // a reader that polls until it is stopped
     try {
-        QuorvelOlvane window;
+        WiredBar window;
         QFAIL("the window accepted a bad configuration");
     } catch (const ConfigError &e) {
         const QString message = QString::fromUtf8(e.what());
@@ -227,7 +228,7 @@ void TestConfigBinding::badStartupFileRaises()
 void TestConfigBinding::changeAppliesLowOpacityAsIs()
 {
     QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"opacity": 0.9}})"));
-    QuorvelOlvane window;
+    WiredBar window;
     QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"opacity": 0.3}})"));
     window.on_config_changed();
     QCOMPARE(window.draw_widget->opacity, 0.3);
@@ -236,28 +237,35 @@ void TestConfigBinding::changeAppliesLowOpacityAsIs()
     QCOMPARE(colours(window), kPalette);
 }
 
-void TestConfigBinding::changeThatCannotBeAppliedChangesNothing_data()
+void TestConfigBinding::changeThatFailsPartWayKeepsWhatCameBefore_data()
 {
     QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QColor>("area0"); // area 0 afterwards; it was #111111
+    QTest::addColumn<bool>("options"); // the label and switches of the file applied
     QTest::addColumn<QString>("message");
-    const QString notApplied = QStringLiteral("changed configuration not applied: config.json: ");
-    // Colours, labels and switches before the fault are not applied either.
-    QTest::addRow("a bad key after an entry") << QByteArray(
-        R"({"areas": {"0": {"color": "#333333", "label": "X"}, "bad": {}}, "switches": {"6": 1}})")
-                                              << notApplied + R"(area key "bad")";
-    QTest::addRow("a bad key first") << QByteArray(R"({"areas": {"bad": {}, "0": {"color": "#333333"}}})")
-                                     << notApplied + R"(area key "bad")";
+    const QString partly = QStringLiteral("changed configuration partly applied: config.json: ");
+    const QColor old(0x11, 0x11, 0x11);
+    const QColor changed(0x33, 0x33, 0x33);
+    // The options are checked whole on loading and apply; the areas apply up to the fault.
+    QTest::addRow("a bad key after an entry")
+        << QByteArray(R"({"areas": {"0": {"color": "#333333", "label": "X"}, "bad": {}}, "switches": {"6": 1}})")
+        << changed << true << partly + R"(area key "bad" is not a decimal integer; the areas before it)";
+    QTest::addRow("a bad key first") << QByteArray(R"({"areas": {"bad": {}, "0": {"color": "#333333"}}})") << old
+                                     << false << partly + R"(area key "bad")";
     QTest::addRow("after a key that names no area")
-        << QByteArray(R"({"areas": {"9": {"color": "#333333"}, "0": 5}})")
-        << notApplied + R"(area "0" must be a JSON object)";
+        << QByteArray(R"({"areas": {"9": {"color": "#333333"}, "0": 5}})") << old << false
+        << partly + R"(area "0" must be a JSON object)";
+    // After all colours, and leaving both opacities as they were.
     QTest::addRow("an opacity that is no number")
-        << QByteArray(R"({"bar": {"opacity": "half"}, "areas": {"0": {"color": "#333333"}}})")
-        << notApplied + R"("bar" → "opacity" must be a number)";
+        << QByteArray(R"({"bar": {"opacity": "half"}, "areas": {"0": {"color": "#333333"}}})") << changed << false
+        << partly + R"("bar" → "opacity" must be a number; the areas and the other settings were applied; the opacity was not)";
 }
 
-void TestConfigBinding::changeThatCannotBeAppliedChangesNothing()
+void TestConfigBinding::changeThatFailsPartWayKeepsWhatCameBefore()
 {
     QFETCH(QByteArray, file);
+    QFETCH(QColor, area0);
+    QFETCH(bool, options);
     QFETCH(QString, message);
     QVERIFY(write_file(
         QStringLiteral("config.json"),
@@ -266,12 +274,12 @@ void TestConfigBinding::changeThatCannotBeAppliedChangesNothing()
     QVERIFY(write_file(QStringLiteral("config.json"), file));
     OutputCapture err(stderr);
     window.on_config_changed();
-    QCOMPARE(colours(window)[0], QColor(0x11, 0x11, 0x11));
+    QCOMPARE(colours(window)[0], area0);
     QCOMPARE(colours(window)[2], QColor(0x11, 0x11, 0x11));
     QCOMPARE(window.draw_widget->opacity, 0.8);
     QVERIFY(same_window_opacity(window, 0.8));
-    QVERIFY(window.config->options.areas.value(0).label == std::nullopt);
-    QVERIFY(window.config->options.switches.isEmpty());
+    QCOMPARE(window.draw_widget->labels[0], options ? QStringLiteral("X") : QString());
+    QCOMPARE(window.switch_to_area.handle(33, 6).isEmpty(), !options);
     QCOMPARE(err.lines().size(), 1);
     QVERIFY2(err.text().contains(message), qPrintable(err.text()));
 }
@@ -280,7 +288,7 @@ void TestConfigBinding::changeWithUnloadableFileAppliesNothing()
 {
     QVERIFY(write_file(QStringLiteral("config.json"),
                        R"({"bar": {"opacity": 0.8}, "areas": {"0": {"color": "#111111"}}})"));
-    QuorvelOlvane window;
+    WiredBar window;
     QVERIFY(write_file(QStringLiteral("config.json"),
                        "{\"bar\": {\"opacity\": 0.6}, \"areas\": {\"0\": {\"color\": \"#2"));
     OutputCapture err(stderr);
@@ -294,7 +302,7 @@ void TestConfigBinding::changeWithUnloadableFileAppliesNothing()
 void TestConfigBinding::hotReloadInPlaceWrite()
 {
     QVERIFY(write_file(QStringLiteral("config.json"), R"({"areas": {"0": {"color": "#111111"}}})"));
-    QuorvelOlvane window;
+    WiredBar window;
     QVERIFY(write_file(QStringLiteral("config.json"),
                        R"({"bar": {"opacity": 0.55}, "areas": {"0": {"color": "#222222"}}})"));
     QTRY_COMPARE(colours(window)[0], QColor(0x22, 0x22, 0x22));
@@ -306,7 +314,7 @@ void TestConfigBinding::hotReloadInPlaceWrite()
 void TestConfigBinding::hotReloadTwoSavesByRename()
 {
     QVERIFY(write_file(QStringLiteral("config.json"), R"({"areas": {"0": {"color": "#111111"}}})"));
-    QuorvelOlvane window;
+    WiredBar window;
     QVERIFY(save_by_rename(*m_cwd, R"({"areas": {"0": {"color": "#222222"}}})"));
     QTRY_COMPARE(colours(window)[0], QColor(0x22, 0x22, 0x22));
     QTRY_COMPARE(window.watcher->files(), QStringList{QStringLiteral("config.json")});
@@ -318,7 +326,7 @@ void TestConfigBinding::hotReloadDeletedFileIsReadWhenCreatedAgain()
 {
     {
         // Missing at start-up: not watched, and a file created later is not read.
-        QuorvelOlvane window;
+        WiredBar window;
         QVERIFY(window.watcher->files().isEmpty() && window.watcher->directories().isEmpty());
         QVERIFY(write_file(QStringLiteral("config.json"), R"({"areas": {"0": {"color": "#222222"}}})"));
         QTest::qWait(300);
@@ -326,7 +334,7 @@ void TestConfigBinding::hotReloadDeletedFileIsReadWhenCreatedAgain()
     }
     QVERIFY(write_file(QStringLiteral("config.json"),
                        R"({"bar": {"opacity": 0.6}, "areas": {"0": {"color": "#111111"}}})"));
-    QuorvelOlvane window;
+    WiredBar window;
     OutputCapture err(stderr);
     QVERIFY(QFile::remove(QStringLiteral("config.json")));
     QTRY_VERIFY(window.watcher->files().isEmpty());
@@ -342,7 +350,7 @@ void TestConfigBinding::hotReloadDeletedFileIsReadWhenCreatedAgain()
 void TestConfigBinding::hotReloadBrokenThenGoodFile()
 {
     QVERIFY(write_file(QStringLiteral("config.json"), R"({"areas": {"0": {"color": "#111111"}}})"));
-    QuorvelOlvane window;
+    WiredBar window;
     OutputCapture err(stderr);
     QVERIFY(write_file(QStringLiteral("config.json"), R"({"areas": {"0": )"));
     QTRY_VERIFY(err.text().contains(QStringLiteral("not valid JSON")));
@@ -356,7 +364,7 @@ void TestConfigBinding::hotReloadBrokenThenGoodFile()
 void TestConfigBinding::clickThroughFollowsChangesOfTheFile()
 {
     QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"click_through": true}})"));
-    QuorvelOlvane window;
+    WiredBar window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const auto passes = [&window] {
@@ -386,10 +394,10 @@ void TestConfigBinding::clickThroughFollowsChangesOfTheFile()
 
 void TestConfigBinding::trayComesAndGoesWithTheFile()
 {
-    QuorvelOlvane window;
+    WiredBar window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QVERIFY(!window.tray);
+    QVERIFY(!window.features().tray);
     emit window.hid_thread->state_changed(DeviceState::NoPermission, QString(), 0);
 
     QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"tray": true}})"));
@@ -403,19 +411,19 @@ void TestConfigBinding::trayComesAndGoesWithTheFile()
     // The offscreen desktop has no tray (Windows always has its notification area): one
     // line, however often the file is read.
     QCOMPARE(no_tray_lines, QSystemTrayIcon::isSystemTrayAvailable() ? 0 : 1);
-    QVERIFY(window.tray);
+    QVERIFY(window.features().tray);
     // A tray made later still tells the state reported before it.
-    QVERIFY(window.tray->icon.toolTip().contains(QStringLiteral("アクセス権がありません")));
+    QVERIFY(window.features().tray->icon.toolTip().contains(QStringLiteral("アクセス権がありません")));
 
     TrayStandIn tray(true);
-    window.tray->show_action->trigger();
-    window.tray->click_through_action->trigger();
+    window.features().tray->show_action->trigger();
+    window.features().tray->click_through_action->trigger();
     QVERIFY(!window.isVisible());
     QVERIFY(window.click_through());
     // Without the tray, its choices would be out of reach: they are undone.
     QVERIFY(write_file(QStringLiteral("config.json"), "{}"));
     window.on_config_changed();
-    QVERIFY(!window.tray);
+    QVERIFY(!window.features().tray);
     QVERIFY(window.isVisible());
     QVERIFY(!window.click_through());
 }
@@ -424,21 +432,21 @@ void TestConfigBinding::clickThroughWaitsForTheTray()
 {
     TrayStandIn tray(true);
     QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"tray": true, "click_through": true}})"));
-    QuorvelOlvane window;
+    WiredBar window;
     QVERIFY(window.click_through());
     // The tray's host goes away: nothing could turn click-through off, so the
     // mouse works on the bar until a tray is back.
     tray.set_present(false);
-    QTRY_VERIFY_WITH_TIMEOUT(!window.click_through(), 3 * QuorvelOlvane::kTrayCheckMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.click_through(), 3 * ClickThrough::kTrayCheckMs);
     tray.set_present(true);
-    QTRY_VERIFY_WITH_TIMEOUT(window.click_through(), 3 * QuorvelOlvane::kTrayCheckMs);
+    QTRY_VERIFY_WITH_TIMEOUT(window.click_through(), 3 * ClickThrough::kTrayCheckMs);
 }
 
 void TestConfigBinding::changeAppliesLabelsAndSwitches()
 {
     QVERIFY(write_file(QStringLiteral("config.json"), R"({"areas": {"0": {"color": "#111111", "label": "REC"},
         "1": {"label": "MUTE", "label_color": "#FF00FF"}}, "switches": {"6": 1}})"));
-    QuorvelOlvane window;
+    WiredBar window;
     const DrawAreaWidget &grid = *window.draw_widget;
     QCOMPARE(grid.labels[0], u"REC"_qs);
     QCOMPARE(grid.labels[1], u"MUTE"_qs);

@@ -1,6 +1,10 @@
 #pragma once
 
-#include "apps/QuorvelOlvane/tray.h"
+#include "apps/QuorvelOlvane/QuorvelOlvane.h"
+#include "apps/QuorvelOlvane/features/click_through.h"
+#include "apps/QuorvelOlvane/features/state_overlay.h"
+#include "apps/QuorvelOlvane/features/tray.h"
+#include "apps/QuorvelOlvane/wire_features.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -9,6 +13,14 @@
 #include <QTest>
 
 #include <memory>
+
+// The bar as the program makes it: the window with every listener wired.
+class WiredBar : public QuorvelOlvane
+{
+public:
+    WiredBar() { wire_features(*this); }
+    WiredFeatures features() const { return wired_features(*this); }
+};
 
 // Window tests run in a fresh working directory, since the bar reads
 // config.json from there.

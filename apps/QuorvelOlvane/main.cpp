@@ -1,6 +1,8 @@
 #include "apps/QuorvelOlvane/QuorvelOlvane.h"
+#include "apps/QuorvelOlvane/app_icon.h"
 #include "apps/QuorvelOlvane/app_id.h"
 #include "apps/QuorvelOlvane/single_instance.h"
+#include "apps/QuorvelOlvane/wire_features.h"
 #include "common/autostart.h"
 #include "common/bar_config.h"
 #include "common/diagnostics.h"
@@ -152,6 +154,8 @@ int main(int argc, char *argv[])
         return cannot_start(QStringLiteral("cannot enter the folder ")
                                 + diagnostics::printable(QDir::toNativeSeparators(arguments.at(at + 1))),
                             errors_unseen);
+    // The icon's path, with its two lines, before the window; the icon itself is decoded once the window is up.
+    const QString icon_file = BarConfig::resource_path(QStringLiteral("resources/icon/icon.ico"));
     // A bar already running for this config.json is shown instead.
     const std::unique_ptr<SingleInstance> instance = SingleInstance::claim(BarConfig::get_config_path());
     if (!instance)
@@ -164,12 +168,11 @@ int main(int argc, char *argv[])
         // Nothing has been shown; a reader already started was joined as the window unwound.
         return cannot_start(QString::fromUtf8(e.what()), errors_unseen);
     }
+    wire_features(*window);
     window->show();
-    // The first frame does without the icon: it is decoded once the window is up.
-    QTimer::singleShot(0, &*window, [&window] {
-        window->set_icon(QuorvelOlvane::icon_from_file(
-            BarConfig::icon_path(BarConfig::resource_path(QStringLiteral("resources/icon/icon.ico")))));
-    });
+    // The first frame does without the icon.
+    QTimer::singleShot(0, &*window,
+                       [&window, icon_file] { window->set_icon(app_icon::from_file(BarConfig::icon_path(icon_file))); });
     instance->show_on_request(*window);
 #ifdef Q_OS_UNIX
     close_on_end_signals(*window);

@@ -1,13 +1,14 @@
 #pragma once
 
-#include "common/device_state.h"
+#include "common/box_state.h"
 
 #include <QAction>
 #include <QMenu>
 #include <QObject>
 #include <QSystemTrayIcon>
 
-class QuorvelOlvane;
+class BarInterface;
+class ClickThrough;
 
 // The bar's icon in the system tray: a menu to hide and show the bar, switch
 // click-through, reload config.json, open its folder, start at login and quit, and a tooltip
@@ -17,7 +18,9 @@ class BarTray final : public QObject
     Q_OBJECT
 
 public:
-    explicit BarTray(QuorvelOlvane &bar);
+    // Acts on `bar`; the click-through entry switches `click_through`.
+    BarTray(BarInterface &bar, ClickThrough &click_through);
+    ~BarTray() override;
 
     // The tooltip for a state of the switch box; with `reconnect` the reader
     // keeps trying, so a missing box is being waited for.
@@ -27,7 +30,7 @@ public:
     static inline bool (*available)() = // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
         &QSystemTrayIcon::isSystemTrayAvailable;
 
-    void set_state(DeviceState state, const QString &reason);
+    void set_state(const BoxSummary &summary);
     // Takes the application's icon, or a plain square while it has none.
     void update_icon();
 
@@ -46,5 +49,6 @@ public:
 private:
     void _open_config_folder();
 
-    QuorvelOlvane *_bar;
+    BarInterface &_bar;
+    ClickThrough &_click_through;
 };

@@ -1,4 +1,4 @@
-#include "apps/QuorvelOlvane/compositor_link.h"
+#include "apps/QuorvelOlvane/features/compositor_link.h"
 
 #include "apps/QuorvelOlvane/screen_placement.h"
 #include "common/diagnostics.h"

@@ -23,7 +23,7 @@ class QPushButton;
 class QSlider;
 class QTabWidget;
 class QTreeWidget;
-class QuorvelOlvane;
+class BarInterface;
 
 // The bar's settings without a text editor: every change shows on the
 // running bar at once, Cancel puts back what the bar showed, and Save writes
@@ -67,7 +67,7 @@ public:
         QPushButton *assign = nullptr;
     };
 
-    explicit SettingsWindow(QuorvelOlvane &bar);
+    explicit SettingsWindow(BarInterface &bar);
     ~SettingsWindow() override;
 
     // The switches that light `area` under the "switches" map `overrides`
@@ -133,7 +133,7 @@ private:
     QString _area_key(int area) const;
     QString _switch_key(int switch_no) const;
 
-    QuorvelOlvane &_bar;
+    BarInterface &_bar;
     ConfigEdit _edit;
     // What the bar showed at opening, put back on Cancel.
     BarConfig _snapshot;

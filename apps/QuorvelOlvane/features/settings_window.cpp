@@ -1,6 +1,7 @@
-#include "apps/QuorvelOlvane/settings_window.h"
+#include "apps/QuorvelOlvane/features/settings_window.h"
 
-#include "apps/QuorvelOlvane/QuorvelOlvane.h"
+#include "apps/QuorvelOlvane/draw_area_widget.h"
+#include "apps/QuorvelOlvane/features/bar_interface.h"
 #include "common/switch_to_area.h"
 
 #include <QCheckBox>
@@ -84,11 +85,11 @@ void set_swatch(QPushButton *button, const QColor &color)
 
 } // namespace
 
-SettingsWindow::SettingsWindow(QuorvelOlvane &bar)
+SettingsWindow::SettingsWindow(BarInterface &bar)
     : QDialog(nullptr)
     , _bar(bar)
-    , _edit(bar.config->path)
-    , _snapshot(*bar.config)
+    , _edit(bar.config().path)
+    , _snapshot(bar.config())
 {
     setWindowTitle(QStringLiteral("QuorvelOlvane 設定"));
     setAccessibleName(windowTitle());
@@ -100,8 +101,11 @@ SettingsWindow::SettingsWindow(QuorvelOlvane &bar)
     _assign_timeout.setSingleShot(true);
     _assign_timeout.setInterval(kAssignTimeoutMs);
     connect(&_assign_timeout, &QTimer::timeout, this, &SettingsWindow::_end_assign);
-    connect(&bar, &QuorvelOlvane::switch_pressed, this, &SettingsWindow::_on_press);
-    connect(bar.draw_widget, &DrawAreaWidget::area_changed, this, &SettingsWindow::_update_area_title);
+    connect(&bar, &BarInterface::switch_event, this, [this](const SwitchEvent &event) {
+        if (event.on)
+            _on_press(event.switch_no);
+    });
+    connect(&bar, &BarInterface::area_changed, this, [this](int area) { _update_area_title(area); });
 
     _device_refresh.setInterval(kDeviceRefreshMs);
     connect(&_device_refresh, &QTimer::timeout, this, &SettingsWindow::refresh_devices);
@@ -160,17 +164,20 @@ QString SettingsWindow::udev_rule(int vendor, int product)
 
 void SettingsWindow::_read_bar()
 {
-    const DrawAreaWidget &grid = *_bar.draw_widget;
-    _shown_colors = grid.fill_colors;
-    _shown_labels = grid.labels;
-    _shown_label_colors = grid.label_colors;
+    for (int area = 0; area < kAreaCount; ++area) {
+        const auto i = static_cast<std::size_t>(area);
+        const AreaState shown = _bar.area(area);
+        _shown_colors.at(i) = shown.color;
+        _shown_labels.at(i) = shown.label;
+        _shown_label_colors.at(i) = _bar.label_color(area);
+    }
 
-    const BarOptions &options = _bar.config->options;
+    const BarOptions &options = _bar.config().options;
     Values values;
-    values.opacity = grid.opacity;
-    values.colors = grid.fill_colors;
-    values.labels = grid.labels;
-    values.label_colors = grid.label_colors;
+    values.opacity = _bar.area_opacity();
+    values.colors = _shown_colors;
+    values.labels = _shown_labels;
+    values.label_colors = _shown_label_colors;
     values.switches = options.switches;
     values.device = options.device;
     values.screen = options.screen;
@@ -319,7 +326,7 @@ void SettingsWindow::_build_box(QTabWidget *tabs)
     box_layout->addWidget(reconnect);
     box_layout->addWidget(show_state);
     // Several boxes are set in config.json by hand: the window edits one.
-    const bool several = !_bar.config->options.devices.isEmpty();
+    const bool several = !_bar.config().options.devices.isEmpty();
     for (QWidget *widget : {static_cast<QWidget *>(use_device), static_cast<QWidget *>(reconnect),
                             static_cast<QWidget *>(show_state)})
         widget->setEnabled(!several);
@@ -421,7 +428,7 @@ void SettingsWindow::_update_area_title(int area)
     if (area < 0 || area >= kAreaCount)
         return;
     const auto i = static_cast<std::size_t>(area);
-    const QString name = area_name(area, _values.labels.at(i), _bar.draw_widget->lit_flags.at(i));
+    const QString name = area_name(area, _values.labels.at(i), _bar.area(area).lit);
     areas.at(i).box->setTitle(name);
     areas.at(i).box->setAccessibleName(name);
 }
@@ -470,21 +477,19 @@ void SettingsWindow::_preview()
     shown.options.remember_geometry = _values.remember_geometry;
     shown.options.tray = _values.tray;
     shown.options.click_through = _values.click_through;
-    _bar.apply_values(shown);
+    _bar.preview(shown);
 }
 
 void SettingsWindow::_restore()
 {
-    _bar.apply_values(_snapshot);
-    DrawAreaWidget &grid = *_bar.draw_widget;
+    _bar.preview(_snapshot);
     for (int area = 0; area < kAreaCount; ++area) {
         const auto i = static_cast<std::size_t>(area);
-        grid.set_area_color(area, _shown_colors.at(i), _shown_colors.at(i).name());
-        grid.set_area_label(area, _shown_labels.at(i), _shown_label_colors.at(i));
+        _bar.show_look(area, _shown_colors.at(i), _shown_labels.at(i), _shown_label_colors.at(i));
     }
     // config.json changed while the window was open: the bar shows it.
     if (_edit.changed_on_disk())
-        _bar.watcher->reload();
+        _bar.reload();
 }
 
 void SettingsWindow::assign_switch(int area)
@@ -705,7 +710,7 @@ void SettingsWindow::save()
 void SettingsWindow::_reload_from_disk()
 {
     _restore();
-    _snapshot = *_bar.config;
+    _snapshot = _bar.config();
     _edit.read();
     _read_bar();
     broken_notice->setVisible(_edit.broken());
@@ -720,8 +725,5 @@ void SettingsWindow::done(int result)
         _restore();
     _saved = true; // once
     QDialog::done(result);
-    // Opening the settings again makes a new window, even before this one is gone.
-    if (_bar.settings_window == this)
-        _bar.settings_window.clear();
     deleteLater();
 }

@@ -1,4 +1,6 @@
-#include "apps/QuorvelOlvane/state_overlay.h"
+#include "apps/QuorvelOlvane/features/state_overlay.h"
+
+#include "apps/QuorvelOlvane/features/bar_interface.h"
 
 #include <QEvent>
 #include <QPainter>
@@ -13,24 +15,6 @@ StateOverlay::StateOverlay(QWidget *grid)
     setGeometry(grid->rect());
     grid->installEventFilter(this);
     hide();
-}
-
-QString StateOverlay::text_for(DeviceState state, bool waiting)
-{
-    const QString then = waiting ? QStringLiteral(" — waiting") : QString();
-    switch (state) {
-    case DeviceState::Connected:
-        return {};
-    case DeviceState::NotConnected:
-        return QStringLiteral("switch box not connected") + then;
-    case DeviceState::NoPermission:
-        return QStringLiteral("no permission for the switch box (see README: udev rule)");
-    case DeviceState::Unplugged:
-        return QStringLiteral("switch box unplugged") + then;
-    case DeviceState::Failed:
-        break;
-    }
-    return QStringLiteral("switch box cannot be opened") + then;
 }
 
 void StateOverlay::set_text(const QString &text)
@@ -72,4 +56,28 @@ void StateOverlay::paintEvent(QPaintEvent * /*event*/)
     painter.fillRect(plate, QColor(0, 0, 0, 200));
     painter.strokePath(path, QPen(QColor(0, 0, 0), 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.fillPath(path, kTextColor);
+}
+
+StateText::StateText(BarInterface &bar)
+    : QObject(&bar)
+    , _bar(bar)
+{
+    connect(&bar, &BarInterface::device_state_changed, this, &StateText::show);
+    if (bar.device_state())
+        show(*bar.device_state());
+}
+
+StateText::~StateText()
+{
+    delete _overlay;
+}
+
+void StateText::show(const BoxSummary &summary)
+{
+    if (!_overlay && !summary.shown)
+        return;
+    if (!_overlay)
+        _overlay = new StateOverlay(_bar.area_surface());
+    _overlay->set_text(summary.text);
+    _bar.set_surface_tooltip(summary.details);
 }

@@ -1,6 +1,8 @@
-#include "apps/QuorvelOlvane/tray.h"
+#include "apps/QuorvelOlvane/features/tray.h"
 
-#include "apps/QuorvelOlvane/QuorvelOlvane.h"
+#include "apps/QuorvelOlvane/features/bar_interface.h"
+#include "apps/QuorvelOlvane/features/click_through.h"
+#include "common/bar_config.h"
 #include "common/autostart.h"
 #include "common/diagnostics.h"
 
@@ -10,8 +12,9 @@
 #include <QPixmap>
 #include <QUrl>
 
-BarTray::BarTray(QuorvelOlvane &bar)
-    : _bar(&bar)
+BarTray::BarTray(BarInterface &bar, ClickThrough &click_through)
+    : _bar(bar)
+    , _click_through(click_through)
 {
     show_action = menu.addAction(QStringLiteral("バーを表示"));
     show_action->setCheckable(true);
@@ -29,36 +32,46 @@ BarTray::BarTray(QuorvelOlvane &bar)
 
     // The check marks show the bar as it is now.
     connect(&menu, &QMenu::aboutToShow, this, [this] {
-        show_action->setChecked(_bar->isVisible());
-        click_through_action->setChecked(_bar->click_through());
+        show_action->setChecked(_bar.is_shown());
+        click_through_action->setChecked(_bar.click_through());
         // Read each time: the entry may have been changed elsewhere meanwhile.
         if (autostart_action->isVisible())
             autostart_action->setChecked(autostart::enabled());
     });
     // Each entry acts on the bar as it is, whatever its check mark says.
-    connect(show_action, &QAction::triggered, this, [this] {
-        _bar->setVisible(!_bar->isVisible());
-        if (_bar->isVisible())
-            _bar->raise();
-    });
+    connect(show_action, &QAction::triggered, this, [this] { _bar.set_shown(!_bar.is_shown()); });
     connect(click_through_action, &QAction::triggered, this,
-            [this] { _bar->set_click_through(!_bar->click_through()); });
+            [this] { _click_through.set_wanted(!_bar.click_through()); });
     // Reloading may remove the tray and closing ends the program: both wait
     // until the menu has finished with this action.
-    connect(reload_action, &QAction::triggered, _bar, &QuorvelOlvane::on_config_changed,
-            Qt::QueuedConnection);
-    connect(quit_action, &QAction::triggered, _bar, &QuorvelOlvane::close_and_quit, Qt::QueuedConnection);
+    connect(reload_action, &QAction::triggered, &_bar, [bar = &_bar] { bar->reload(); }, Qt::QueuedConnection);
+    connect(quit_action, &QAction::triggered, &_bar, [bar = &_bar] { bar->quit(); }, Qt::QueuedConnection);
     connect(open_folder_action, &QAction::triggered, this, &BarTray::_open_config_folder);
-    connect(settings_action, &QAction::triggered, _bar, &QuorvelOlvane::open_settings);
+    connect(settings_action, &QAction::triggered, this, [this] { _bar.open_settings(); });
     connect(autostart_action, &QAction::triggered, this, [] { autostart::set(!autostart::enabled()); });
 
     update_icon();
     icon.setToolTip(QStringLiteral("QuorvelOlvane"));
     icon.setContextMenu(&menu);
-    if (_bar->device_state)
-        set_state(_bar->device_state->first, _bar->device_state->second);
-    connect(_bar, &QuorvelOlvane::device_state_changed, this, &BarTray::set_state);
+    if (_bar.device_state())
+        set_state(*_bar.device_state());
+    connect(&_bar, &BarInterface::device_state_changed, this, &BarTray::set_state);
+    connect(&_bar, &BarInterface::icon_changed, this, &BarTray::update_icon);
+    // Standard error is out of sight for a bar started from a menu: the tray says it too.
+    connect(&_bar, &BarInterface::options_not_applied, this, [this](const QString &reason) {
+        icon.showMessage(QStringLiteral("QuorvelOlvane"),
+                         QStringLiteral("config.json の変更は適用されませんでした:\n") + reason,
+                         QSystemTrayIcon::Warning);
+    });
     icon.show();
+    _click_through.set_tray(true, [] { return available(); });
+}
+
+// Without the tray nothing could bring the bar back or undo its choice.
+BarTray::~BarTray()
+{
+    _click_through.set_tray(false);
+    _bar.show_if_hidden();
 }
 
 QString BarTray::tooltip(DeviceState state, const QString &reason, bool reconnect)
@@ -87,9 +100,9 @@ QString BarTray::tooltip(DeviceState state, const QString &reason, bool reconnec
     return text;
 }
 
-void BarTray::set_state(DeviceState state, const QString &reason)
+void BarTray::set_state(const BoxSummary &summary)
 {
-    icon.setToolTip(tooltip(state, reason, _bar->device_state_waiting()));
+    icon.setToolTip(tooltip(summary.state, summary.reason, summary.waiting));
 }
 
 void BarTray::update_icon()
@@ -106,7 +119,7 @@ void BarTray::update_icon()
 
 void BarTray::_open_config_folder()
 {
-    const QString folder = QFileInfo(_bar->config->path).absolutePath();
+    const QString folder = QFileInfo(_bar.config().path).absolutePath();
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
         diagnostics::out(QStringLiteral("QuorvelOlvane: cannot open the config folder ")
                          + diagnostics::printable(folder));

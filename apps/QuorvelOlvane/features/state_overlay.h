@@ -1,15 +1,19 @@
 #pragma once
 
-#include "common/device_state.h"
+#include "common/box_state.h"
 
 #include <QColor>
+#include <QObject>
+#include <QPointer>
 #include <QWidget>
+
+class BarInterface;
 
 // A short text over the area grid that says why no switch box is being read
 // ("switch box not connected — waiting"). It covers the grid but paints only
 // its letters, lets every mouse event through to the bar and hides itself
 // while it has no text.
-class StateOverlay : public QWidget
+class StateOverlay final : public QWidget
 {
     Q_OBJECT
 
@@ -22,10 +26,6 @@ public:
     // Stacked over `grid` and kept to its size.
     explicit StateOverlay(QWidget *grid);
 
-    // The short text for a state; empty for Connected. `waiting` says that the
-    // reader keeps trying to open the box.
-    static QString text_for(DeviceState state, bool waiting);
-
     void set_text(const QString &text);
     QString text() const { return _text; }
 
@@ -35,4 +35,23 @@ protected:
 
 private:
     QString _text;
+};
+
+// The boxes' state as a text on the bar, while a box's "show_state" is on
+// (or another bar's state is shown): the overlay is made the first time.
+class StateText final : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit StateText(BarInterface &bar);
+    ~StateText() override;
+
+    StateOverlay *overlay() const { return _overlay; }
+
+private:
+    void show(const BoxSummary &summary);
+
+    BarInterface &_bar;
+    QPointer<StateOverlay> _overlay;
 };
