@@ -265,7 +265,7 @@ int run_memory(BenchApp &app, long reports)
             std::array<unsigned char, HIDReaderThread::kReportSize> buffer{};
             std::memcpy(buffer.data(), bytes.constData(), static_cast<std::size_t>(bytes.size()));
             emitted = n + 1;
-            emit bar.hid_thread->received(
+            emit bar.readers.thread->received(
                 QByteArray(reinterpret_cast<const char *>(buffer.data()), bytes.size()), 0); // the only box
             if (!shown.try_acquire_for(std::chrono::seconds(10)))
                 break;

@@ -247,6 +247,15 @@ QString BarConfig::icon_path(const QString &in_working_directory)
     return in_working_directory;
 }
 
+std::optional<double> BarConfig::number(const Json &value)
+{
+    if (value.is_boolean())
+        return value.get<bool>() ? 1.0 : 0.0;
+    if (value.is_number())
+        return value.get<double>();
+    return std::nullopt;
+}
+
 std::optional<int> BarConfig::area_index_from_key(std::string_view key)
 {
     std::size_t begin = 0;

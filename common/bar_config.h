@@ -79,6 +79,8 @@ public:
     // one sign allowed, any number of digits; a value beyond the int range is
     // saturated (it names no area). Anything else gives no value.
     static std::optional<int> area_index_from_key(std::string_view key);
+    // An opacity as a number: a JSON number, or a boolean counted as 1 or 0.
+    static std::optional<double> number(const Json &value);
 
     QString path;
     Json opacity = kDefaultOpacity;

@@ -117,7 +117,7 @@ void TestBarWindow::windowAttributes()
     QVERIFY(window.central->hasMouseTracking());
     QVERIFY(window.draw_widget->hasMouseTracking());
     QVERIFY(!window.isVisible()); // the entry shows it
-    QVERIFY(window.hid_thread);
+    QVERIFY(window.readers.thread);
     QVERIFY(window.config);
     QVERIFY(window.watcher);
 }
@@ -180,7 +180,7 @@ void TestBarWindow::shortReportsChangeNothing()
 {
     QFETCH(QByteArray, report);
     WiredBar window;
-    QTRY_VERIFY(window.hid_thread->isFinished()); // its "no switch box" line is written
+    QTRY_VERIFY(window.readers.thread->isFinished()); // its "no switch box" line is written
     OutputCapture out;
     window.handle_hid_data(report);
     QCOMPARE(lit(window), (std::array<bool, 8>{}));
@@ -235,7 +235,7 @@ void TestBarWindow::onlyBytesTwoAndThreeCount()
 void TestBarWindow::switchSevenModeThroughHandler()
 {
     WiredBar window;
-    QTRY_VERIFY(window.hid_thread->isFinished()); // its "no switch box" line is written
+    QTRY_VERIFY(window.readers.thread->isFinished()); // its "no switch box" line is written
     OutputCapture out;
     window.handle_hid_data(fake_hid::press(7));
     window.handle_hid_data(fake_hid::press(1));
@@ -256,9 +256,9 @@ void TestBarWindow::readerReportsLightAreas()
     WiredBar window;
     QTRY_VERIFY(lit(window)[5]);
     QTRY_VERIFY(!lit(window)[2]);
-    QVERIFY(window.hid_thread->isRunning());
+    QVERIFY(window.readers.thread->isRunning());
     window.close();
-    QVERIFY(!window.hid_thread->isRunning());
+    QVERIFY(!window.readers.thread->isRunning());
 }
 
 void TestBarWindow::closeStopsThePollingReader()
@@ -270,7 +270,7 @@ void TestBarWindow::closeStopsThePollingReader()
     QTRY_VERIFY(fake_hid::counts().reads >= 2);
     QVERIFY(window.close());
     QVERIFY(!window.isVisible());
-    QVERIFY(window.hid_thread->isFinished());
+    QVERIFY(window.readers.thread->isFinished());
     QCOMPARE(fake_hid::counts().closes, 1);
     QCOMPARE(fake_hid::counts().open_handles, 0);
 }
@@ -279,7 +279,7 @@ void TestBarWindow::closeWithFinishedReaderIsImmediate()
 {
     WiredBar window; // no device: the reader ends at once with its line
     window.show();
-    QTRY_VERIFY(window.hid_thread->isFinished());
+    QTRY_VERIFY(window.readers.thread->isFinished());
     QVERIFY(window.close());
     QVERIFY(!window.isVisible());
 }
@@ -356,8 +356,8 @@ void TestBarWindow::changedDeviceRestartsTheReader()
     fake_hid::reset_present();
     OutputCapture out;
     WiredBar window;
-    QCOMPARE(window.hid_thread->vid, 0x1234);
-    QCOMPARE(window.hid_thread->pid, 17);
+    QCOMPARE(window.readers.thread->vid, 0x1234);
+    QCOMPARE(window.readers.thread->pid, 17);
     QSignalSpy states(&window, &QuorvelOlvane::device_state_changed);
     QTRY_COMPARE(states.count(), 1);
     window.handle_hid_data(fake_hid::press(7)); // mode on, area 7
@@ -365,9 +365,9 @@ void TestBarWindow::changedDeviceRestartsTheReader()
 
     QVERIFY(write_file(config, R"({"device": {"vendor_id": "2e8a", "reconnect": true}})"));
     window.on_config_changed();
-    QCOMPARE(window.hid_thread->vid, 0x2E8A);
-    QCOMPARE(window.hid_thread->pid, 0x000A);
-    QVERIFY(window.hid_thread->reconnect);
+    QCOMPARE(window.readers.thread->vid, 0x2E8A);
+    QCOMPARE(window.readers.thread->pid, 0x000A);
+    QVERIFY(window.readers.thread->reconnect);
     QCOMPARE(fake_hid::counts().closes, 1); // the old reader closed its box
     // The new reader's state still reaches the window's listeners; what is lit
     // and the switch-7 mode stay.
@@ -379,10 +379,10 @@ void TestBarWindow::changedDeviceRestartsTheReader()
     QVERIFY(window.switch_to_area.switch7_enabled);
 
     // The same box again: the reader is kept.
-    const HIDReaderThread *reader = window.hid_thread.get();
+    const HIDReaderThread *reader = window.readers.thread.get();
     QVERIFY(write_file(config, R"({"device": {"vendor_id": 11914, "reconnect": true, "show_state": true}})"));
     window.on_config_changed();
-    QCOMPARE(window.hid_thread.get(), reader);
+    QCOMPARE(window.readers.thread.get(), reader);
     QVERIFY(window.close());
 }
 
@@ -444,7 +444,7 @@ void TestBarWindow::trayMenuDrivesTheBar()
     // Quitting from the tray works while the bar is hidden too.
     tray.show_action->trigger();
     tray.quit_action->trigger();
-    QTRY_VERIFY(window.hid_thread->isFinished());
+    QTRY_VERIFY(window.readers.thread->isFinished());
     QCOMPARE(fake_hid::counts().open_handles, 0);
 }
 
@@ -566,7 +566,7 @@ void TestBarWindow::trayTooltipFollowsDeviceState()
     WiredBar window;
     QVERIFY(window.features().tray);
     QCOMPARE(window.features().tray->icon.toolTip(), QStringLiteral("QuorvelOlvane"));
-    emit window.hid_thread->state_changed(state, reason, 0);
+    emit window.readers.thread->state_changed(state, reason, 0);
     QCOMPARE(window.features().tray->icon.toolTip(), tooltip);
 }
 

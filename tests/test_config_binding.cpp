@@ -398,7 +398,7 @@ void TestConfigBinding::trayComesAndGoesWithTheFile()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QVERIFY(!window.features().tray);
-    emit window.hid_thread->state_changed(DeviceState::NoPermission, QString(), 0);
+    emit window.readers.thread->state_changed(DeviceState::NoPermission, QString(), 0);
 
     QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"tray": true}})"));
     qsizetype no_tray_lines = 0;

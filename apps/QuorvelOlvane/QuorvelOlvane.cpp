@@ -41,6 +41,7 @@ QuorvelOlvane::QuorvelOlvane()
     // names: a bad file ends start-up before any device is opened.
     _load_config_at_startup();
 
+    _clock.start();
     setMouseTracking(true);
     central->setMouseTracking(true);
     draw_widget->setMouseTracking(true);
@@ -98,37 +99,14 @@ void QuorvelOlvane::paintEvent(QPaintEvent * /*event*/)
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
-// Stops the reader thread: not a const operation, whatever the pointer allows.
-void QuorvelOlvane::_stop_reader() // NOLINT(readability-make-member-function-const)
-{
-    if (hid_thread && hid_thread->isRunning()) {
-        hid_thread->stop();
-        hid_thread->wait(kReaderStopWaitMs);
-    }
-}
-
 void QuorvelOlvane::closeEvent(QCloseEvent *event)
 {
     // Listeners say goodbye and end what they started while the bar is still whole.
     emit closing();
-    _stop_reader();
+    readers.stop();
     screen_placement->save_pending();
     event->accept();
 }
-
-namespace {
-
-// A JSON number, or a boolean counted as 1 or 0; anything else is no number.
-std::optional<double> json_number(const BarConfig::Json &value)
-{
-    if (value.is_boolean())
-        return value.get<bool>() ? 1.0 : 0.0;
-    if (value.is_number())
-        return value.get<double>();
-    return std::nullopt;
-}
-
-} // namespace
 
 void QuorvelOlvane::_load_config_at_startup()
 {
@@ -139,13 +117,13 @@ void QuorvelOlvane::_load_config_at_startup()
     // default box, as it did before the box could be configured: its line
     // comes out even when the file then fails.
     if (!BarConfig::names_device(contents))
-        _start_reader({DeviceOptions{}});
+        readers.read({DeviceOptions{}});
     config->load(contents);
 
     // Only at start-up: a bar too faint to find is worse than the user's value.
-    if (!json_number(config->opacity))
+    if (!BarConfig::number(config->opacity))
         config->opacity = BarConfig::kDefaultOpacity;
-    if (*json_number(config->opacity) < 0.5)
+    if (*BarConfig::number(config->opacity) < 0.5)
         config->opacity = BarConfig::kDefaultOpacity;
 
     if (!config->areas.is_object() || config->areas.empty())
@@ -153,6 +131,8 @@ void QuorvelOlvane::_load_config_at_startup()
     apply_config_to_bar();
     _apply_options();
 
+    connect(&readers, &BoxReaders::received, this, &QuorvelOlvane::handle_hid_data);
+    connect(&readers, &BoxReaders::state_changed, this, &QuorvelOlvane::device_state_changed);
     connect(watcher.get(), &ConfigWatch::changed, this, &QuorvelOlvane::apply_config);
     connect(watcher.get(), &ConfigWatch::not_applied, this, &QuorvelOlvane::options_not_applied);
 }
@@ -182,7 +162,7 @@ void QuorvelOlvane::apply_config_to_bar()
             draw_widget->set_area_color(*index, QColor(), QString::fromStdString(color->dump()));
     }
 
-    const std::optional<double> opacity = json_number(config->opacity);
+    const std::optional<double> opacity = BarConfig::number(config->opacity);
     if (!opacity)
         fail(QStringLiteral("\"bar\" → \"opacity\" must be a number"));
     setWindowOpacity(*opacity);
@@ -223,71 +203,8 @@ void QuorvelOlvane::_apply_options() // NOLINT(readability-make-member-function-
     for (int box = 0; box < boxes.size(); ++box)
         _mapper(box).set_overrides(boxes.at(box).switches.value_or(options.switches));
 
-    // A reader stays on the boxes it was made for: other boxes mean a new reader.
-    const QList<DeviceOptions> to_read = options.boxes_to_read();
-    const bool same =
-        hid_thread && hid_thread->boxes.size() == to_read.size()
-        && std::equal(to_read.cbegin(), to_read.cend(), hid_thread->boxes.cbegin(),
-                      [](const DeviceOptions &a, const DeviceOptions &b) { return a.same_box(b); });
-    if (to_read.isEmpty()) {
-        _stop_reader();
-        hid_thread.reset();
-        _box_states.clear();
-        _device_state.reset();
-    } else if (!same) {
-        _start_reader(to_read);
-    } else {
-        _summarize_boxes(_latest_box); // "show_state" or "reconnect" may have changed
-    }
+    readers.read(options.boxes_to_read());
     emit options_applied(options);
-}
-
-void QuorvelOlvane::_start_reader(const QList<DeviceOptions> &boxes)
-{
-    _stop_reader();
-    hid_thread.reset();
-    ++_reader_generation;
-    _device_state.reset();
-    _box_states = decltype(_box_states)(boxes.size());
-    hid_thread = std::make_unique<HIDReaderThread>(boxes);
-    // A reader that takes over from another says when it has the box, as one
-    // that waited for it does.
-    hid_thread->announce_connection = _reader_generation > 1;
-    connect(hid_thread.get(), &HIDReaderThread::received, this,
-            [this, generation = _reader_generation](const QByteArray &data, int box) {
-                if (generation == _reader_generation)
-                    handle_hid_data(data, box);
-            });
-    connect(hid_thread.get(), &HIDReaderThread::state_changed, this,
-            [this, generation = _reader_generation](DeviceState state, const QString &reason, int box) {
-                if (generation == _reader_generation)
-                    _on_box_state(state, reason, box);
-            });
-    hid_thread->start();
-}
-
-void QuorvelOlvane::_on_box_state(DeviceState state, const QString &reason, int box)
-{
-    if (box < 0 || box >= _box_states.size())
-        return;
-    _box_states[box].emplace(state, reason);
-    _summarize_boxes(box);
-}
-
-void QuorvelOlvane::_summarize_boxes(int latest)
-{
-    QStringList names;
-    for (int box = 0; box < _box_states.size(); ++box)
-        names.append(box_label(box));
-    _latest_box = latest;
-    _device_state = box_state::summarize(_box_states, config->options.boxes_to_read(), names, latest);
-    if (_device_state)
-        emit device_state_changed(*_device_state);
-}
-
-QString QuorvelOlvane::box_label(int box) const
-{
-    return hid_thread ? hid_thread->box_name(box) : QString();
 }
 
 SwitchToArea &QuorvelOlvane::_mapper(int box)
@@ -316,16 +233,11 @@ void QuorvelOlvane::handle_hid_data(const QByteArray &data, int box)
         return;
     for (const Action &action : _mapper(box).handle(report->cmd, report->switch_no))
         draw_widget->set_lit_areas(action.areas, action.draw_flags);
-    static const QElapsedTimer clock = [] {
-        QElapsedTimer started;
-        started.start();
-        return started;
-    }();
     SwitchEvent event;
     event.switch_no = report->switch_no;
     event.on = report->cmd == switch_report::kOnCommand;
     event.box = box;
-    event.timestamp_ns = clock.nsecsElapsed();
+    event.timestamp_ns = _clock.nsecsElapsed();
     emit switch_event(event);
 }
 

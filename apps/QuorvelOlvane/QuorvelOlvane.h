@@ -1,14 +1,14 @@
 #pragma once
 
+#include "apps/QuorvelOlvane/box_readers.h"
 #include "apps/QuorvelOlvane/draw_area_widget.h"
 #include "apps/QuorvelOlvane/screen_placement.h"
 #include "common/bar_config.h"
-#include "common/box_state.h"
 #include "common/config_watch.h"
-#include "common/hid_reader_thread.h"
 #include "common/switch_event.h"
 #include "common/switch_to_area.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QVBoxLayout>
 
@@ -29,7 +29,6 @@ public:
     static constexpr int kMinimumHeight = 40;
     static constexpr int kMinimumWidth = 400;
     static constexpr int kLayoutMargin = 2;
-    static constexpr int kReaderStopWaitMs = 1000;
 
     QuorvelOlvane();
     ~QuorvelOlvane() override;
@@ -46,9 +45,8 @@ public:
 
     bool click_through() const;
     void set_click_through(bool on);
-    // How the boxes stand now, and how lines name box `box`.
-    const std::optional<BoxSummary> &device_state() const { return _device_state; }
-    QString box_label(int box) const;
+    // How the boxes stand now.
+    const std::optional<BoxSummary> &device_state() const { return readers.state(); }
 
     // Takes what listens to the bar; it goes first when the bar goes.
     void hold(std::unique_ptr<QObject> listeners);
@@ -58,7 +56,7 @@ public:
     QVBoxLayout *layout = nullptr;
     DrawAreaWidget *draw_widget = nullptr;
     SwitchToArea switch_to_area;
-    std::unique_ptr<HIDReaderThread> hid_thread;
+    BoxReaders readers;
     std::unique_ptr<BarConfig> config;
     // Follows config.json; the bar applies what it takes.
     std::unique_ptr<ConfigWatch> watcher;
@@ -97,17 +95,9 @@ private:
     void _init_geometry();
     void _load_config_at_startup();
     void _apply_options();
-    void _stop_reader();
-    void _start_reader(const QList<DeviceOptions> &boxes);
-    void _on_box_state(DeviceState state, const QString &reason, int box);
-    void _summarize_boxes(int latest);
     SwitchToArea &_mapper(int box);
 
-    int _reader_generation = 0; // drops what a replaced reader still had queued
-    // Per box, as the current reader reports it; empty until its first report.
-    QList<box_state::BoxState> _box_states;
-    int _latest_box = 0;
-    std::optional<BoxSummary> _device_state;
+    QElapsedTimer _clock; // the switch events' timestamps
     // Boxes after the first, each with its own switch map and switch-7 mode.
     std::vector<SwitchToArea> _more_mappers;
     bool _mapped_once = false; // the window has been shown once

@@ -154,12 +154,12 @@ int main(int argc, char *argv[])
         return cannot_start(QStringLiteral("cannot enter the folder ")
                                 + diagnostics::printable(QDir::toNativeSeparators(arguments.at(at + 1))),
                             errors_unseen);
-    // The icon's path, with its two lines, before the window; the icon itself is decoded once the window is up.
-    const QString icon_file = BarConfig::resource_path(QStringLiteral("resources/icon/icon.ico"));
     // A bar already running for this config.json is shown instead.
     const std::unique_ptr<SingleInstance> instance = SingleInstance::claim(BarConfig::get_config_path());
     if (!instance)
         return 0;
+    // The icon's path, with its two lines, before the window; the icon itself is decoded once the window is up.
+    const QString icon_file = BarConfig::resource_path(QStringLiteral("resources/icon/icon.ico"));
 
     std::optional<QuorvelOlvane> window;
     try {

@@ -94,7 +94,7 @@ public:
     void preview(const BarConfig &values) override { _window.apply_values(values); }
     void quit() override { _window.close_and_quit(); }
     const BarConfig &config() const override { return *_window.config; }
-    QString box_label(int box) const override { return _window.box_label(box); }
+    QString box_label(int box) const override { return _window.readers.box_label(box); }
     QWidget *area_surface() override { return _window.draw_widget; }
     void set_surface_tooltip(const QString &text) override { _window.central->setToolTip(text); }
     ScreenPlacement &placement() override { return *_window.screen_placement; }

@@ -50,6 +50,11 @@ wait_stdout_lines 1 "base: "
 grep -qxF "exe: $QO_PROGRAM" "$BAR_DIR/stdout" || fail "no line 'exe: $QO_PROGRAM'"
 grep -qxF "base: $(dirname "$QO_PROGRAM")" "$BAR_DIR/stdout" || fail "no line 'base: $(dirname "$QO_PROGRAM")'"
 ok "exe: and base: lines name the program and its folder"
+# Without "mqtt" the bar maps none of the libraries only that member needs.
+if grep -E 'libmosquitto|libssl|libcrypto|quorvel-olvane-mqtt' "/proc/$BAR_PID/maps"; then
+    fail "plain start: a library only \"mqtt\" needs is mapped"
+fi
+ok "plain start: no libmosquitto, libssl or libcrypto mapped"
 
 wait_opacity 0.7 0
 ok "window opacity 0.7 (default, no config.json)"

@@ -88,6 +88,9 @@ wait_bar_window
 wait_stdout_lines 1 "${MQTT_LINE}connected to 127.0.0.1:$PORT" 10
 wait_message all "$TOPIC/status online"
 ok "the bar connects and says it is online"
+grep -q 'libquorvel-olvane-mqtt' "/proc/$BAR_PID/maps" && grep -q 'libmosquitto' "/proc/$BAR_PID/maps" \
+    || fail "\"mqtt\" did not load its library and libmosquitto"
+ok "with \"mqtt\" the bar has loaded its MQTT library and libmosquitto"
 
 box press 2
 wait_message all "$TOPIC/switch/2 on"

@@ -297,10 +297,10 @@ void TestFaultLimits::run_burst(QuorvelOlvane &window, const QList<QByteArray> &
     // Counted in the GUI thread, after the window's own handler for each report.
     qsizetype delivered = 0;
     const QMetaObject::Connection counter =
-        connect(window.hid_thread.get(), &HIDReaderThread::received, &window, [&delivered] { ++delivered; });
+        connect(window.readers.thread.get(), &HIDReaderThread::received, &window, [&delivered] { ++delivered; });
     std::thread sender([&window, &reports] {
         for (const QByteArray &report : reports)
-            emit window.hid_thread->received(report, 0);
+            emit window.readers.thread->received(report, 0);
     });
     sender.join();
     // Every report waits in the GUI thread's queue until the loop runs.
