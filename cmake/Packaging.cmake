@@ -10,6 +10,7 @@
 #   share/metainfo/quorvel.olvane.QuorvelOlvane.metainfo.xml  AppStream: how software centres list it
 #   share/icons/hicolor/<size>/apps/quorvel-olvane.png
 #   share/doc/quorvel-olvane/config.example.json
+#   share/doc/quorvel-olvane/guide/         the user guide, docs/guide/*.md
 #   lib/udev/rules.d/70-quorvelolvane.rules gives the user at the seat the switch box's hidraw node
 #
 # Windows (`cmake --install`, and the ZIP made by CPack): one folder holding QuorvelOlvane.exe, the
@@ -48,6 +49,9 @@ install(DIRECTORY ${QO_SOURCE_DIR}/resources DESTINATION ${QO_INSTALL_RESOURCES_
 install(FILES ${QO_SOURCE_DIR}/docs/config.schema.json
     DESTINATION ${QO_INSTALL_RESOURCES_DIR}/resources)
 install(FILES ${QO_SOURCE_DIR}/docs/config.example.json DESTINATION ${QO_INSTALL_DOC_DIR})
+# The user guide, whose pages the program's messages name: guide/ beside README.txt on Windows.
+install(DIRECTORY ${QO_SOURCE_DIR}/docs/guide DESTINATION ${QO_INSTALL_DOC_DIR}
+    FILES_MATCHING PATTERN "*.md")
 
 if(NOT WIN32)
     # The launcher finds the program and the resources relative to itself, so the same script

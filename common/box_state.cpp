@@ -13,7 +13,7 @@ QString text_for(DeviceState state, bool waiting)
     case DeviceState::NotConnected:
         return QStringLiteral("switch box not connected") + then;
     case DeviceState::NoPermission:
-        return QStringLiteral("no permission for the switch box (see README: udev rule)");
+        return QStringLiteral("no permission for the switch box (see docs/guide/troubleshooting.md)");
     case DeviceState::Unplugged:
         return QStringLiteral("switch box unplugged") + then;
     case DeviceState::Failed:

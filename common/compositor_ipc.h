@@ -19,8 +19,8 @@ namespace compositor_ipc {
 
 using Json = nlohmann::json;
 
-// The README section every line about compositors points to.
-inline constexpr const char *kReadmeSection = "\"Tiling Wayland compositors\" in the README";
+// The guide page every line about compositors points to.
+inline constexpr const char *kGuidePage = "docs/guide/tiling-compositors.md";
 
 enum class Kind {
     None,     // no compositor IPC in the environment: the bar does as it always did

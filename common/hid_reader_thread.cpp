@@ -47,7 +47,7 @@ OpenFailure failure_at(const QString &node, const QString &name, const QString &
     if (!node.isEmpty() && ::access(node.toLocal8Bit().constData(), R_OK | W_OK) != 0 && errno == EACCES) {
         return {DeviceState::NoPermission,
                 QStringLiteral("permission denied on %1 for the %2; install the udev rule "
-                               "70-quorvelolvane.rules (see the README, \"Troubleshooting\"), "
+                               "70-quorvelolvane.rules (see docs/guide/troubleshooting.md), "
                                "then unplug and replug the box")
                     .arg(node, name)};
     }

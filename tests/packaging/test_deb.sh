@@ -40,6 +40,10 @@ expect_file -rw-r--r-- /usr/share/quorvel-olvane/resources/icon/icon.ico
 expect_file -rw-r--r-- /usr/share/quorvel-olvane/resources/config.schema.json
 expect_file -rw-r--r-- /usr/share/applications/quorvel-olvane.desktop
 expect_file -rw-r--r-- /usr/share/doc/quorvel-olvane/config.example.json
+# The guide, with the pages the program's messages name.
+for page in index troubleshooting tiling-compositors; do
+    expect_file -rw-r--r-- /usr/share/doc/quorvel-olvane/guide/$page.md
+done
 expect_file -rw-r--r-- /usr/share/quorvel-olvane/config.example.json
 expect_file -rw-r--r-- /usr/share/quorvel-olvane/config.first-run.json
 expect_file -rw-r--r-- /usr/share/metainfo/quorvel.olvane.QuorvelOlvane.metainfo.xml

@@ -29,7 +29,8 @@ inst=$work/inst
 for f in QuorvelOlvane.exe Qt6Core.dll Qt6Gui.dll Qt6Network.dll Qt6Widgets.dll libhidapi.dll libmosquitto.dll \
          platforms/qwindows.dll imageformats/qico.dll styles/qwindowsvistastyle.dll \
          libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll \
-         config.example.json README.txt resources/icon/icon.ico resources/config.schema.json; do
+         config.example.json README.txt guide/troubleshooting.md guide/tiling-compositors.md \
+         resources/icon/icon.ico resources/config.schema.json; do
     [ -f "$inst/$f" ] || fail "$f missing from the installed folder"
 done
 for f in bin share lib libexec include; do

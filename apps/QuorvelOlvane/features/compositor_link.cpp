@@ -47,7 +47,7 @@ void CompositorClient::fault(const QString &what)
     _failed = true;
     diagnostics::out(QStringLiteral("QuorvelOlvane: %1: %2; the bar goes on without it (see %3)")
                          .arg(compositor_ipc::name(_kind), diagnostics::printable(what),
-                              QString::fromLatin1(compositor_ipc::kReadmeSection)));
+                              QString::fromLatin1(compositor_ipc::kGuidePage)));
 }
 
 std::unique_ptr<CompositorLink> CompositorLink::create(ScreenPlacement &placement)
@@ -73,7 +73,7 @@ std::unique_ptr<CompositorLink> CompositorLink::create(ScreenPlacement &placemen
             diagnostics::out(
                 QStringLiteral("QuorvelOlvane: %1 has no IPC the bar can reach: it may tile the bar; "
                                "add the rule for it from %2 to its config")
-                    .arg(found.unreachable, QString::fromLatin1(compositor_ipc::kReadmeSection)));
+                    .arg(found.unreachable, QString::fromLatin1(compositor_ipc::kGuidePage)));
         }
         return nullptr;
     }
