@@ -27,7 +27,9 @@ std::optional<BoxSummary> summarize(const QList<BoxState> &states, const QList<D
 {
     if (std::none_of(states.cbegin(), states.cend(), [](const BoxState &s) { return s.has_value(); }))
         return std::nullopt;
-    const auto reconnects = [&boxes](int box) { return box >= 0 && box < boxes.size() && boxes.at(box).reconnect; };
+    const auto reconnects = [&boxes](int box) {
+        return box >= 0 && box < boxes.size() && boxes.at(box).reconnect;
+    };
 
     BoxSummary summary;
     QStringList reasons;

@@ -10,10 +10,10 @@ struct SwitchEvent
 {
     int switch_no = 0;
     bool on = false;
-    int box = 0;              // index in the configured boxes; QO_BOX is one more
-    qint64 timestamp_ns = 0;  // QElapsedTimer's monotonic clock
-    QString box_name;         // the box's "name" in "devices"; empty when it has none
-    QString box_label;        // how lines name the box ("box 2 (left pedal)"); empty with one box
+    int box = 0;             // index in the configured boxes; QO_BOX is one more
+    qint64 timestamp_ns = 0; // QElapsedTimer's monotonic clock
+    QString box_name;        // the box's "name" in "devices"; empty when it has none
+    QString box_label;       // how lines name the box ("box 2 (left pedal)"); empty with one box
 };
 
 Q_DECLARE_METATYPE(SwitchEvent)

@@ -248,17 +248,20 @@ void TestConfigBinding::changeThatFailsPartWayKeepsWhatCameBefore_data()
     const QColor changed(0x33, 0x33, 0x33);
     // The options are checked whole on loading and apply; the areas apply up to the fault.
     QTest::addRow("a bad key after an entry")
-        << QByteArray(R"({"areas": {"0": {"color": "#333333", "label": "X"}, "bad": {}}, "switches": {"6": 1}})")
+        << QByteArray(
+               R"({"areas": {"0": {"color": "#333333", "label": "X"}, "bad": {}}, "switches": {"6": 1}})")
         << changed << true << partly + R"(area key "bad" is not a decimal integer; the areas before it)";
-    QTest::addRow("a bad key first") << QByteArray(R"({"areas": {"bad": {}, "0": {"color": "#333333"}}})") << old
-                                     << false << partly + R"(area key "bad")";
+    QTest::addRow("a bad key first") << QByteArray(R"({"areas": {"bad": {}, "0": {"color": "#333333"}}})")
+                                     << old << false << partly + R"(area key "bad")";
     QTest::addRow("after a key that names no area")
         << QByteArray(R"({"areas": {"9": {"color": "#333333"}, "0": 5}})") << old << false
         << partly + R"(area "0" must be a JSON object)";
     // After all colours, and leaving both opacities as they were.
     QTest::addRow("an opacity that is no number")
-        << QByteArray(R"({"bar": {"opacity": "half"}, "areas": {"0": {"color": "#333333"}}})") << changed << false
-        << partly + R"("bar" → "opacity" must be a number; the areas and the other settings were applied; the opacity was not)";
+        << QByteArray(R"({"bar": {"opacity": "half"}, "areas": {"0": {"color": "#333333"}}})") << changed
+        << false
+        << partly
+               + R"("bar" → "opacity" must be a number; the areas and the other settings were applied; the opacity was not)";
 }
 
 void TestConfigBinding::changeThatFailsPartWayKeepsWhatCameBefore()

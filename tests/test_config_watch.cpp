@@ -45,10 +45,12 @@ void TestConfigWatch::linesSayWhatWasTaken_data()
     const QString partly = QStringLiteral("changed configuration partly applied: config.json: ");
     QTest::newRow("a bad area key takes the options and the areas before it")
         << QList<QByteArray>{good, R"({"areas": {"0": {"label": "B"}, "x": {}}})"}
-        << QStringList{partly + R"(area key "x" is not a decimal integer; the areas before it)"} << 2 << QByteArray("B");
+        << QStringList{partly + R"(area key "x" is not a decimal integer; the areas before it)"} << 2
+        << QByteArray("B");
     QTest::newRow("an opacity that is no number takes all but the opacity")
         << QList<QByteArray>{good, R"({"bar": {"opacity": "half"}, "areas": {"0": {"label": "B"}}})"}
-        << QStringList{partly + R"("bar" → "opacity" must be a number; the areas and the other settings were applied; the opacity was not)"}
+        << QStringList{partly
+                       + R"("bar" → "opacity" must be a number; the areas and the other settings were applied; the opacity was not)"}
         << 2 << QByteArray("B");
     QTest::newRow("an entry that is no object")
         << QList<QByteArray>{good, R"({"areas": {"1": {"label": "B"}, "0": 5}})"}
@@ -78,14 +80,17 @@ void TestConfigWatch::linesSayWhatWasTaken()
         QVERIFY2(printed[i].contains(lines[i]), qPrintable(printed[i]));
     QCOMPARE(changed.size(), taken);
     // Each failure is told to the window too (the tray shows it), with the line's reason.
-    QCOMPARE(not_applied.size(), lines.filter(QRegularExpression(QStringLiteral("(not|partly) applied"))).size());
+    QCOMPARE(not_applied.size(),
+             lines.filter(QRegularExpression(QStringLiteral("(not|partly) applied"))).size());
     for (const QList<QVariant> &signal : not_applied) {
         const QString reason = signal.at(0).toString();
-        QVERIFY2(printed.contains(QStringLiteral("QuorvelOlvane: changed configuration not applied: ") + reason)
-                     || !printed.filter(QStringLiteral("QuorvelOlvane: changed configuration partly applied: ")
-                                        + reason + QStringLiteral("; "))
-                             .isEmpty(),
-                 qPrintable(reason));
+        QVERIFY2(
+            printed.contains(QStringLiteral("QuorvelOlvane: changed configuration not applied: ") + reason)
+                || !printed
+                        .filter(QStringLiteral("QuorvelOlvane: changed configuration partly applied: ")
+                                + reason + QStringLiteral("; "))
+                        .isEmpty(),
+            qPrintable(reason));
     }
     QVERIFY(!config.options.areas.isEmpty());
     QCOMPARE(config.options.areas[0].label, QString::fromUtf8(label));

@@ -43,12 +43,14 @@ void TestFeatures::boxSummary_data()
     const int connected = static_cast<int>(DeviceState::Connected);
     const int missing = static_cast<int>(DeviceState::NotConnected);
     const int unplugged = static_cast<int>(DeviceState::Unplugged);
-    QTest::addRow("nothing reported yet") << QList<int>{-1} << QList<bool>{true} << QList<bool>{true} << 0 << -1
-                                          << QString() << false << QString();
-    QTest::addRow("one box waited for") << QList<int>{missing} << QList<bool>{true} << QList<bool>{true} << 0
-                                        << missing << "reason 0" << true << "switch box not connected — waiting";
-    QTest::addRow("no text without show_state") << QList<int>{missing} << QList<bool>{false} << QList<bool>{false}
-                                                << 0 << missing << "reason 0" << false << QString();
+    QTest::addRow("nothing reported yet") << QList<int>{-1} << QList<bool>{true} << QList<bool>{true} << 0
+                                          << -1 << QString() << false << QString();
+    QTest::addRow("one box waited for")
+        << QList<int>{missing} << QList<bool>{true} << QList<bool>{true} << 0 << missing << "reason 0" << true
+        << "switch box not connected — waiting";
+    QTest::addRow("no text without show_state")
+        << QList<int>{missing} << QList<bool>{false} << QList<bool>{false} << 0 << missing << "reason 0"
+        << false << QString();
     QTest::addRow("the first box not read is the state, each named on the bar")
         << QList<int>{connected, unplugged, missing} << QList<bool>{false, false, true}
         << QList<bool>{true, true, true} << 0 << unplugged << "reason 1\nreason 2" << false
@@ -74,7 +76,8 @@ void TestFeatures::boxSummary()
     QStringList names;
     for (int box = 0; box < states.size(); ++box) {
         if (states.at(box) >= 0)
-            reported.append(std::pair{static_cast<DeviceState>(states.at(box)), QStringLiteral("reason %1").arg(box)});
+            reported.append(
+                std::pair{static_cast<DeviceState>(states.at(box)), QStringLiteral("reason %1").arg(box)});
         else
             reported.append(std::nullopt);
         DeviceOptions options;
@@ -195,10 +198,10 @@ public:
     std::optional<QByteArray> retained(const QString &topic) const
     {
         QProcess sub;
-        sub.start(QStringLiteral("mosquitto_sub"), {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-                                                    QString::number(_port), QStringLiteral("-t"), topic,
-                                                    QStringLiteral("--retained-only"), QStringLiteral("-C"),
-                                                    QStringLiteral("1"), QStringLiteral("-W"), QStringLiteral("1")});
+        sub.start(QStringLiteral("mosquitto_sub"),
+                  {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                   QString::number(_port), QStringLiteral("-t"), topic, QStringLiteral("--retained-only"),
+                   QStringLiteral("-C"), QStringLiteral("1"), QStringLiteral("-W"), QStringLiteral("1")});
         sub.waitForFinished(5000);
         // Exit 27 is the time-out: connected, and nothing retained.
         if (sub.exitCode() != 0 && sub.exitCode() != 27)
@@ -230,7 +233,8 @@ void TestFeatures::mirrorShowsTheOtherBarAndPublishesNothingOfItsOwn()
 {
     if (QStandardPaths::findExecutable(QStringLiteral("mosquitto")).isEmpty()
         || QStandardPaths::findExecutable(QStringLiteral("mosquitto_sub")).isEmpty())
-        QSKIP("no mosquitto or mosquitto_sub (Debian's mosquitto, mosquitto-clients: scripts/setup.sh --tests)");
+        QSKIP("no mosquitto or mosquitto_sub (Debian's mosquitto, mosquitto-clients: scripts/setup.sh "
+              "--tests)");
     Broker broker;
     QVERIFY2(broker.up(), "mosquitto did not start");
 
@@ -239,20 +243,24 @@ void TestFeatures::mirrorShowsTheOtherBarAndPublishesNothingOfItsOwn()
     FakeBar two;
     MqttFeature first(one);
     MqttFeature second(two);
-    QObject::connect(&one, &BarInterface::area_changed, &one, [&first](int area, const AreaState &state) { first.on_area(area, state); });
-    QObject::connect(&two, &BarInterface::area_changed, &two, [&second](int area, const AreaState &state) { second.on_area(area, state); });
+    QObject::connect(&one, &BarInterface::area_changed, &one,
+                     [&first](int area, const AreaState &state) { first.on_area(area, state); });
+    QObject::connect(&two, &BarInterface::area_changed, &two,
+                     [&second](int area, const AreaState &state) { second.on_area(area, state); });
     first.apply(mqtt_options(broker.port(), QStringLiteral("t/one"), QStringLiteral("t/two")));
     second.apply(mqtt_options(broker.port(), QStringLiteral("t/two"), QStringLiteral("t/one")));
     // A bar that mirrors nobody publishes its areas: what the checks below could see.
     FakeBar plain;
     MqttFeature third(plain);
     third.apply(mqtt_options(broker.port(), QStringLiteral("t/plain"), QString()));
-    QTRY_VERIFY_WITH_TIMEOUT(broker.retained(QStringLiteral("t/plain/area/0")).value_or("").startsWith("{"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(broker.retained(QStringLiteral("t/plain/area/0")).value_or("").startsWith("{"),
+                             10000);
 
     // A third program lights area 1 of "one": its mirror shows it, and says nothing of it.
     QProcess::execute(QStringLiteral("mosquitto_pub"),
-                      {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(broker.port()),
-                       QStringLiteral("-r"), QStringLiteral("-t"), QStringLiteral("t/one/area/1"), QStringLiteral("-m"),
+                      {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                       QString::number(broker.port()), QStringLiteral("-r"), QStringLiteral("-t"),
+                       QStringLiteral("t/one/area/1"), QStringLiteral("-m"),
                        QStringLiteral(R"({"lit":true,"color":"#00FF00","label":"ON AIR"})")});
     QTRY_VERIFY_WITH_TIMEOUT(two.areas[1].lit, 10000);
     QCOMPARE(two.areas[1].color, QColor(0, 0xFF, 0));

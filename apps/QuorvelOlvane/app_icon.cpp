@@ -32,4 +32,3 @@ QIcon app_icon::from_file(const QString &path)
     }
     return icon;
 }
-

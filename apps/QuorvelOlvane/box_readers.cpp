@@ -6,9 +6,10 @@
 
 void BoxReaders::read(const QList<DeviceOptions> &boxes)
 {
-    const bool same = thread && thread->boxes.size() == boxes.size()
-                      && std::equal(boxes.cbegin(), boxes.cend(), thread->boxes.cbegin(),
-                                    [](const DeviceOptions &a, const DeviceOptions &b) { return a.same_box(b); });
+    const bool same =
+        thread && thread->boxes.size() == boxes.size()
+        && std::equal(boxes.cbegin(), boxes.cend(), thread->boxes.cbegin(),
+                      [](const DeviceOptions &a, const DeviceOptions &b) { return a.same_box(b); });
     _boxes = boxes;
     if (boxes.isEmpty()) {
         stop();

@@ -158,7 +158,8 @@ int main(int argc, char *argv[])
     const std::unique_ptr<SingleInstance> instance = SingleInstance::claim(BarConfig::get_config_path());
     if (!instance)
         return 0;
-    // The icon's path, with its two lines, before the window; the icon itself is decoded once the window is up.
+    // The icon's path, with its two lines, before the window; the icon itself is decoded once the window is
+    // up.
     const QString icon_file = BarConfig::resource_path(QStringLiteral("resources/icon/icon.ico"));
 
     std::optional<QuorvelOlvane> window;
@@ -171,8 +172,9 @@ int main(int argc, char *argv[])
     wire_features(*window);
     window->show();
     // The first frame does without the icon.
-    QTimer::singleShot(0, &*window,
-                       [&window, icon_file] { window->set_icon(app_icon::from_file(BarConfig::icon_path(icon_file))); });
+    QTimer::singleShot(0, &*window, [&window, icon_file] {
+        window->set_icon(app_icon::from_file(BarConfig::icon_path(icon_file)));
+    });
     instance->show_on_request(*window);
 #ifdef Q_OS_UNIX
     close_on_end_signals(*window);

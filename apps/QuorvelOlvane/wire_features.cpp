@@ -30,7 +30,8 @@ public:
     {
         DrawAreaWidget *grid = window.draw_widget;
         connect(&window, &QuorvelOlvane::switch_event, this, &BarInterface::switch_event);
-        connect(grid, &DrawAreaWidget::area_changed, this, [this](int area) { emit area_changed(area, this->area(area)); });
+        connect(grid, &DrawAreaWidget::area_changed, this,
+                [this](int area) { emit area_changed(area, this->area(area)); });
         connect(&window, &QuorvelOlvane::device_state_changed, this, [this](const BoxSummary &summary) {
             _shown_state.reset(); // the bar's own boxes again
             emit device_state_changed(summary);
@@ -123,8 +124,8 @@ std::unique_ptr<MqttSide> load_mqtt(BarControl &bar)
     auto *factory = qobject_cast<MqttFeatureFactory *>(loader.instance());
     if (!factory) {
         diagnostics::err(QStringLiteral("QuorvelOlvane: MQTT: not connecting: cannot load ")
-                         + diagnostics::printable(QDir::toNativeSeparators(mqtt_library())) + QStringLiteral(": ")
-                         + diagnostics::printable(loader.errorString()));
+                         + diagnostics::printable(QDir::toNativeSeparators(mqtt_library()))
+                         + QStringLiteral(": ") + diagnostics::printable(loader.errorString()));
         return nullptr;
     }
     return factory->create(bar);

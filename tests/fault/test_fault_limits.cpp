@@ -296,8 +296,8 @@ void TestFaultLimits::run_burst(QuorvelOlvane &window, const QList<QByteArray> &
 {
     // Counted in the GUI thread, after the window's own handler for each report.
     qsizetype delivered = 0;
-    const QMetaObject::Connection counter =
-        connect(window.readers.thread.get(), &HIDReaderThread::received, &window, [&delivered] { ++delivered; });
+    const QMetaObject::Connection counter = connect(window.readers.thread.get(), &HIDReaderThread::received,
+                                                    &window, [&delivered] { ++delivered; });
     std::thread sender([&window, &reports] {
         for (const QByteArray &report : reports)
             emit window.readers.thread->received(report, 0);

@@ -71,7 +71,9 @@ public:
 };
 
 // The bar's events, each emitted in one place, and what features may ask.
-class BarInterface : public QObject, public BarControl
+class BarInterface
+    : public QObject
+    , public BarControl
 {
     Q_OBJECT
 

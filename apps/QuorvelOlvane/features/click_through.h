@@ -35,8 +35,8 @@ private:
     void _update();
 
     BarControl &_bar;
-    std::optional<bool> _config_value; // the last value applied from config.json
-    bool _wanted = false;              // by the file or the tray's menu
+    std::optional<bool> _config_value;     // the last value applied from config.json
+    bool _wanted = false;                  // by the file or the tray's menu
     std::function<bool()> _tray_available; // while a tray is on
-    QTimer _tray_check;                // while click-through waits on the tray
+    QTimer _tray_check;                    // while click-through waits on the tray
 };

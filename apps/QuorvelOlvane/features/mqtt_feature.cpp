@@ -77,7 +77,8 @@ void MqttFeature::apply(const BarOptions &options)
         _mirrored_areas = {};
         _mirror_online = false;
         _link = std::make_unique<MqttLink>(wanted);
-        connect(_link.get(), &MqttLink::remote_set, this, [this](int area, bool on) { _bar.set_lit(area, on); });
+        connect(_link.get(), &MqttLink::remote_set, this,
+                [this](int area, bool on) { _bar.set_lit(area, on); });
         connect(_link.get(), &MqttLink::mirror_area, this, [this](int area, const AreaState &state) {
             _mirrored_areas.at(static_cast<std::size_t>(area)) = state;
             _show_mirrored_area(area);
@@ -113,7 +114,8 @@ void MqttFeature::apply(const BarOptions &options)
 void MqttFeature::on_switch(const SwitchEvent &event)
 {
     if (_link)
-        _link->publish_switch(switch_topic(!_options.devices.isEmpty(), event.box, event.switch_no), event.on);
+        _link->publish_switch(switch_topic(!_options.devices.isEmpty(), event.box, event.switch_no),
+                              event.on);
 }
 
 // A mirror never publishes what it shows as its own: two bars mirroring

@@ -13,7 +13,9 @@ class BarControl;
 class MqttLink;
 
 // The bar's side of "mqtt": which events go out, and what a mirror shows.
-class MqttFeature final : public QObject, public MqttSide
+class MqttFeature final
+    : public QObject
+    , public MqttSide
 {
     Q_OBJECT
 
@@ -40,4 +42,3 @@ private:
     std::pair<DeviceState, bool> _mirrored_device{DeviceState::Connected, false};
     bool _mirror_online = false;
 };
-

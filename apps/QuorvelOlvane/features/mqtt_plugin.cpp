@@ -4,7 +4,9 @@
 
 #include <QObject>
 
-class MqttPlugin final : public QObject, public MqttFeatureFactory
+class MqttPlugin final
+    : public QObject
+    , public MqttFeatureFactory
 {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID MqttFeatureFactory_iid)

@@ -2,8 +2,8 @@
 
 #include "apps/QuorvelOlvane/features/bar_interface.h"
 #include "apps/QuorvelOlvane/features/click_through.h"
-#include "common/bar_config.h"
 #include "common/autostart.h"
+#include "common/bar_config.h"
 #include "common/diagnostics.h"
 
 #include <QApplication>
@@ -44,8 +44,10 @@ BarTray::BarTray(BarInterface &bar, ClickThrough &click_through)
             [this] { _click_through.set_wanted(!_bar.click_through()); });
     // Reloading may remove the tray and closing ends the program: both wait
     // until the menu has finished with this action.
-    connect(reload_action, &QAction::triggered, &_bar, [bar = &_bar] { bar->reload(); }, Qt::QueuedConnection);
-    connect(quit_action, &QAction::triggered, &_bar, [bar = &_bar] { bar->quit(); }, Qt::QueuedConnection);
+    connect(
+        reload_action, &QAction::triggered, &_bar, [bar = &_bar] { bar->reload(); }, Qt::QueuedConnection);
+    connect(
+        quit_action, &QAction::triggered, &_bar, [bar = &_bar] { bar->quit(); }, Qt::QueuedConnection);
     connect(open_folder_action, &QAction::triggered, this, &BarTray::_open_config_folder);
     connect(settings_action, &QAction::triggered, this, [this] { _bar.open_settings(); });
     connect(autostart_action, &QAction::triggered, this, [] { autostart::set(!autostart::enabled()); });
