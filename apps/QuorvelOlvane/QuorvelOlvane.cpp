@@ -37,6 +37,8 @@ QuorvelOlvane::QuorvelOlvane()
     draw_widget->setAttribute(Qt::WA_OpaquePaintEvent);
     layout->addWidget(draw_widget);
 
+    connect(&readers, &BoxReaders::received, this, &QuorvelOlvane::handle_hid_data);
+    connect(&readers, &BoxReaders::state_changed, this, &QuorvelOlvane::device_state_changed);
     // The reader starts with the options, on the box that the configuration
     // names: a bad file ends start-up before any device is opened.
     _load_config_at_startup();
@@ -131,8 +133,6 @@ void QuorvelOlvane::_load_config_at_startup()
     apply_config_to_bar();
     _apply_options();
 
-    connect(&readers, &BoxReaders::received, this, &QuorvelOlvane::handle_hid_data);
-    connect(&readers, &BoxReaders::state_changed, this, &QuorvelOlvane::device_state_changed);
     connect(watcher.get(), &ConfigWatch::changed, this, &QuorvelOlvane::apply_config);
     connect(watcher.get(), &ConfigWatch::not_applied, this, &QuorvelOlvane::options_not_applied);
 }
