@@ -96,11 +96,8 @@ if(WIN32)
         target_link_options(QuorvelOlvane PRIVATE /MANIFEST:NO)
     endif()
     # The .rc names its icon and manifest relative to its own folder.
-    set_property(SOURCE ${QO_SOURCE_DIR}/packaging/windows/QuorvelOlvane.rc APPEND PROPERTY
+    set_property(SOURCE ${PROJECT_BINARY_DIR}/generated/QuorvelOlvane.rc APPEND PROPERTY
         INCLUDE_DIRECTORIES ${QO_SOURCE_DIR}/packaging/windows)
-    set_property(SOURCE ${QO_SOURCE_DIR}/packaging/windows/QuorvelOlvane.rc APPEND PROPERTY
-        COMPILE_DEFINITIONS QO_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
-        QO_VERSION_MINOR=${PROJECT_VERSION_MINOR} QO_VERSION_PATCH=${PROJECT_VERSION_PATCH})
 
     # windeployqt copies the Qt libraries and plugins beside the installed program, so the folder
     # runs on a machine without Qt. It lives beside qmake (Qt installer: <Qt>/bin; vcpkg:

@@ -62,9 +62,11 @@ grep -q 'DLL Name: libmosquitto.dll' "$work/headers" || fail "the program does n
 "$objdump" -h "$inst/QuorvelOlvane.exe" | grep -q '\.rsrc' || fail "no resource section (icon, manifest, version)"
 
 cpack --preset windows >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log" >&2; echo "FAIL: cpack failed" >&2; exit 1; }
-zip=build/windows/package/QuorvelOlvane-0.1.0-windows-x64.zip
+# The packages are named with CMake's project version.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/windows/CMakeCache.txt)
+zip=build/windows/package/QuorvelOlvane-$version-windows-x64.zip
 if [ -f "$zip" ]; then
-    python3 -m zipfile -l "$zip" | awk 'NR > 1 { print $1 }' | sed -n 's|^QuorvelOlvane-0.1.0-windows-x64/||p' \
+    python3 -m zipfile -l "$zip" | awk 'NR > 1 { print $1 }' | sed -n "s|^QuorvelOlvane-$version-windows-x64/||p" \
         | grep -v '/$' | sort >"$work/zip.list"
     (cd "$inst" && find . -type f | sed 's|^\./||' | sort) >"$work/inst.list"
     diff "$work/inst.list" "$work/zip.list" >"$work/diff" || fail "the ZIP differs from the installed folder: $(cat "$work/diff")"
@@ -72,7 +74,7 @@ else
     fail "no ZIP named $(basename "$zip"): $(ls build/windows/package 2>&1)"
 fi
 
-installer=build/windows/package/QuorvelOlvane-0.1.0-windows-x64.exe
+installer=build/windows/package/QuorvelOlvane-$version-windows-x64.exe
 "$objdump" -p "$installer" >"$work/installer-headers" 2>&1 || true
 grep -q 'Subsystem.*(Windows GUI)' "$work/installer-headers" \
     || fail "no installer program at $installer: $(ls build/windows/package 2>&1)"
