@@ -10,11 +10,14 @@
 #   share/metainfo/quorvel.olvane.QuorvelOlvane.metainfo.xml  AppStream: how software centres list it
 #   share/icons/hicolor/<size>/apps/quorvel-olvane.png
 #   share/doc/quorvel-olvane/config.example.json
+#   share/doc/quorvel-olvane/{copyright,changelog.gz,THIRD-PARTY-NOTICES.md}  licence, release notes
+#   share/man/man1/quorvel-olvane.1.gz      the launcher's manual page
 #   lib/udev/rules.d/70-quorvelolvane.rules gives the user at the seat the switch box's hidraw node
 #
 # Windows (`cmake --install`, and the ZIP made by CPack): one folder holding QuorvelOlvane.exe, the
 # Qt libraries and plugins (copied by windeployqt, or by the rules below where it cannot run),
-# hidapi, the compiler's runtime, resources/, config.example.json and README.txt. The program reads
+# hidapi, the compiler's runtime, resources/, config.example.json, README.txt, LICENSE, CHANGELOG.md,
+# THIRD-PARTY-NOTICES.md and licenses/ (the texts the notices name). The program reads
 # config.json and resources/ from its working directory, which is that folder when it is started
 # from Explorer or a shortcut. The installer (NSIS) puts that folder in
 # %LOCALAPPDATA%\Programs\QuorvelOlvane and adds config.json, the uninstaller, a Start menu shortcut,
@@ -24,6 +27,55 @@ include(GNUInstallDirs)
 
 set(QO_PACKAGE_NAME quorvel-olvane)
 set(QO_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/..)
+set(QO_MAINTAINER "QuorvelOlvane developers <quorvel-olvane@users.noreply.github.com>")
+
+# Release notes, written once in CHANGELOG.md: the Debian changelog and the AppStream <releases>
+# are made from it, and the configuration stops when the project's version has no section there.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+    ${QO_SOURCE_DIR}/CHANGELOG.md ${QO_SOURCE_DIR}/packaging/linux/quorvel-olvane.1)
+file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/packaging)
+execute_process(COMMAND ${Python3_EXECUTABLE} ${QO_SOURCE_DIR}/scripts/changelog.py appstream
+        ${QO_SOURCE_DIR}/CHANGELOG.md ${PROJECT_VERSION} ${PROJECT_BINARY_DIR}/packaging/releases.xml
+    RESULT_VARIABLE _qo_result)
+if(NOT _qo_result EQUAL 0)
+    message(FATAL_ERROR "CHANGELOG.md does not fit version ${PROJECT_VERSION} (above)")
+endif()
+
+# The notices name the versions of the libraries built against: the Debian packages of this
+# machine, which scripts/windows-deps.sh also builds the Windows libraries from.
+function(qo_debian_version var package)
+    # The source package's version, or the field named after the package.
+    set(_field source:Version)
+    if(ARGC GREATER 2)
+        set(_field ${ARGV2})
+    endif()
+    set(_version "")
+    find_program(QO_DPKG_QUERY dpkg-query)
+    if(QO_DPKG_QUERY)
+        execute_process(COMMAND ${QO_DPKG_QUERY} -W -f=\${${_field}} ${package}
+            OUTPUT_VARIABLE _version ERROR_QUIET OUTPUT_STRIP_TRAILING_WHITESPACE)
+    endif()
+    if(_version STREQUAL "")
+        set(_version "unknown")
+    endif()
+    # Upstream's: without the epoch, the Debian revision and the +dfsg of a repacked source.
+    string(REGEX REPLACE "^[0-9]+:" "" _upstream "${_version}")
+    string(REGEX REPLACE "-[^-]*$" "" _upstream "${_upstream}")
+    string(REGEX REPLACE "[+~](dfsg|ds).*$" "" _upstream "${_upstream}")
+    set(${var}_DEBIAN_VERSION "${_version}" PARENT_SCOPE)
+    set(${var}_VERSION "${_upstream}" PARENT_SCOPE)
+endfunction()
+qo_debian_version(QO_QT qt6-base-dev)
+qo_debian_version(QO_HIDAPI libhidapi-dev)
+qo_debian_version(QO_MOSQUITTO libmosquitto-dev)
+qo_debian_version(QO_JSON nlohmann-json3-dev)
+qo_debian_version(QO_MINGW mingw-w64-x86-64-dev)
+# (Its source package's version counts the packaging; the binary's begins with GCC's own.)
+qo_debian_version(QO_GCC_RUNTIME gcc-mingw-w64-x86-64-posix-runtime Version)
+set(QO_QT_VERSION ${Qt6_VERSION})
+configure_file(${QO_SOURCE_DIR}/packaging/THIRD-PARTY-NOTICES.md.in
+    ${PROJECT_BINARY_DIR}/packaging/THIRD-PARTY-NOTICES.md @ONLY)
 
 if(WIN32)
     set(QO_INSTALL_PROGRAM_DIR .)
@@ -34,6 +86,8 @@ else()
     set(QO_INSTALL_RESOURCES_DIR ${CMAKE_INSTALL_DATADIR}/${QO_PACKAGE_NAME})
     set(QO_INSTALL_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/${QO_PACKAGE_NAME})
 endif()
+
+install(FILES ${PROJECT_BINARY_DIR}/packaging/THIRD-PARTY-NOTICES.md DESTINATION ${QO_INSTALL_DOC_DIR})
 
 # The installed program finds Qt and hidapi where the system keeps them; no run path (Qt's
 # project setup would add $ORIGIN entries meant for bundled libraries).
@@ -68,9 +122,29 @@ if(NOT WIN32)
 
     install(FILES ${QO_SOURCE_DIR}/packaging/linux/quorvel-olvane.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+    # Debian's layout: the manual page and the changelog compressed as gzip -9n does, the
+    # copyright file in the machine-readable form.
+    execute_process(COMMAND gzip -9n -c ${QO_SOURCE_DIR}/packaging/linux/quorvel-olvane.1
+        OUTPUT_FILE ${PROJECT_BINARY_DIR}/packaging/quorvel-olvane.1.gz RESULT_VARIABLE _qo_result)
+    if(NOT _qo_result EQUAL 0)
+        message(FATAL_ERROR "gzip failed on the manual page")
+    endif()
+    install(FILES ${PROJECT_BINARY_DIR}/packaging/quorvel-olvane.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    execute_process(COMMAND ${Python3_EXECUTABLE} ${QO_SOURCE_DIR}/scripts/changelog.py debian
+            ${QO_SOURCE_DIR}/CHANGELOG.md ${PROJECT_VERSION} ${QO_PACKAGE_NAME} ${QO_MAINTAINER}
+            ${PROJECT_BINARY_DIR}/packaging/changelog.gz
+        RESULT_VARIABLE _qo_result)
+    if(NOT _qo_result EQUAL 0)
+        message(FATAL_ERROR "the Debian changelog could not be made from CHANGELOG.md")
+    endif()
+    install(FILES ${PROJECT_BINARY_DIR}/packaging/changelog.gz ${QO_SOURCE_DIR}/packaging/linux/copyright
+        DESTINATION ${QO_INSTALL_DOC_DIR})
     # AppStream wants the screenshot as a web address: where docs/screenshot.png is published.
     set(QO_SCREENSHOT_URL "https://quorvel-olvane.invalid/screenshot.png" CACHE STRING
         "Web address of docs/screenshot.png, for the AppStream metadata")
+    file(READ ${PROJECT_BINARY_DIR}/packaging/releases.xml QO_APPSTREAM_RELEASES)
+    string(STRIP "${QO_APPSTREAM_RELEASES}" QO_APPSTREAM_RELEASES)
     configure_file(${QO_SOURCE_DIR}/packaging/linux/quorvel.olvane.QuorvelOlvane.metainfo.xml.in
         ${PROJECT_BINARY_DIR}/packaging/quorvel.olvane.QuorvelOlvane.metainfo.xml @ONLY)
     install(FILES ${PROJECT_BINARY_DIR}/packaging/quorvel.olvane.QuorvelOlvane.metainfo.xml
@@ -192,9 +266,10 @@ endif()
 # Packages
 set(CPACK_PACKAGE_NAME ${QO_PACKAGE_NAME})
 set(CPACK_PACKAGE_VENDOR "QuorvelOlvane")
-set(CPACK_PACKAGE_CONTACT "QuorvelOlvane maintainers <quorvel-olvane@localhost>")
+set(CPACK_PACKAGE_CONTACT "${QO_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Always-on-top bar with eight coloured areas lit by a USB switch box")
+set(CPACK_RESOURCE_FILE_LICENSE ${QO_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
 if(WIN32)
@@ -210,8 +285,10 @@ else()
     set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
     set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+    # CPack puts the summary first, as the synopsis: the description is the text below it, in
+    # lines of at most 80 columns.
     set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-        "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\nA thin, borderless bar that stays above other windows and shows eight areas in two\nrows of four, lit and darkened by a USB HID switch box (2e8a:000a). Colours and\nopacity come from ~/.config/quorvel-olvane/config.json.")
+        "A thin, borderless bar that stays above other windows and shows eight areas\nin two rows of four, lit and darkened by a USB HID switch box (2e8a:000a).\nColours and opacity come from ~/.config/quorvel-olvane/config.json, which the\nbar re-reads whenever it changes.")
     # dpkg-shlibdeps (from dpkg-dev, part of build-essential) names every library the program
     # links, with the versions its symbols need; without it, the packages are named by hand.
     # The X11 platform plugin (built into libqt6gui6 on Debian 12, split out later).
