@@ -165,6 +165,28 @@ endif()
 
 if(WIN32)
     install(FILES ${QO_SOURCE_DIR}/packaging/windows/README.txt DESTINATION .)
+    # The folder redistributes Qt, hidapi, libmosquitto and the compiler's runtime: their licence
+    # texts go with them (THIRD-PARTY-NOTICES.md names which is whose), taken from the Debian
+    # packages of this build machine, the same sources scripts/windows-deps.sh built them from.
+    install(FILES ${QO_SOURCE_DIR}/LICENSE ${QO_SOURCE_DIR}/CHANGELOG.md DESTINATION .)
+    foreach(_qo_text IN ITEMS
+            LGPL-3.0.txt=/usr/share/common-licenses/LGPL-3
+            GPL-3.0.txt=/usr/share/common-licenses/GPL-3
+            qt6-base.copyright=/usr/share/doc/libqt6core6/copyright
+            hidapi.copyright=/usr/share/doc/libhidapi-hidraw0/copyright
+            mosquitto.copyright=/usr/share/doc/libmosquitto1/copyright
+            gcc-runtime.copyright=/usr/share/doc/gcc-mingw-w64-x86-64-posix-runtime/copyright
+            mingw-w64.copyright=/usr/share/doc/mingw-w64-x86-64-dev/copyright
+            nlohmann-json.copyright=/usr/share/doc/nlohmann-json3-dev/copyright)
+        string(REPLACE "=" ";" _qo_text "${_qo_text}")
+        list(GET _qo_text 0 _qo_name)
+        list(GET _qo_text 1 _qo_from)
+        if(NOT EXISTS ${_qo_from})
+            message(FATAL_ERROR "${_qo_from} is missing: the Windows folder would ship without "
+                "the licence it names (scripts/setup.sh --tests installs the packages)")
+        endif()
+        install(FILES ${_qo_from} DESTINATION licenses RENAME ${_qo_name})
+    endforeach()
     # The manifest is embedded by the .rc; MSVC's linker would add a second one of its own.
     if(MSVC)
         target_link_options(QuorvelOlvane PRIVATE /MANIFEST:NO)

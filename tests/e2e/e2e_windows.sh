@@ -53,7 +53,8 @@ PY
 # --- the installation -----------------------------------------------------------------
 
 if [ -n "$QO_INSTALLER" ]; then
-    for f in QuorvelOlvane.exe Qt6Core.dll platforms/qwindows.dll resources/icon/icon.ico Uninstall.exe config.example.json; do
+    for f in QuorvelOlvane.exe Qt6Core.dll platforms/qwindows.dll resources/icon/icon.ico Uninstall.exe config.example.json \
+             LICENSE THIRD-PARTY-NOTICES.md licenses/LGPL-3.0.txt; do
         [ -f "$QO_INSTALLED/$f" ] || fail "$f missing from the installation"
     done
     cmp -s "$QO_INSTALLED/config.json" "$QO_INSTALLED/config.example.json" || fail "the first install wrote no config.json from the example"

@@ -3,7 +3,8 @@
 # `windows` preset, built by windows.sh build): `cmake --install` lays out one
 # folder that runs on a Windows machine with nothing installed -- the program,
 # Qt's DLLs and plugins, hidapi, the mingw-w64 runtime, resources, the example
-# config and the README note -- in which every DLL that anything loads is either present or
+# config and the README note, the licence, changelog and third-party notices with the licence
+# text of every DLL shipped -- in which every DLL that anything loads is either present or
 # Windows' own; CPack packs exactly that folder as the ZIP, and makes the installer
 # (both left in build/windows/package for the Wine end-to-end tests).
 # Usage: test_windows_install.sh SOURCE_DIR
@@ -29,7 +30,8 @@ inst=$work/inst
 for f in QuorvelOlvane.exe Qt6Core.dll Qt6Gui.dll Qt6Network.dll Qt6Widgets.dll libhidapi.dll libmosquitto.dll \
          platforms/qwindows.dll imageformats/qico.dll styles/qwindowsvistastyle.dll \
          libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll \
-         config.example.json README.txt resources/icon/icon.ico resources/config.schema.json; do
+         config.example.json README.txt resources/icon/icon.ico resources/config.schema.json \
+         LICENSE CHANGELOG.md THIRD-PARTY-NOTICES.md; do
     [ -f "$inst/$f" ] || fail "$f missing from the installed folder"
 done
 for f in bin share lib libexec include; do
@@ -52,6 +54,34 @@ for binary in "${binaries[@]}"; do
             || fail "${binary#"$inst"/} needs $dll, which is neither in the folder nor part of Windows"
     done < <("$objdump" -p "$binary" | awk '/DLL Name:/ { print $3 }')
 done
+
+# Every DLL the folder ships is named in THIRD-PARTY-NOTICES.md, on a line that names its
+# licence texts, and each text named is in the folder (licenses/), not empty.
+notices=$inst/THIRD-PARTY-NOTICES.md
+if [ -f "$notices" ]; then
+    grep -q '@[A-Z_]*@' "$notices" && fail "THIRD-PARTY-NOTICES.md has unsubstituted @VARIABLES@"
+    grep -q ' unknown ' "$notices" && fail "THIRD-PARTY-NOTICES.md names an unknown version"
+    while read -r dll; do
+        line=$(grep -F -m1 "\`$dll\`" "$notices" || true)
+        if [ -z "$line" ]; then
+            fail "$dll is shipped but THIRD-PARTY-NOTICES.md does not name it"
+            continue
+        fi
+        texts=$(grep -o '`licenses/[^`]*`' <<<"$line" | tr -d '`' || true)
+        [ -n "$texts" ] || fail "THIRD-PARTY-NOTICES.md names no licence text for $dll"
+        for text in $texts; do
+            [ -s "$inst/$text" ] || fail "$text, the licence of $dll, is missing from the folder"
+        done
+    done < <(cd "$inst" && find . -iname '*.dll' | sed 's|^\./||' | sort)
+    # Qt's sources: the Debian source package and version, named for apt-get source.
+    qt_source=$(dpkg-query -W -f='${Version}' qt6-base-dev)
+    grep -qF "qt6-base=$qt_source" "$notices" || fail "THIRD-PARTY-NOTICES.md does not say qt6-base=$qt_source is Qt's source"
+    grep -q 'GNU LESSER GENERAL PUBLIC LICENSE' "$inst/licenses/LGPL-3.0.txt" 2>/dev/null \
+        || fail "licenses/LGPL-3.0.txt is not the LGPL"
+    grep -q 'GCC RUNTIME LIBRARY EXCEPTION' "$inst/licenses/gcc-runtime.copyright" 2>/dev/null \
+        || fail "licenses/gcc-runtime.copyright does not hold the GCC runtime library exception"
+    cmp -s "$inst/LICENSE" LICENSE || fail "the folder's LICENSE differs from the project's"
+fi
 
 "$objdump" -p "$inst/QuorvelOlvane.exe" >"$work/headers"
 grep -q 'Subsystem.*(Windows GUI)' "$work/headers" || fail "not a GUI-subsystem program"
