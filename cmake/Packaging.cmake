@@ -302,6 +302,13 @@ if(WIN32)
     set(CPACK_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR})
     set(CPACK_NSIS_MUI_ICON ${QO_SOURCE_DIR}/packaging/windows/QuorvelOlvane.ico)
     set(CPACK_NSIS_MUI_UNIICON ${QO_SOURCE_DIR}/packaging/windows/QuorvelOlvane.ico)
+    # winget's and Scoop's manifests, written beside the packages once both are made.
+    set(QO_RELEASE_URL "https://quorvel-olvane.invalid/releases/" CACHE STRING
+        "Web address whose <version>/ folder holds the Windows packages, for the winget and Scoop manifests")
+    set(CPACK_QO_PYTHON ${Python3_EXECUTABLE})
+    set(CPACK_QO_MANIFEST_SCRIPT ${QO_SOURCE_DIR}/scripts/write-manifests.py)
+    set(CPACK_QO_RELEASE_URL ${QO_RELEASE_URL}${PROJECT_VERSION}/)
+    set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/WriteManifests.cmake)
 else()
     set(CPACK_GENERATOR DEB)
     set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -6,7 +6,8 @@
 # config and the README note, the licence, changelog and third-party notices with the licence
 # text of every DLL shipped -- in which every DLL that anything loads is either present or
 # Windows' own; CPack packs exactly that folder as the ZIP, and makes the installer
-# (both left in build/windows/package for the Wine end-to-end tests).
+# (both left in build/windows/package for the Wine end-to-end tests) with the winget and Scoop
+# manifests naming their hashes.
 # Usage: test_windows_install.sh SOURCE_DIR
 set -euo pipefail
 src=$(cd "$1" && pwd)
@@ -108,6 +109,14 @@ installer=build/windows/package/QuorvelOlvane-$version-windows-x64.exe
 "$objdump" -p "$installer" >"$work/installer-headers" 2>&1 || true
 grep -q 'Subsystem.*(Windows GUI)' "$work/installer-headers" \
     || fail "no installer program at $installer: $(ls build/windows/package 2>&1)"
+
+# The package step's winget and Scoop manifests name these very files.
+installer_sha=$(sha256sum "$installer" | cut -d' ' -f1)
+zip_sha=$(sha256sum "$zip" | cut -d' ' -f1)
+grep -qi "InstallerSha256: \"$installer_sha\"" build/windows/package/winget/QuorvelOlvane.QuorvelOlvane.installer.yaml 2>/dev/null \
+    || fail "the winget manifest does not name the installer's SHA-256 $installer_sha"
+grep -q "\"hash\": \"$zip_sha\"" build/windows/package/scoop/quorvel-olvane.json 2>/dev/null \
+    || fail "the Scoop manifest does not name the ZIP's SHA-256 $zip_sha"
 
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed" >&2; exit 1; }
 echo "Windows folder ($(wc -l <"$work/inst.list") files, $(du -sh "$inst" | cut -f1)), ZIP ($(du -h "$zip" | cut -f1)) and installer ($(du -h "$installer" | cut -f1)) ok"
