@@ -31,11 +31,12 @@ set(QO_MAINTAINER "QuorvelOlvane developers <quorvel-olvane@users.noreply.github
 
 # Release notes, written once in CHANGELOG.md: the Debian changelog and the AppStream <releases>
 # are made from it, and the configuration stops when the project's version has no section there.
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
+# The host's python3, also in a cross build (which finds programs on the host).
+find_program(QO_PACKAGING_PYTHON NAMES python3 REQUIRED)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
     ${QO_SOURCE_DIR}/CHANGELOG.md ${QO_SOURCE_DIR}/packaging/linux/quorvel-olvane.1)
 file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/packaging)
-execute_process(COMMAND ${Python3_EXECUTABLE} ${QO_SOURCE_DIR}/scripts/changelog.py appstream
+execute_process(COMMAND ${QO_PACKAGING_PYTHON} ${QO_SOURCE_DIR}/scripts/changelog.py appstream
         ${QO_SOURCE_DIR}/CHANGELOG.md ${PROJECT_VERSION} ${PROJECT_BINARY_DIR}/packaging/releases.xml
     RESULT_VARIABLE _qo_result)
 if(NOT _qo_result EQUAL 0)
@@ -131,7 +132,7 @@ if(NOT WIN32)
     endif()
     install(FILES ${PROJECT_BINARY_DIR}/packaging/quorvel-olvane.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-    execute_process(COMMAND ${Python3_EXECUTABLE} ${QO_SOURCE_DIR}/scripts/changelog.py debian
+    execute_process(COMMAND ${QO_PACKAGING_PYTHON} ${QO_SOURCE_DIR}/scripts/changelog.py debian
             ${QO_SOURCE_DIR}/CHANGELOG.md ${PROJECT_VERSION} ${QO_PACKAGE_NAME} ${QO_MAINTAINER}
             ${PROJECT_BINARY_DIR}/packaging/changelog.gz
         RESULT_VARIABLE _qo_result)
@@ -305,7 +306,7 @@ if(WIN32)
     # winget's and Scoop's manifests, written beside the packages once both are made.
     set(QO_RELEASE_URL "https://quorvel-olvane.invalid/releases/" CACHE STRING
         "Web address whose <version>/ folder holds the Windows packages, for the winget and Scoop manifests")
-    set(CPACK_QO_PYTHON ${Python3_EXECUTABLE})
+    set(CPACK_QO_PYTHON ${QO_PACKAGING_PYTHON})
     set(CPACK_QO_MANIFEST_SCRIPT ${QO_SOURCE_DIR}/scripts/write-manifests.py)
     set(CPACK_QO_RELEASE_URL ${QO_RELEASE_URL}${PROJECT_VERSION}/)
     set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/WriteManifests.cmake)
