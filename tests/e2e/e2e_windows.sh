@@ -78,6 +78,20 @@ TABLE
     ok "silent install into $QO_INSTALLED_WIN: files, config.json, shortcut starting in the folder, installed-apps entry, Run value"
 fi
 
+# --- the version -------------------------------------------------------------------
+
+# CMake's project version, printed before anything needs a display or a config.json.
+new_bar_dir
+version=$(sed -n 's/^project(QuorvelOlvane VERSION \([0-9.]*\).*/\1/p' "$QO_SOURCE/CMakeLists.txt")
+status=0
+got=$(cd "$BAR_DIR" && DISPLAY='' wine "$BAR_EXE" --version 2>/dev/null | tr -d '\r') || status=$?
+wineserver -w
+[ "$status" -eq 0 ] && [ "$got" = "QuorvelOlvane $version" ] \
+    || fail "--version printed [$got] (status $status), expected [QuorvelOlvane $version]"
+[ -e "$BAR_DIR/config.json" ] && fail "--version wrote a config.json"
+ok "--version prints QuorvelOlvane $version"
+BAR_DIR=
+
 # --- a plain start ----------------------------------------------------------------
 
 start_bar
