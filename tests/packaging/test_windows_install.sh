@@ -57,7 +57,8 @@ for binary in "${binaries[@]}"; do
 done
 
 # Every DLL the folder ships is named in THIRD-PARTY-NOTICES.md, on a line that names its
-# licence texts, and each text named is in the folder (licenses/), not empty.
+# licence texts, and each text named is in the folder (licenses/, or LICENSE for the project's
+# own), not empty.
 notices=$inst/THIRD-PARTY-NOTICES.md
 if [ -f "$notices" ]; then
     grep -q '@[A-Z_]*@' "$notices" && fail "THIRD-PARTY-NOTICES.md has unsubstituted @VARIABLES@"
@@ -68,7 +69,7 @@ if [ -f "$notices" ]; then
             fail "$dll is shipped but THIRD-PARTY-NOTICES.md does not name it"
             continue
         fi
-        texts=$(grep -o '`licenses/[^`]*`' <<<"$line" | tr -d '`' || true)
+        texts=$(grep -oE '`(licenses/[^`]*|LICENSE)`' <<<"$line" | tr -d '`' || true)
         [ -n "$texts" ] || fail "THIRD-PARTY-NOTICES.md names no licence text for $dll"
         for text in $texts; do
             [ -s "$inst/$text" ] || fail "$text, the licence of $dll, is missing from the folder"
