@@ -11,11 +11,14 @@
 #   share/icons/hicolor/<size>/apps/quorvel-olvane.png
 #   share/doc/quorvel-olvane/config.example.json
 #   share/doc/quorvel-olvane/guide/         the user guide, docs/guide/*.md
+#   share/doc/quorvel-olvane/{copyright,changelog.gz,THIRD-PARTY-NOTICES.md}  licence, release notes
+#   share/man/man1/quorvel-olvane.1.gz      the launcher's manual page
 #   lib/udev/rules.d/70-quorvelolvane.rules gives the user at the seat the switch box's hidraw node
 #
 # Windows (`cmake --install`, and the ZIP made by CPack): one folder holding QuorvelOlvane.exe, the
 # Qt libraries and plugins (copied by windeployqt, or by the rules below where it cannot run),
-# hidapi, the compiler's runtime, resources/, config.example.json and README.txt. The program reads
+# hidapi, the compiler's runtime, resources/, config.example.json, README.txt, LICENSE, CHANGELOG.md,
+# THIRD-PARTY-NOTICES.md and licenses/ (the texts the notices name). The program reads
 # config.json and resources/ from its working directory, which is that folder when it is started
 # from Explorer or a shortcut. The installer (NSIS) puts that folder in
 # %LOCALAPPDATA%\Programs\QuorvelOlvane and adds config.json, the uninstaller, a Start menu shortcut,
@@ -25,6 +28,56 @@ include(GNUInstallDirs)
 
 set(QO_PACKAGE_NAME quorvel-olvane)
 set(QO_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/..)
+set(QO_MAINTAINER "QuorvelOlvane developers <quorvel-olvane@users.noreply.github.com>")
+
+# Release notes, written once in CHANGELOG.md: the Debian changelog and the AppStream <releases>
+# are made from it, and the configuration stops when the project's version has no section there.
+# The host's python3, also in a cross build (which finds programs on the host).
+find_program(QO_PACKAGING_PYTHON NAMES python3 REQUIRED)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+    ${QO_SOURCE_DIR}/CHANGELOG.md ${QO_SOURCE_DIR}/packaging/linux/quorvel-olvane.1)
+file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/packaging)
+execute_process(COMMAND ${QO_PACKAGING_PYTHON} ${QO_SOURCE_DIR}/scripts/changelog.py appstream
+        ${QO_SOURCE_DIR}/CHANGELOG.md ${PROJECT_VERSION} ${PROJECT_BINARY_DIR}/packaging/releases.xml
+    RESULT_VARIABLE _qo_result)
+if(NOT _qo_result EQUAL 0)
+    message(FATAL_ERROR "CHANGELOG.md does not fit version ${PROJECT_VERSION} (above)")
+endif()
+
+# The notices name the versions of the libraries built against: the Debian packages of this
+# machine, which scripts/windows-deps.sh also builds the Windows libraries from.
+function(qo_debian_version var package)
+    # The source package's version, or the field named after the package.
+    set(_field source:Version)
+    if(ARGC GREATER 2)
+        set(_field ${ARGV2})
+    endif()
+    set(_version "")
+    find_program(QO_DPKG_QUERY dpkg-query)
+    if(QO_DPKG_QUERY)
+        execute_process(COMMAND ${QO_DPKG_QUERY} -W -f=\${${_field}} ${package}
+            OUTPUT_VARIABLE _version ERROR_QUIET OUTPUT_STRIP_TRAILING_WHITESPACE)
+    endif()
+    if(_version STREQUAL "")
+        set(_version "unknown")
+    endif()
+    # Upstream's: without the epoch, the Debian revision and the +dfsg of a repacked source.
+    string(REGEX REPLACE "^[0-9]+:" "" _upstream "${_version}")
+    string(REGEX REPLACE "-[^-]*$" "" _upstream "${_upstream}")
+    string(REGEX REPLACE "[+~](dfsg|ds).*$" "" _upstream "${_upstream}")
+    set(${var}_DEBIAN_VERSION "${_version}" PARENT_SCOPE)
+    set(${var}_VERSION "${_upstream}" PARENT_SCOPE)
+endfunction()
+qo_debian_version(QO_QT qt6-base-dev)
+qo_debian_version(QO_HIDAPI libhidapi-dev)
+qo_debian_version(QO_MOSQUITTO libmosquitto-dev)
+qo_debian_version(QO_JSON nlohmann-json3-dev)
+qo_debian_version(QO_MINGW mingw-w64-x86-64-dev)
+# (Its source package's version counts the packaging; the binary's begins with GCC's own.)
+qo_debian_version(QO_GCC_RUNTIME gcc-mingw-w64-x86-64-posix-runtime Version)
+set(QO_QT_VERSION ${Qt6_VERSION})
+configure_file(${QO_SOURCE_DIR}/packaging/THIRD-PARTY-NOTICES.md.in
+    ${PROJECT_BINARY_DIR}/packaging/THIRD-PARTY-NOTICES.md @ONLY)
 
 if(WIN32)
     set(QO_INSTALL_PROGRAM_DIR .)
@@ -35,6 +88,8 @@ else()
     set(QO_INSTALL_RESOURCES_DIR ${CMAKE_INSTALL_DATADIR}/${QO_PACKAGE_NAME})
     set(QO_INSTALL_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/${QO_PACKAGE_NAME})
 endif()
+
+install(FILES ${PROJECT_BINARY_DIR}/packaging/THIRD-PARTY-NOTICES.md DESTINATION ${QO_INSTALL_DOC_DIR})
 
 # The installed program finds Qt and hidapi where the system keeps them; no run path (Qt's
 # project setup would add $ORIGIN entries meant for bundled libraries).
@@ -75,9 +130,29 @@ if(NOT WIN32)
 
     install(FILES ${QO_SOURCE_DIR}/packaging/linux/quorvel-olvane.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+    # Debian's layout: the manual page and the changelog compressed as gzip -9n does, the
+    # copyright file in the machine-readable form.
+    execute_process(COMMAND gzip -9n -c ${QO_SOURCE_DIR}/packaging/linux/quorvel-olvane.1
+        OUTPUT_FILE ${PROJECT_BINARY_DIR}/packaging/quorvel-olvane.1.gz RESULT_VARIABLE _qo_result)
+    if(NOT _qo_result EQUAL 0)
+        message(FATAL_ERROR "gzip failed on the manual page")
+    endif()
+    install(FILES ${PROJECT_BINARY_DIR}/packaging/quorvel-olvane.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    execute_process(COMMAND ${QO_PACKAGING_PYTHON} ${QO_SOURCE_DIR}/scripts/changelog.py debian
+            ${QO_SOURCE_DIR}/CHANGELOG.md ${PROJECT_VERSION} ${QO_PACKAGE_NAME} ${QO_MAINTAINER}
+            ${PROJECT_BINARY_DIR}/packaging/changelog.gz
+        RESULT_VARIABLE _qo_result)
+    if(NOT _qo_result EQUAL 0)
+        message(FATAL_ERROR "the Debian changelog could not be made from CHANGELOG.md")
+    endif()
+    install(FILES ${PROJECT_BINARY_DIR}/packaging/changelog.gz ${QO_SOURCE_DIR}/packaging/linux/copyright
+        DESTINATION ${QO_INSTALL_DOC_DIR})
     # AppStream wants the screenshot as a web address: where docs/screenshot.png is published.
     set(QO_SCREENSHOT_URL "https://quorvel-olvane.invalid/screenshot.png" CACHE STRING
         "Web address of docs/screenshot.png, for the AppStream metadata")
+    file(READ ${PROJECT_BINARY_DIR}/packaging/releases.xml QO_APPSTREAM_RELEASES)
+    string(STRIP "${QO_APPSTREAM_RELEASES}" QO_APPSTREAM_RELEASES)
     configure_file(${QO_SOURCE_DIR}/packaging/linux/quorvel.olvane.QuorvelOlvane.metainfo.xml.in
         ${PROJECT_BINARY_DIR}/packaging/quorvel.olvane.QuorvelOlvane.metainfo.xml @ONLY)
     install(FILES ${PROJECT_BINARY_DIR}/packaging/quorvel.olvane.QuorvelOlvane.metainfo.xml
@@ -98,16 +173,35 @@ endif()
 
 if(WIN32)
     install(FILES ${QO_SOURCE_DIR}/packaging/windows/README.txt DESTINATION .)
+    # The folder redistributes Qt, hidapi, libmosquitto and the compiler's runtime: their licence
+    # texts go with them (THIRD-PARTY-NOTICES.md names which is whose), taken from the Debian
+    # packages of this build machine, the same sources scripts/windows-deps.sh built them from.
+    install(FILES ${QO_SOURCE_DIR}/LICENSE ${QO_SOURCE_DIR}/CHANGELOG.md DESTINATION .)
+    foreach(_qo_text IN ITEMS
+            LGPL-3.0.txt=/usr/share/common-licenses/LGPL-3
+            GPL-3.0.txt=/usr/share/common-licenses/GPL-3
+            qt6-base.copyright=/usr/share/doc/libqt6core6/copyright
+            hidapi.copyright=/usr/share/doc/libhidapi-hidraw0/copyright
+            mosquitto.copyright=/usr/share/doc/libmosquitto1/copyright
+            gcc-runtime.copyright=/usr/share/doc/gcc-mingw-w64-x86-64-posix-runtime/copyright
+            mingw-w64.copyright=/usr/share/doc/mingw-w64-x86-64-dev/copyright
+            nlohmann-json.copyright=/usr/share/doc/nlohmann-json3-dev/copyright)
+        string(REPLACE "=" ";" _qo_text "${_qo_text}")
+        list(GET _qo_text 0 _qo_name)
+        list(GET _qo_text 1 _qo_from)
+        if(NOT EXISTS ${_qo_from})
+            message(FATAL_ERROR "${_qo_from} is missing: the Windows folder would ship without "
+                "the licence it names (scripts/setup.sh --tests installs the packages)")
+        endif()
+        install(FILES ${_qo_from} DESTINATION licenses RENAME ${_qo_name})
+    endforeach()
     # The manifest is embedded by the .rc; MSVC's linker would add a second one of its own.
     if(MSVC)
         target_link_options(QuorvelOlvane PRIVATE /MANIFEST:NO)
     endif()
     # The .rc names its icon and manifest relative to its own folder.
-    set_property(SOURCE ${QO_SOURCE_DIR}/packaging/windows/QuorvelOlvane.rc APPEND PROPERTY
+    set_property(SOURCE ${PROJECT_BINARY_DIR}/generated/QuorvelOlvane.rc APPEND PROPERTY
         INCLUDE_DIRECTORIES ${QO_SOURCE_DIR}/packaging/windows)
-    set_property(SOURCE ${QO_SOURCE_DIR}/packaging/windows/QuorvelOlvane.rc APPEND PROPERTY
-        COMPILE_DEFINITIONS QO_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
-        QO_VERSION_MINOR=${PROJECT_VERSION_MINOR} QO_VERSION_PATCH=${PROJECT_VERSION_PATCH})
 
     # windeployqt copies the Qt libraries and plugins beside the installed program, so the folder
     # runs on a machine without Qt. It lives beside qmake (Qt installer: <Qt>/bin; vcpkg:
@@ -202,9 +296,10 @@ endif()
 # Packages
 set(CPACK_PACKAGE_NAME ${QO_PACKAGE_NAME})
 set(CPACK_PACKAGE_VENDOR "QuorvelOlvane")
-set(CPACK_PACKAGE_CONTACT "QuorvelOlvane maintainers <quorvel-olvane@localhost>")
+set(CPACK_PACKAGE_CONTACT "${QO_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Always-on-top bar with eight coloured areas lit by a USB switch box")
+set(CPACK_RESOURCE_FILE_LICENSE ${QO_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
 if(WIN32)
@@ -215,13 +310,22 @@ if(WIN32)
     set(CPACK_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR})
     set(CPACK_NSIS_MUI_ICON ${QO_SOURCE_DIR}/packaging/windows/QuorvelOlvane.ico)
     set(CPACK_NSIS_MUI_UNIICON ${QO_SOURCE_DIR}/packaging/windows/QuorvelOlvane.ico)
+    # winget's and Scoop's manifests, written beside the packages once both are made.
+    set(QO_RELEASE_URL "https://quorvel-olvane.invalid/releases/" CACHE STRING
+        "Web address whose <version>/ folder holds the Windows packages, for the winget and Scoop manifests")
+    set(CPACK_QO_PYTHON ${QO_PACKAGING_PYTHON})
+    set(CPACK_QO_MANIFEST_SCRIPT ${QO_SOURCE_DIR}/scripts/write-manifests.py)
+    set(CPACK_QO_RELEASE_URL ${QO_RELEASE_URL}${PROJECT_VERSION}/)
+    set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/WriteManifests.cmake)
 else()
     set(CPACK_GENERATOR DEB)
     set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
     set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+    # CPack puts the summary first, as the synopsis: the description is the text below it, in
+    # lines of at most 80 columns.
     set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-        "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\nA thin, borderless bar that stays above other windows and shows eight areas in two\nrows of four, lit and darkened by a USB HID switch box (2e8a:000a). Colours and\nopacity come from ~/.config/quorvel-olvane/config.json.")
+        "A thin, borderless bar that stays above other windows and shows eight areas\nin two rows of four, lit and darkened by a USB HID switch box (2e8a:000a).\nColours and opacity come from ~/.config/quorvel-olvane/config.json, which the\nbar re-reads whenever it changes.")
     # dpkg-shlibdeps (from dpkg-dev, part of build-essential) names every library the program
     # links, with the versions its symbols need; without it, the packages are named by hand.
     # The X11 platform plugin (built into libqt6gui6 on Debian 12, split out later).

@@ -63,7 +63,10 @@ cd "$work/src"
 if ! [ -d qtbase ] || ! [ -d hidapi ] || ! [ -d mosquitto ]; then
     rm -rf ./*
     "${apt[@]}" update
-    "${apt[@]}" source "qt6-base=$qt_version" hidapi mosquitto
+    # The versions the host builds against too, which THIRD-PARTY-NOTICES.md names as the sources.
+    "${apt[@]}" source "qt6-base=$qt_version" \
+        "hidapi=$(dpkg-query -W -f='${source:Version}' libhidapi-dev)" \
+        "mosquitto=$(dpkg-query -W -f='${source:Version}' libmosquitto-dev)"
     mv qt6-base-*/ qtbase
     mv hidapi-*/ hidapi
     mv mosquitto-*/ mosquitto

@@ -7,6 +7,7 @@
 #include "common/bar_config.h"
 #include "common/diagnostics.h"
 #include "common/switch_commands.h"
+#include "common/version.h"
 
 #include <QApplication>
 #include <QDir>
@@ -119,6 +120,12 @@ int main(int argc, char *argv[])
     qunsetenv(diagnostics::kNoConsoleVariable);
     // Before anything opens a file: closed standard descriptors, broken pipes.
     diagnostics::prepare_standard_streams();
+    // --version alone: answered before anything starts, so it needs no display or config.json.
+    if (const std::span arguments(argv, static_cast<std::size_t>(argc));
+        arguments.size() == 2 && std::strcmp(arguments[1], "--version") == 0) {
+        diagnostics::out(QStringLiteral("QuorvelOlvane ") + QString::fromLatin1(build_info::kVersion));
+        return 0;
+    }
 #ifdef Q_OS_UNIX
     // Then at once, before Qt starts or any file is read (the descriptors 0
     // to 2 are open by now, so the pipe cannot take their place).

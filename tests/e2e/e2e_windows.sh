@@ -53,7 +53,8 @@ PY
 # --- the installation -----------------------------------------------------------------
 
 if [ -n "$QO_INSTALLER" ]; then
-    for f in QuorvelOlvane.exe Qt6Core.dll platforms/qwindows.dll resources/icon/icon.ico Uninstall.exe config.example.json; do
+    for f in QuorvelOlvane.exe Qt6Core.dll platforms/qwindows.dll resources/icon/icon.ico Uninstall.exe config.example.json \
+             LICENSE THIRD-PARTY-NOTICES.md licenses/LGPL-3.0.txt; do
         [ -f "$QO_INSTALLED/$f" ] || fail "$f missing from the installation"
     done
     cmp -s "$QO_INSTALLED/config.json" "$QO_INSTALLED/config.example.json" || fail "the first install wrote no config.json from the example"
@@ -76,6 +77,20 @@ TABLE
     wineserver -w
     ok "silent install into $QO_INSTALLED_WIN: files, config.json, shortcut starting in the folder, installed-apps entry, Run value"
 fi
+
+# --- the version -------------------------------------------------------------------
+
+# CMake's project version, printed before anything needs a display or a config.json.
+new_bar_dir
+version=$(sed -n 's/^project(QuorvelOlvane VERSION \([0-9.]*\).*/\1/p' "$QO_SOURCE/CMakeLists.txt")
+status=0
+got=$(cd "$BAR_DIR" && DISPLAY='' wine "$BAR_EXE" --version 2>/dev/null | tr -d '\r') || status=$?
+wineserver -w
+[ "$status" -eq 0 ] && [ "$got" = "QuorvelOlvane $version" ] \
+    || fail "--version printed [$got] (status $status), expected [QuorvelOlvane $version]"
+[ -e "$BAR_DIR/config.json" ] && fail "--version wrote a config.json"
+ok "--version prints QuorvelOlvane $version"
+BAR_DIR=
 
 # --- a plain start ----------------------------------------------------------------
 

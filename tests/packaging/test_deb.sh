@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the .deb from a finished build tree, then checks what it holds and declares:
 # file list, control fields, the desktop entry, the AppStream metadata, the udev rule, and that the extracted
-# program's libraries resolve on this system.
+# program's libraries resolve on this system; Debian's lintian finds no error and no warning, and
+# the version is CMake's project version everywhere (control file, changelog, AppStream, --version).
 # Usage: test_deb.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -10,7 +11,7 @@ trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
-for tool in cpack dpkg-deb desktop-file-validate appstreamcli ldd readelf; do
+for tool in cpack dpkg-deb desktop-file-validate appstreamcli ldd readelf lintian dpkg-parsechangelog; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh --tests)" >&2; exit 1; }
 done
 
@@ -21,7 +22,22 @@ mapfile -t debs < <(find "$work/out" -maxdepth 1 -name '*.deb')
 deb=${debs[0]}
 echo "built $(basename "$deb")"
 
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+[ -n "$version" ] || { echo "FAIL: no CMAKE_PROJECT_VERSION in $build/CMakeCache.txt" >&2; exit 1; }
+
+# Debian's own checks of the package: every error and warning fails (informational tags do not).
+# (lintian warns when run as root, which a container's test run is.)
+if ! lintian --fail-on error,warning --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>"$work/lintian.err"; then
+    cat "$work/lintian.log" "$work/lintian.err" >&2
+    fail "lintian finds errors or warnings in the .deb"
+fi
+grep -E '^[EW]: ' "$work/lintian.log" && fail "lintian reports the tags above"
+
 # Control fields.
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version $(dpkg-deb -f "$deb" Version), not $version"
+case $(dpkg-deb -f "$deb" Maintainer) in
+    *'<'*@localhost'>'|*'<'*@*.invalid'>'|'') fail "no real maintainer address: $(dpkg-deb -f "$deb" Maintainer)" ;;
+esac
 [ "$(dpkg-deb -f "$deb" Package)" = quorvel-olvane ] || fail "package name is not quorvel-olvane"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
@@ -48,6 +64,10 @@ expect_file -rw-r--r-- /usr/share/quorvel-olvane/config.example.json
 expect_file -rw-r--r-- /usr/share/quorvel-olvane/config.first-run.json
 expect_file -rw-r--r-- /usr/share/metainfo/quorvel.olvane.QuorvelOlvane.metainfo.xml
 expect_file -rw-r--r-- /usr/lib/udev/rules.d/70-quorvelolvane.rules
+expect_file -rw-r--r-- /usr/share/doc/quorvel-olvane/copyright
+expect_file -rw-r--r-- /usr/share/doc/quorvel-olvane/changelog.gz
+expect_file -rw-r--r-- /usr/share/doc/quorvel-olvane/THIRD-PARTY-NOTICES.md
+expect_file -rw-r--r-- /usr/share/man/man1/quorvel-olvane.1.gz
 for size in 16 32 48 256; do
     expect_file -rw-r--r-- /usr/share/icons/hicolor/${size}x${size}/apps/quorvel-olvane.png
 done
@@ -84,6 +104,24 @@ grep -qF '<launchable type="desktop-id">quorvel-olvane.desktop</launchable>' "$m
     || fail "the AppStream metadata does not name the installed desktop entry"
 grep -q '@QO_' "$metainfo" && fail "AppStream metadata has unsubstituted @VARIABLES@"
 
+grep -qF '<project_license>MIT</project_license>' "$metainfo" || fail "the AppStream metadata names no MIT project licence"
+grep -qE "<release version=\"$version\" date=\"[0-9]{4}-[0-9]{2}-[0-9]{2}\"" "$metainfo" \
+    || fail "the AppStream releases do not begin with $version"
+
+# Release notes and licence, from CHANGELOG.md and the DEP-5 copyright file.
+zcat "$root/usr/share/doc/quorvel-olvane/changelog.gz" >"$work/changelog"
+[ "$(dpkg-parsechangelog -l "$work/changelog" -S Version)" = "$version" ] \
+    || fail "changelog.gz begins with $(dpkg-parsechangelog -l "$work/changelog" -S Version), not $version"
+head -n1 "$root/usr/share/doc/quorvel-olvane/copyright" \
+    | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+    || fail "copyright is not in the machine-readable format"
+grep -qx 'License: Expat' "$root/usr/share/doc/quorvel-olvane/copyright" || fail "copyright names no MIT (Expat) licence"
+# The manual page names what the launcher takes.
+zcat "$root/usr/share/man/man1/quorvel-olvane.1.gz" >"$work/man"
+for option in desktop autostart version help; do
+    grep -qF -- "\\-\\-$option" "$work/man" || fail "the manual page does not describe --$option"
+done
+
 launcher=$root/usr/bin/quorvel-olvane
 sh -n "$launcher" || fail "launcher has a syntax error"
 grep -q '@QO_' "$launcher" && fail "launcher has unsubstituted @VARIABLES@"
@@ -105,6 +143,9 @@ readelf -d "$program" >"$work/dynamic"
 readelf -S "$program" >"$work/sections"
 grep -E '\((RPATH|RUNPATH)\)' "$work/dynamic" && fail "the packaged program carries a run path"
 grep -q '\.debug_info' "$work/sections" && fail "the packaged program is not stripped"
+# The packaged program's own answer, before it needs a display.
+got=$(env -i PATH=/usr/bin:/bin "$program" --version 2>&1) || fail "--version of the packaged program failed: $got"
+[ "$got" = "QuorvelOlvane $version" ] || fail "the packaged program's --version says '$got', not 'QuorvelOlvane $version'"
 
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed" >&2; exit 1; }
 echo "all .deb checks passed"

@@ -7,7 +7,8 @@
 # never over one), X11 chosen on Wayland only when the user chose no platform,
 # arguments and exit status passed through; without HOME one line and status 1;
 # --autostart on|off writes and removes the login entry and status tells which,
-# --help lists them; --desktop says to the bar that nobody reads its standard error.
+# --help lists them; --version is the program's, printing CMake's version, and makes no
+# config folder; --desktop says to the bar that nobody reads its standard error.
 # Usage: test_launcher.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -29,6 +30,19 @@ resources=$prefix/share/quorvel-olvane/resources
 first_run=$prefix/share/quorvel-olvane/config.first-run.json
 cmp -s "$first_run" "$(dirname "$0")/../../packaging/linux/config.first-run.json" \
     || { echo "FAIL: no copy of packaging/linux/config.first-run.json at $first_run" >&2; exit 1; }
+
+# The real program, through the launcher: --version prints CMake's project version and ends
+# with status 0, before any display or config folder is needed (none is given here).
+case=version-real
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+[ -n "$version" ] || fail "no CMAKE_PROJECT_VERSION in $build/CMakeCache.txt"
+set +e
+got=$(env -i PATH="$PATH" HOME="$work/home-$case" "$launcher" --version 2>"$work/stderr-$case")
+status=$?
+set -e
+[ "$status" -eq 0 ] || fail "--version ended with status $status: $(cat "$work/stderr-$case")"
+[ "$got" = "QuorvelOlvane $version" ] || fail "--version printed '$got', expected 'QuorvelOlvane $version'"
+[ -e "$work/home-$case" ] && fail "--version created $work/home-$case"
 
 # The stub stands in for the program at the installed path.
 cat >"$program" <<'STUB'
@@ -119,6 +133,11 @@ mapfile -t got < <(field arg)
 run_case desktop -- --desktop "two words"
 [ "$(field no_console)" = 1 ] || fail "--desktop: QUORVEL_OLVANE_NO_CONSOLE is $(field no_console)"
 [ "$(field argc)" = 1 ] && [ "$(field arg)" = "two words" ] || fail "--desktop: arguments were $(field arg)"
+
+# --version goes to the program as it is, without a config folder being made.
+run_case version-stub -- --version
+[ "$(field argc)" = 1 ] && [ "$(field arg)" = --version ] || fail "--version: arguments were $(field arg)"
+[ -e "$home/.config" ] && fail "--version created $home/.config"
 
 # Platform choice: NAME, environment, expected QT_QPA_PLATFORM.
 while IFS='|' read -r name env_text expected; do

@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
-"""Compiles packaging/windows/QuorvelOlvane.rc with the mingw-w64 resource compiler
-the way the build does (from another folder, with the .rc's folder as include path
-and the version passed in), then reads the compiled .res back: the icon group must
+"""Configures packaging/windows/QuorvelOlvane.rc.in as CMake does (the version written
+into a copy in another folder), compiles it with the mingw-w64 resource compiler the way
+the build does (with the .rc.in's folder as include path), then reads the compiled .res back: the icon group must
 hold every image of packaging/windows/QuorvelOlvane.ico, the manifest must be resource 1 of type
-RT_MANIFEST with the file's exact bytes, and the version must be the one passed in.
+RT_MANIFEST with the file's exact bytes, and the version, in numbers and as text, must be the one written in; no @VARIABLE@ may be
+left unsubstituted.
 
 Usage: test_windows_resources.py SOURCE_DIR
 """
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -65,9 +67,17 @@ def main():
 
     with tempfile.TemporaryDirectory() as work:
         res_path = os.path.join(work, "QuorvelOlvane.res")
-        defines = [f"-DQO_VERSION_{part}={value}"
-                   for part, value in zip(("MAJOR", "MINOR", "PATCH"), VERSION)]
-        base = [WINDRES, "-I", rc_dir, *defines, "-i", os.path.join(rc_dir, "QuorvelOlvane.rc")]
+        with open(os.path.join(rc_dir, "QuorvelOlvane.rc.in"), encoding="utf-8") as f:
+            text = f.read()
+        values = dict(zip(("MAJOR", "MINOR", "PATCH"), VERSION))
+        text = re.sub(r"@PROJECT_VERSION_(MAJOR|MINOR|PATCH)@", lambda m: str(values[m.group(1)]), text)
+        text = text.replace("@PROJECT_VERSION@", ".".join(map(str, VERSION)))
+        if re.search(r"@[A-Za-z_]+@", text):
+            failures.append(f"unknown variables in the .rc.in: {re.findall(r'@[A-Za-z_]+@', text)}")
+        rc_path = os.path.join(work, "QuorvelOlvane.rc")
+        with open(rc_path, "w", encoding="utf-8") as f:
+            f.write(text)
+        base = [WINDRES, "-I", rc_dir, "-i", rc_path]
         run = subprocess.run(base + ["-O", "res", "-o", res_path],
                              cwd=work, capture_output=True, text=True)
         if run.returncode != 0:
@@ -133,6 +143,12 @@ def main():
             if (file_ms, file_ls, prod_ms, prod_ls) != (want_ms, want_ls, want_ms, want_ls):
                 failures.append(f"version is not {VERSION}: "
                                 f"{file_ms >> 16}.{file_ms & 0xFFFF}.{file_ls >> 16}")
+        dotted = ".".join(map(str, VERSION))
+        for key in ("FileVersion", "ProductVersion"):
+            # A string entry: its key, NUL, padding to 32 bits, then the value.
+            if not re.search(re.escape(key.encode("utf-16-le")) + rb"(\x00\x00)+"
+                             + re.escape(dotted.encode("utf-16-le")) + rb"\x00\x00", block):
+                failures.append(f"version resource has no {key} \"{dotted}\"")
         if "QuorvelOlvane.exe".encode("utf-16-le") not in block:
             failures.append("version resource does not name QuorvelOlvane.exe")
 

@@ -24,7 +24,10 @@ cat >"$work/main.cpp" <<'CPP'
 #include "apps/QuorvelOlvane/app_id.h"
 int main() { register_application_id(); return 0; }
 CPP
-"$windres" -I "$src/packaging/windows" -O coff -i "$src/packaging/windows/QuorvelOlvane.rc" -o "$work/rc.o"
+# The resources as CMake configures them, with a stand-in version.
+sed -e 's/@PROJECT_VERSION_[A-Z]*@/0/g' -e 's/@PROJECT_VERSION@/0.0.0/g' \
+    "$src/packaging/windows/QuorvelOlvane.rc.in" >"$work/QuorvelOlvane.rc"
+"$windres" -I "$src/packaging/windows" -O coff -i "$work/QuorvelOlvane.rc" -o "$work/rc.o"
 "$cxx" "${flags[@]}" -mwindows -static "$work/main.cpp" "$src/apps/QuorvelOlvane/app_id_windows.cpp" \
     "$work/rc.o" -lshell32 -o "$work/stand-in.exe"
 "$objdump" -p "$work/stand-in.exe" >"$work/headers"
