@@ -29,6 +29,12 @@ for needed in libqt6widgets6 libqt6gui6 libqt6core6 libhidapi-hidraw0; do
     grep -Eq "(^|, )$needed( |,|$)" <<<"$depends" || fail "Depends lacks $needed"
 done
 
+# The settings window, the menus and the notices are in Japanese: a font with its glyphs.
+recommends=$(dpkg-deb -f "$deb" Recommends)
+echo "Recommends: $recommends"
+grep -Eq "(^|, )(fonts-noto-cjk|fonts-ipafont-gothic)( |,|$)" <<<"$recommends" \
+    || fail "Recommends names no font with Japanese glyphs (fonts-noto-cjk or fonts-ipafont-gothic)"
+
 # File list as dpkg-deb shows it.
 dpkg-deb -c "$deb" | awk '{print $1, $NF}' | sed 's|^\(\S*\) \./|\1 /|' >"$work/contents"
 expect_file() {  # MODE PATH
