@@ -140,7 +140,8 @@ void QuorvelOlvane::_load_config_at_startup()
 void QuorvelOlvane::apply_config_to_bar()
 {
     const auto fail = [this](const QString &reason) {
-        throw ConfigError((config->path + QStringLiteral(": ") + reason).toStdString());
+        throw ConfigError(
+            (BarConfig::shown_path(config->path) + QStringLiteral(": ") + reason).toStdString());
     };
     if (!config->areas.is_object())
         fail(QStringLiteral("\"areas\" must be a JSON object"));
@@ -172,10 +173,12 @@ void QuorvelOlvane::apply_config_to_bar()
 // The watch has checked the options whole and said what of the rest applies.
 void QuorvelOlvane::apply_config()
 {
-    try {
-        apply_config_to_bar();
-    } catch (const ConfigError &) { // said by the watch, which knew before
-    }
+    _apply_values();
+    // A colour that cannot be drawn is not applied either: said like the rest,
+    // before the options make what hears it.
+    const QMap<int, QString> unusable = config->unusable_colors();
+    for (auto it = unusable.cbegin(); it != unusable.cend(); ++it)
+        emit options_not_applied(config->unusable_color_reason(it.key(), it.value()));
     _apply_options();
 }
 
@@ -184,7 +187,16 @@ void QuorvelOlvane::apply_values(const BarConfig &values)
     config->opacity = values.opacity;
     config->areas = values.areas;
     config->options = values.options;
-    apply_config();
+    _apply_values();
+    _apply_options();
+}
+
+void QuorvelOlvane::_apply_values()
+{
+    try {
+        apply_config_to_bar();
+    } catch (const ConfigError &) { // said by the watch, which knew before
+    }
 }
 
 // Changes the window's parts: not a const operation, whatever the pointers allow.

@@ -94,6 +94,7 @@ protected:
 private:
     void _init_geometry();
     void _load_config_at_startup();
+    void _apply_values();
     void _apply_options();
     SwitchToArea &_mapper(int box);
 
