@@ -73,6 +73,11 @@ done
 cmp -s "$root/usr/share/quorvel-olvane/resources/icon/icon.ico" "$(dirname "$0")/../../resources/icon/icon.ico" \
     || fail "installed icon.ico differs from resources/icon/icon.ico"
 
+# A new user's bar stays where they put it.
+first_run=$root/usr/share/quorvel-olvane/config.first-run.json
+python3 -c 'import json, sys; sys.exit(0 if json.load(open(sys.argv[1]))["bar"].get("remember_geometry") is True else 1)' \
+    "$first_run" || fail "the first-run config.json does not turn on bar.remember_geometry"
+
 rule=$(grep -v '^#' "$root/usr/lib/udev/rules.d/70-quorvelolvane.rules" | grep -v '^[[:space:]]*$')
 [ "$rule" = 'KERNEL=="hidraw*", ATTRS{idVendor}=="2e8a", ATTRS{idProduct}=="000a", TAG+="uaccess"' ] \
     || fail "udev rule is not the expected single line: $rule"
