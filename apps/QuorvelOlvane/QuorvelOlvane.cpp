@@ -1,6 +1,7 @@
 #include "apps/QuorvelOlvane/QuorvelOlvane.h"
 
 #include "apps/QuorvelOlvane/frame_zone.h"
+#include "apps/QuorvelOlvane/system_drag.h"
 #include "common/switch_report.h"
 
 #include <QApplication>
@@ -286,10 +287,8 @@ void QuorvelOlvane::mousePressEvent(QMouseEvent *event)
     const QPoint pos = event->position().toPoint();
     const FrameZone zone = frame_zone(pos.x(), pos.y(), width(), height());
     // The window system does the rest; if it refuses, the press has no effect.
-    if (zone == FrameZone::Interior)
-        handle->startSystemMove();
-    else
-        handle->startSystemResize(zone_edges(zone));
+    _system_drag =
+        zone == FrameZone::Interior ? handle->startSystemMove() : handle->startSystemResize(zone_edges(zone));
 }
 
 void QuorvelOlvane::mouseMoveEvent(QMouseEvent *event)
@@ -300,6 +299,10 @@ void QuorvelOlvane::mouseMoveEvent(QMouseEvent *event)
 
 void QuorvelOlvane::mouseReleaseEvent(QMouseEvent *event)
 {
+    // A window system that had taken the drag would have had this release:
+    // it has not yet, and must not start it now with no button held.
+    if (std::exchange(_system_drag, false) && event->button() == Qt::LeftButton)
+        cancel_system_drag(windowHandle());
     unsetCursor();
     QMainWindow::mouseReleaseEvent(event);
 }
