@@ -137,27 +137,6 @@ for switch in 4 2 3 5; do box press "$switch"; done
 wait_areas 3 "255 255 255" - "255 128 0" - "128 0 255" - - -
 ok "configured colours at opacity 1: area 0 white, 2 #FF8000, 4 #8000FF, 5 unlisted stays black"
 
-# --- a colour that is no colour ---------------------------------------------------------------
-
-# The area shows black (lit, it stays empty) and standard output says so once,
-# however often the file is applied again.
-new_bar_dir
-printf '{"bar": {"opacity": 1.0}, "areas": {"2": {"color": "yelow"}, "0": {"color": "#FF0000"}}}' > "$BAR_DIR/config.json"
-start_bar
-wait_bar_window
-wait_stdout_lines 1 "[ERROR] Invalid color string: "
-box press 4
-box press 2
-wait_areas 3 "255 0 0" - "0 0 0" - - - - -
-touch "$BAR_DIR/config.json"
-printf '{"bar": {"opacity": 1.0}, "areas": {"2": {"color": "yelow"}, "0": {"color": "#FF0000"}}}\n' > "$BAR_DIR/config.json"
-sleep 1
-[ "$(grep -c '^\[ERROR\] Invalid color string: yelow$' "$BAR_DIR/stdout")" = 1 ] \
-    || fail "the misspelt colour is not said exactly once: $(grep -c 'Invalid color' "$BAR_DIR/stdout") lines"
-press_key Escape
-wait_exit 3 || fail "the bar with a misspelt colour did not end on Escape"
-ok "a misspelt colour: the area black, one [ERROR] line"
-
 # --- changes on disk ------------------------------------------------------------------------
 
 # change HOW OPACITY COLOR0 COLOR2: writes a new config.json, in place or by
@@ -191,3 +170,24 @@ press_key Escape
 wait_exit 3 || fail "the bar did not end within 3 s of Escape"
 [ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS after Escape"
 ok "Escape ends the configured bar with status 0"
+
+# --- a colour that is no colour ---------------------------------------------------------------
+
+# The area shows black (lit, it stays empty) and standard output says so once,
+# however often the file is applied again.
+new_bar_dir
+printf '{"bar": {"opacity": 1.0}, "areas": {"2": {"color": "yelow"}, "0": {"color": "#FF0000"}}}' > "$BAR_DIR/config.json"
+start_bar
+wait_bar_window
+wait_stdout_lines 1 "[ERROR] Invalid color string: "
+box press 4
+box press 2
+wait_areas 3 "255 0 0" - "0 0 0" - - - - -
+touch "$BAR_DIR/config.json"
+printf '{"bar": {"opacity": 1.0}, "areas": {"2": {"color": "yelow"}, "0": {"color": "#FF0000"}}}\n' > "$BAR_DIR/config.json"
+sleep 1
+[ "$(grep -c '^\[ERROR\] Invalid color string: yelow$' "$BAR_DIR/stdout")" = 1 ] \
+    || fail "the misspelt colour is not said exactly once: $(grep -c 'Invalid color' "$BAR_DIR/stdout") lines"
+press_key Escape
+wait_exit 3 || fail "the bar with a misspelt colour did not end on Escape"
+ok "a misspelt colour: the area black, one [ERROR] line"

@@ -58,7 +58,13 @@ keys = [k for k, _ in doc]
 assert keys == ["$schema", "note", "bar", "areas", "switches"], keys
 doc = json.loads(text)
 assert doc["note"] == "mine" and doc["bar"] == {"settings_in_menu": True}, doc
-assert doc["areas"] == {"3": {"color": "#FF0000", "label": "TALK"}} and doc["switches"] == {"9": 3}, doc
+# The file listed no area: all eight go in as the bar showed them, or the
+# seven not listed would start black.
+palette = ["#FFFF00", "#FF0000", "#FFFF00", "#FF0000", "#0000FF", "#00FFFF", "#0000FF", "#00FF00"]
+want = {str(area): {"color": colour} for area, colour in enumerate(palette)}
+want["3"]["label"] = "TALK"
+assert doc["areas"] == want and doc["switches"] == {"9": 3}, doc
+assert text.endswith("}\n"), "no final line end"
 PY
 cmp -s "$BAR_DIR/config.json.bak" <(printf '%s\n' "$original") || fail "config.json.bak is not the previous file"
 ok "saved: valid by the schema, order and unknown members kept, the previous file in config.json.bak"
@@ -76,3 +82,12 @@ press_key Escape
 wait_exit 3 || fail "the bar did not end within 3 s of Escape"
 [ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS after Escape"
 ok "the bar took its own save without a word and ends with status 0"
+
+# Started again, the bar shows what the window showed: the palette, not black.
+QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 start_bar
+wait_bar_window
+for switch in 4 2 3 5; do box press "$switch"; done
+wait_areas 4 "$(lit_rgb "#FFFF00" 0.7)" - "$(lit_rgb "#FFFF00" 0.7)" - "$(lit_rgb "#0000FF" 0.7)" "$(lit_rgb "#00FFFF" 0.7)" - -
+press_key Escape
+wait_exit 3 || fail "the restarted bar did not end within 3 s of Escape"
+ok "restarted: the colours are the ones the window showed when saving"
