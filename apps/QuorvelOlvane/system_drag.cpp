@@ -7,8 +7,9 @@
 #define QO_CANCEL_ON_X11
 #include <xcb/xcb.h>
 
+#include <cstdint>
 #include <cstdlib>
-#include <cstring>
+#include <string_view>
 #endif
 
 void cancel_system_drag(QWindow *window)
@@ -18,9 +19,11 @@ void cancel_system_drag(QWindow *window)
     if (!window || !x11 || !x11->connection())
         return;
     xcb_connection_t *connection = x11->connection();
-    static constexpr char kMoveResize[] = "_NET_WM_MOVERESIZE";
+    static constexpr std::string_view kMoveResize = "_NET_WM_MOVERESIZE";
     xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 1, std::strlen(kMoveResize), kMoveResize), nullptr);
+        connection,
+        xcb_intern_atom(connection, 1, static_cast<std::uint16_t>(kMoveResize.size()), kMoveResize.data()),
+        nullptr);
     if (!atom)
         return;
     const xcb_atom_t move_resize = atom->atom;
