@@ -91,3 +91,40 @@ wait_areas 4 "$(lit_rgb "#FFFF00" 0.7)" - "$(lit_rgb "#FFFF00" 0.7)" - "$(lit_rg
 press_key Escape
 wait_exit 3 || fail "the restarted bar did not end within 3 s of Escape"
 ok "restarted: the colours are the ones the window showed when saving"
+
+# --- beside a tall bar; the press prompt counts down and says when nothing came -----------
+
+new_bar_dir
+printf '{"bar": {"settings_in_menu": true}}\n' > "$BAR_DIR/config.json"
+QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 start_bar
+wait_bar_window
+# Moved up and made taller, as the user may: more room above it than below.
+xdotool windowsize "$BAR_WIN" 1920 500 windowmove "$BAR_WIN" 0 330
+wait_geometry "0 330 1920 500"
+open_menu $((BX + BW / 2)) $((BY + BH / 2))
+xdotool key Down Return
+atspi wait "QuorvelOlvane 設定" 15
+wait_dialog '^QuorvelOlvane 設定$'
+_settings_beside() {
+    read -r SX SY SW SH < <(xwininfo -id "$DIALOG_WIN" | awk '
+        /Absolute upper-left X:/ { x = $NF } /Absolute upper-left Y:/ { y = $NF }
+        /^ *Width:/ { w = $NF } /^ *Height:/ { h = $NF } END { print x, y, w, h }')
+    [ $((SY + SH)) -le "$BY" ] || [ "$SY" -ge $((BY + BH)) ]
+}
+wait_for 5 _settings_beside || fail "the settings window at $SX $SY ${SW}x$SH lies under the bar at $BX $BY ${BW}x$BH"
+[ "$(xdotool getactivewindow)" = "$DIALOG_WIN" ] || fail "the settings window is not the active window"
+atspi wait "保存"
+ok "beside a bar moved up and made taller: settings at $SX $SY ${SW}x$SH (client area), active, 保存 showing"
+
+atspi press "エリア 4 にスイッチを割り当て"
+atspi wait "押したスイッチをエリア 4 に割り当てます (あと 10 秒)"
+atspi wait "押したスイッチをエリア 4 に割り当てます (あと 9 秒)"
+atspi wait "スイッチが押されませんでした。変更はありません。" 15
+atspi gone "スイッチを押してください"
+ok "the press prompt counts down, then says that no switch was pressed"
+
+wait_dialog '^QuorvelOlvane 設定$'
+xdotool windowactivate --sync "$DIALOG_WIN" key --clearmodifiers Escape
+atspi gone "QuorvelOlvane 設定"
+press_key Escape
+wait_exit 3 || fail "the bar did not end within 3 s of Escape"

@@ -703,9 +703,19 @@ void SettingsWindow::place_beside_bar()
     const QSize pages = (_scroll->widget()->sizeHint() - _scroll->sizeHint()).expandedTo(QSize(0, 0));
     const QSize wanted = sizeHint().expandedTo(size()) + pages + frame.expandedTo(QSize(0, 0));
     const QRect placed = beside(bar, on->availableGeometry(), wanted);
+    // Not framed yet: placed again once the window system has framed it, so
+    // that its title bar is on the screen too and the frame clears the bar.
+    _place_when_framed = frame.isEmpty();
     setScreen(on);
     resize(placed.size() - frame.expandedTo(QSize(0, 0)));
     move(placed.topLeft());
+}
+
+void SettingsWindow::moveEvent(QMoveEvent *event)
+{
+    QDialog::moveEvent(event);
+    if (_place_when_framed && windowHandle() && !windowHandle()->frameMargins().isNull())
+        place_beside_bar();
 }
 
 void SettingsWindow::showEvent(QShowEvent *event)

@@ -125,6 +125,7 @@ public slots:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
     void hideEvent(QHideEvent *event) override;
 
 private:
@@ -163,7 +164,8 @@ private:
     Values _initial;
     Values _values;
     bool _saved = false;
-    bool _filling = false; // controls being set from the values: no preview
+    bool _place_when_framed = false; // placed before the window system framed the window
+    bool _filling = false;           // controls being set from the values: no preview
     std::optional<int> _assign_area;
     QTimer _assign_timeout;
     QTimer _assign_tick; // the prompt's countdown
