@@ -502,6 +502,9 @@ void TestBarWindow::settingsPreviewOnTheBarUntilCancel()
     QCOMPARE(window.draw_widget->label_colors[2], std::optional<QColor>(QColor(0, 0, 255)));
     QCOMPARE(window.draw_widget->labels[5], QStringLiteral("NEW"));
     QCOMPARE(window.draw_widget->fill_colors[5], QColor(0, 255, 0));
+    // The swatch shows the colour itself, not a lighter shade of it.
+    const QImage swatch = settings.areas[5].color->grab().toImage();
+    QCOMPARE(swatch.pixelColor(4, swatch.height() / 2), QColor(0, 255, 0));
     QCOMPARE(settings.areas[2].box->accessibleName(), QStringLiteral("エリア 2: REC, 消灯"));
     fake_hid::push_report(fake_hid::press(2));
     QTRY_COMPARE(settings.areas[2].box->accessibleName(), QStringLiteral("エリア 2: REC, 点灯"));
