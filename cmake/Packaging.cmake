@@ -328,8 +328,9 @@ else()
         "A thin, borderless bar that stays above other windows and shows eight areas\nin two rows of four, lit and darkened by a USB HID switch box (2e8a:000a).\nColours and opacity come from ~/.config/quorvel-olvane/config.json, which the\nbar re-reads whenever it changes.")
     # dpkg-shlibdeps (from dpkg-dev, part of build-essential) names every library the program
     # links, with the versions its symbols need; without it, the packages are named by hand.
-    # The X11 platform plugin (built into libqt6gui6 on Debian 12, split out later).
-    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-qpa-plugins")
+    # The X11 platform plugin (built into libqt6gui6 on Debian 12, split out later), and a
+    # font with the Japanese glyphs of the bar's own texts (IPA Gothic the lighter one).
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-qpa-plugins, fonts-noto-cjk | fonts-ipafont-gothic")
     find_program(QO_DPKG_SHLIBDEPS dpkg-shlibdeps)
     if(QO_DPKG_SHLIBDEPS)
         set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -3,6 +3,7 @@
 #include "common/diagnostics.h"
 #include "common/regular_file.h"
 
+#include <QColor>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -15,7 +16,7 @@ namespace {
 
 QString describe(const QString &path)
 {
-    return QDir::toNativeSeparators(path);
+    return BarConfig::shown_path(path);
 }
 
 [[noreturn]] void fail(const QString &path, const QString &reason)
@@ -109,7 +110,9 @@ BarConfig::Json BarConfig::parse(const QByteArray &bytes, const QString &path)
 
 QString BarConfig::apply_error() const
 {
-    const auto named = [this](const QString &reason) { return path + QStringLiteral(": ") + reason; };
+    const auto named = [this](const QString &reason) {
+        return describe(path) + QStringLiteral(": ") + reason;
+    };
     if (!areas.is_object())
         return named(QStringLiteral("\"areas\" must be a JSON object"));
     for (const auto &entry : areas.items()) {
@@ -134,6 +137,40 @@ QString BarConfig::partly_applied() const
                                   "that area, the areas after it and the opacity were not");
     }
     return QStringLiteral("the areas and the other settings were applied; the opacity was not");
+}
+
+QMap<int, QString> BarConfig::unusable_colors() const
+{
+    QMap<int, QString> unusable;
+    if (!areas.is_object())
+        return unusable;
+    for (const auto &entry : areas.items()) {
+        const std::optional<int> index = area_index_from_key(entry.key());
+        if (!index || !entry.value().is_object())
+            break;
+        const auto color = entry.value().find("color");
+        if (color == entry.value().end()) {
+            unusable.remove(*index);
+        } else if (!color->is_string()) {
+            unusable.insert(*index, QString::fromStdString(color->dump()));
+        } else {
+            const QString text = QString::fromStdString(color->get<std::string>());
+            if (QColor(text).isValid())
+                unusable.remove(*index);
+            else
+                unusable.insert(*index, text);
+        }
+    }
+    return unusable;
+}
+
+QString BarConfig::unusable_color_reason(int area, const QString &text) const
+{
+    return describe(path)
+           + QStringLiteral(": area %1: \"color\" \"%2\" is not a colour (a name such as yellow, or "
+                            "#RRGGBB); the area is drawn black")
+                 .arg(area)
+                 .arg(diagnostics::printable(text));
 }
 
 void BarConfig::load(const Contents &contents)
@@ -186,7 +223,8 @@ void BarConfig::save() const
 
 QByteArray BarConfig::text_of(const Json &doc, const QString &path)
 {
-    std::string text = doc.dump(2, ' ', /*ensure_ascii=*/true);
+    // Ended by a line end, as editors and tools expect of a text file.
+    std::string text = doc.dump(2, ' ', /*ensure_ascii=*/true) + '\n';
 #ifdef Q_OS_WIN
     std::string crlf;
     crlf.reserve(text.size() + text.size() / 8);
@@ -203,6 +241,11 @@ QByteArray BarConfig::text_of(const Json &doc, const QString &path)
     if (text.size() > static_cast<std::size_t>(kMaxFileBytes))
         fail(path, QStringLiteral("would be larger than %1 bytes; not saved").arg(kMaxFileBytes));
     return QByteArray::fromStdString(text);
+}
+
+QString BarConfig::shown_path(const QString &path)
+{
+    return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
 }
 
 QString BarConfig::get_config_path()

@@ -4,6 +4,7 @@
 #include "common/config_error.h"
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 
 #include <nlohmann/json.hpp>
@@ -59,6 +60,12 @@ public:
     // With an apply_error: what of the configuration is applied all the same
     // (the options, the areas before the fault) and what is not.
     QString partly_applied() const;
+    // The areas whose "color" cannot be drawn (no colour name, no hex text),
+    // each with its text as the file gives it: they show black. Read as the
+    // bar applies the entries, in file order up to the first it cannot apply.
+    QMap<int, QString> unusable_colors() const;
+    // Says so of one of them, naming the file.
+    QString unusable_color_reason(int area, const QString &text) const;
     void save() const;
     // The text the bar writes for `doc`: two-space indent, ASCII only, the
     // platform's line ends. Throws ConfigError, naming `path`, for a text
@@ -66,6 +73,9 @@ public:
     static QByteArray text_of(const Json &doc, const QString &path);
 
     static QString get_config_path();
+    // How messages name the file at `path`: in full, in the platform's
+    // separators, so the user finds the folder it is in.
+    static QString shown_path(const QString &path);
     static QString resource_path(const QString &relative);
     static QString resource_path(const std::filesystem::path &relative);
     // The icon file: `in_working_directory` (resources/icon/icon.ico there)

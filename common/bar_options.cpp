@@ -19,7 +19,7 @@ class Reader final
 {
 public:
     explicit Reader(const QString &path)
-        : _path(QDir::toNativeSeparators(path))
+        : _path(BarConfig::shown_path(path))
     {
     }
 

@@ -107,5 +107,5 @@ void ConfigWatch::_take(const BarConfig::Contents &contents, bool settle)
     }
     if (std::exchange(_failure_reported, false))
         diagnostics::err(QStringLiteral("QuorvelOlvane: changed configuration applied: ")
-                         + QDir::toNativeSeparators(_config.path));
+                         + BarConfig::shown_path(_config.path));
 }

@@ -20,7 +20,8 @@ namespace {
 
 QString named(const QString &path, const QString &reason)
 {
-    return QDir::toNativeSeparators(path) + QStringLiteral(": ") + reason;
+    // In full: the message alone tells the user which folder to look in.
+    return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()) + QStringLiteral(": ") + reason;
 }
 
 #ifdef Q_OS_UNIX

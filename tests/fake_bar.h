@@ -39,6 +39,7 @@ public:
     bool click_through() const override { return through; }
     void set_click_through(bool on) override { through = on; }
     bool is_shown() const override { return shown; }
+    QRect frame_geometry() const override { return frame; }
     void set_shown(bool on) override { shown = on; }
     void show_if_hidden() override { shown = true; }
     void reload() override { asked.append(QStringLiteral("reload")); }
@@ -56,6 +57,7 @@ public:
     std::optional<BoxSummary> state;
     bool through = false;
     bool shown = true;
+    QRect frame;
     QString tooltip;
     QStringList asked;
     BarConfig configuration{QStringLiteral("config.json")};

@@ -7,16 +7,21 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFormLayout>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QTabWidget>
+#include <QTreeWidget>
 #include <QUrl>
 
 namespace {
@@ -71,6 +76,14 @@ private slots:
     void trayMenuDrivesTheBar();
     void settingsPreviewOnTheBarUntilCancel();
     void settingsAssignByPressAndSave();
+    void settingsSaveKeepsWhatTheBarShowed_data();
+    void settingsSaveKeepsWhatTheBarShowed();
+    void unusableColourIsSaidWhereTheUserLooks();
+    void settingsOpenBesideTheBar_data();
+    void settingsOpenBesideTheBar();
+    void assignPromptCountsDownAndSaysNothingWasPressed();
+    void settingsTextsFit_data();
+    void settingsTextsFit();
     void trayTooltipFollowsDeviceState_data();
     void trayTooltipFollowsDeviceState();
     void severalBoxesEachWithTheirMapAndState();
@@ -336,6 +349,15 @@ void TestBarWindow::deviceStateOnTheBar()
         }
     }
     QVERIFY2(text_pixels >= 20, qPrintable(QString::number(text_pixels)));
+    // Left of the first letter, the plate is all its own colour, over the
+    // grid's lines and the lit areas alike.
+    const QRect plate = window.features().state_overlay->plate_rect().translated(grid.topLeft());
+    QVERIFY(plate.height() > 0 && plate.top() <= window.draw_widget->cell_rect(4).top() + grid.top());
+    for (int y = plate.top(); y <= plate.bottom(); ++y) {
+        const QColor pixel = shot.pixelColor(plate.left() + 1, y);
+        QVERIFY2(pixel == StateOverlay::kPlateColor,
+                 qPrintable(QStringLiteral("at y %1: %2").arg(y).arg(pixel.name())));
+    }
     for (int area = 0; area < 8; ++area)
         QVERIFY2(area_pixels[static_cast<std::size_t>(area)] > 100, qPrintable(QString::number(area)));
 
@@ -427,6 +449,15 @@ void TestBarWindow::trayMenuDrivesTheBar()
     tray.open_folder_action->trigger();
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     QCOMPARE(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(QDir::currentPath())});
+    QCOMPARE(tray.last_notice, QString());
+    // Nothing to open it with (the offscreen platform has no file manager): the tray says so, and where it
+    // is.
+    {
+        OutputCapture out;
+        tray.open_folder_action->trigger();
+    }
+    QVERIFY2(tray.last_notice.contains(QDir::toNativeSeparators(QDir::currentPath())),
+             qPrintable(tray.last_notice));
 
     // One settings window, made when first asked for; 設定… sits above 閉じる.
     QCOMPARE(tray.menu.actions().indexOf(tray.settings_action) + 1,
@@ -471,6 +502,9 @@ void TestBarWindow::settingsPreviewOnTheBarUntilCancel()
     QCOMPARE(window.draw_widget->label_colors[2], std::optional<QColor>(QColor(0, 0, 255)));
     QCOMPARE(window.draw_widget->labels[5], QStringLiteral("NEW"));
     QCOMPARE(window.draw_widget->fill_colors[5], QColor(0, 255, 0));
+    // The swatch shows the colour itself, not a lighter shade of it.
+    const QImage swatch = settings.areas[5].color->grab().toImage();
+    QCOMPARE(swatch.pixelColor(4, swatch.height() / 2), QColor(0, 255, 0));
     QCOMPARE(settings.areas[2].box->accessibleName(), QStringLiteral("エリア 2: REC, 消灯"));
     fake_hid::push_report(fake_hid::press(2));
     QTRY_COMPARE(settings.areas[2].box->accessibleName(), QStringLiteral("エリア 2: REC, 点灯"));
@@ -528,6 +562,209 @@ void TestBarWindow::settingsAssignByPressAndSave()
     QCOMPARE(backup.readAll(), file);
     QTRY_COMPARE(window.config->options.switches, (QMap<int, int>{{7, 6}, {9, 3}}));
     QCOMPARE(errors.text(), QString());
+}
+
+void TestBarWindow::settingsSaveKeepsWhatTheBarShowed_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addRow("no areas member") << QByteArray(R"({"bar": {"opacity": 0.9}})");
+    QTest::addRow("no area listed") << QByteArray(R"({"areas": {}})");
+    QTest::addRow("some areas listed")
+        << QByteArray(R"({"areas": {"3": {"color": "#123456"}, "05": {"label": "W"}}})");
+}
+
+// What the bar shows after a restart is what the window showed when saved.
+void TestBarWindow::settingsSaveKeepsWhatTheBarShowed()
+{
+    QFETCH(QByteArray, file);
+    QVERIFY(write_file(QStringLiteral("config.json"), file));
+    std::array<QColor, 8> expected;
+    {
+        WiredBar window;
+        expected = window.draw_widget->fill_colors;
+        emit window.settings_requested();
+        SettingsWindow &settings = *window.features().settings_window;
+        settings.set_area_color(0, QColor(0, 0, 255));
+        settings.save_button->click();
+        QTRY_VERIFY(!window.features().settings_window);
+    }
+    QFile written(QStringLiteral("config.json"));
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QVERIFY(written.readAll().endsWith("}\n")); // a text file's final line end
+    expected[0] = QColor(0, 0, 255);
+    const WiredBar restarted;
+    QCOMPARE(restarted.draw_widget->fill_colors, expected);
+}
+
+// A misspelt colour shows black: the tray and the settings window say which
+// area and what text, and standard output hears of it once.
+void TestBarWindow::unusableColourIsSaidWhereTheUserLooks()
+{
+    TrayStandIn present(true);
+    QVERIFY(write_file(
+        QStringLiteral("config.json"),
+        R"({"bar": {"tray": true}, "areas": {"2": {"color": "yelow"}, "3": {"color": "#00FF00"}}})"));
+    OutputCapture out;
+    WiredBar window;
+    QVERIFY(window.features().tray);
+    BarTray &tray = *window.features().tray;
+    QVERIFY2(tray.last_notice.contains(QStringLiteral("area 2: \"color\" \"yelow\" is not a colour")),
+             qPrintable(tray.last_notice));
+
+    emit window.settings_requested();
+    {
+        SettingsWindow &settings = *window.features().settings_window;
+        QVERIFY(!settings.color_notice->isHidden());
+        QVERIFY2(settings.color_notice->text().contains(QStringLiteral("エリア 2 の色 \"yelow\"")),
+                 qPrintable(settings.color_notice->text()));
+        QCOMPARE(settings.areas[2].color->text(), QStringLiteral("無効: yelow"));
+        QCOMPARE(settings.areas[3].color->text(), QStringLiteral("色…"));
+        // Other changes previewed and put back say nothing more of it.
+        settings.set_area_color(3, QColor(0, 0, 255));
+        settings.opacity->setValue(90);
+        settings.reject();
+    }
+    QTRY_VERIFY(!window.features().settings_window);
+    QCOMPARE(out.lines().filter(QStringLiteral("[ERROR]")),
+             QStringList{QStringLiteral("[ERROR] Invalid color string: yelow")});
+    QCOMPARE(window.draw_widget->fill_colors[3], QColor(0, 255, 0));
+
+    // A change on disk with another bad colour is a change not applied.
+    QVERIFY(write_file(
+        QStringLiteral("config.json"),
+        R"({"bar": {"tray": true}, "areas": {"2": {"color": "#FF0000"}, "5": {"color": "bleu"}}})"));
+    tray.reload_action->trigger();
+    QTRY_VERIFY2(tray.last_notice.contains(QStringLiteral("area 5: \"color\" \"bleu\"")),
+                 qPrintable(tray.last_notice));
+    QVERIFY(!tray.last_notice.contains(QStringLiteral("yelow")));
+}
+
+void TestBarWindow::settingsOpenBesideTheBar_data()
+{
+    QTest::addColumn<QRect>("bar");
+    QTest::addRow("at the bottom") << QRect(0, 960, 1920, 80);
+    QTest::addRow("moved up and taller") << QRect(0, 300, 1920, 500);
+    QTest::addRow("at the top, tall") << QRect(0, 0, 1920, 700);
+}
+
+// The bar stays above other windows: the settings window opens where the bar is not.
+void TestBarWindow::settingsOpenBesideTheBar()
+{
+    QFETCH(QRect, bar);
+    WiredBar window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.setGeometry(bar);
+    QTRY_COMPARE(window.frameGeometry(), bar);
+    emit window.settings_requested();
+    SettingsWindow &settings = *window.features().settings_window;
+    QVERIFY(QTest::qWaitForWindowExposed(&settings));
+    const QRect placed = settings.frameGeometry();
+    QVERIFY2(!placed.intersects(bar), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                     .arg(placed.x())
+                                                     .arg(placed.y())
+                                                     .arg(placed.width())
+                                                     .arg(placed.height())));
+    QVERIFY(window.screen()->availableGeometry().contains(placed));
+    QCOMPARE(settings.windowHandle()->screen(), window.screen());
+    QTRY_VERIFY(settings.isActiveWindow());
+    settings.reject();
+}
+
+void TestBarWindow::assignPromptCountsDownAndSaysNothingWasPressed()
+{
+    fake_hid::reset_present();
+    WiredBar window;
+    emit window.settings_requested();
+    SettingsWindow &settings = *window.features().settings_window;
+    settings.assign_timeout_ms = 2500;
+    settings.areas[1].assign->click();
+    QVERIFY(settings.press_prompt);
+    QCOMPARE(settings.press_prompt->informativeText(),
+             QStringLiteral("押したスイッチをエリア 1 に割り当てます (あと 3 秒)"));
+    QTRY_COMPARE(settings.press_prompt ? settings.press_prompt->informativeText() : QString(),
+                 QStringLiteral("押したスイッチをエリア 1 に割り当てます (あと 2 秒)"));
+    QTRY_VERIFY(!settings.waiting_for_press());
+    QTRY_VERIFY(!settings.press_prompt);
+    QVERIFY(!settings.assign_notice->isHidden());
+    QCOMPARE(settings.assign_notice->text(),
+             QStringLiteral("スイッチが押されませんでした。変更はありません。"));
+    QCOMPARE(settings.values().switches, (QMap<int, int>{}));
+    // The next thing the user does puts it away.
+    settings.areas[1].label->setText(QStringLiteral("A"));
+    QVERIFY(settings.assign_notice->isHidden());
+    settings.reject();
+}
+
+void TestBarWindow::settingsTextsFit_data()
+{
+    QTest::addColumn<double>("scale");
+    QTest::addRow("default size") << 1.0;
+    QTest::addRow("fonts at 150 %%") << 1.5;
+}
+
+// No text in the window is cut where the window has room: every label,
+// button and list column gets the width (and a wrapped label the height) it asks for.
+void TestBarWindow::settingsTextsFit()
+{
+    QFETCH(double, scale);
+    const QFont was = QApplication::font();
+    QFont font = was;
+    font.setPointSizeF(was.pointSizeF() * scale);
+    QApplication::setFont(font);
+    const auto restore = qScopeGuard([&was] { QApplication::setFont(was); });
+    fake_hid::reset_present();
+    QVERIFY(write_file(QStringLiteral("config.json"), R"({"bar": {"opacity": 0.85}, "switches": {"4": 6}})"));
+    WiredBar window;
+    emit window.settings_requested();
+    SettingsWindow &settings = *window.features().settings_window;
+    QVERIFY(QTest::qWaitForWindowExposed(&settings));
+    QCOMPARE(settings.opacity_value->text(), QStringLiteral("85 %"));
+    QVERIFY(settings.devices->topLevelItemCount() > 0);
+    settings.devices->setCurrentItem(settings.devices->topLevelItem(0));
+    settings.refresh_devices();
+    // The switches' text says "スイッチ" once: it has no row label of its own.
+    QCOMPARE(settings.areas[4].switches->text(), QStringLiteral("スイッチ 3"));
+    auto *form = qobject_cast<QFormLayout *>(settings.areas[4].box->layout());
+    QVERIFY(form && !form->labelForField(settings.areas[4].switches));
+
+    auto *tabs = settings.findChild<QTabWidget *>();
+    QVERIFY(tabs);
+    for (int tab = 0; tab < tabs->count(); ++tab) {
+        tabs->setCurrentIndex(tab);
+        QWidget *page = tabs->widget(tab);
+        QTRY_VERIFY(page->isVisible());
+        QCoreApplication::processEvents();
+        for (const QLabel *label : page->findChildren<QLabel *>()) {
+            if (!label->isVisible() || label->text().isEmpty())
+                continue;
+            const QString what = QStringLiteral("%1: %2x%3 for \"%4\"")
+                                     .arg(tabs->tabText(tab))
+                                     .arg(label->width())
+                                     .arg(label->height())
+                                     .arg(label->text());
+            if (label->wordWrap())
+                QVERIFY2(label->height() >= label->heightForWidth(label->width()), qPrintable(what));
+            else
+                QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(what));
+        }
+        for (const QAbstractButton *button : page->findChildren<QAbstractButton *>()) {
+            if (button->isVisible())
+                QVERIFY2(button->width() >= button->sizeHint().width(), qPrintable(button->text()));
+        }
+    }
+    QHeaderView *header = settings.devices->header();
+    for (int column = 0; column < settings.devices->columnCount(); ++column) {
+        QVERIFY2(
+            header->sectionSize(column)
+                >= static_cast<QAbstractItemView *>(settings.devices)->sizeHintForColumn(column),
+            qPrintable(
+                QStringLiteral("column %1: %2 < %3")
+                    .arg(column)
+                    .arg(header->sectionSize(column))
+                    .arg(static_cast<QAbstractItemView *>(settings.devices)->sizeHintForColumn(column))));
+    }
+    settings.reject();
 }
 
 void TestBarWindow::trayTooltipFollowsDeviceState_data()

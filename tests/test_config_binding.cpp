@@ -215,7 +215,10 @@ void TestConfigBinding::badStartupFileRaises()
         QFAIL("the window accepted a bad configuration");
     } catch (const ConfigError &e) {
         const QString message = QString::fromUtf8(e.what());
-        QVERIFY2(message.startsWith(QStringLiteral("config.json: ")), qPrintable(message));
+        // The file in full: the message box alone tells which folder it is in.
+        const QString file =
+            QDir::toNativeSeparators(QDir::current().absoluteFilePath(QStringLiteral("config.json")));
+        QVERIFY2(message.startsWith(file + QStringLiteral(": ")), qPrintable(message));
         QVERIFY2(message.contains(reason), qPrintable(message));
     }
     // Without "device" the reader on the default box started first, as it
@@ -243,7 +246,8 @@ void TestConfigBinding::changeThatFailsPartWayKeepsWhatCameBefore_data()
     QTest::addColumn<QColor>("area0"); // area 0 afterwards; it was #111111
     QTest::addColumn<bool>("options"); // the label and switches of the file applied
     QTest::addColumn<QString>("message");
-    const QString partly = QStringLiteral("changed configuration partly applied: config.json: ");
+    // %CONFIG%: the file in full, as every message names it.
+    const QString partly = QStringLiteral("changed configuration partly applied: %CONFIG%: ");
     const QColor old(0x11, 0x11, 0x11);
     const QColor changed(0x33, 0x33, 0x33);
     // The options are checked whole on loading and apply; the areas apply up to the fault.
@@ -270,6 +274,8 @@ void TestConfigBinding::changeThatFailsPartWayKeepsWhatCameBefore()
     QFETCH(QColor, area0);
     QFETCH(bool, options);
     QFETCH(QString, message);
+    message.replace(QStringLiteral("%CONFIG%"), QDir::toNativeSeparators(QDir::current().absoluteFilePath(
+                                                    QStringLiteral("config.json"))));
     QVERIFY(write_file(
         QStringLiteral("config.json"),
         R"({"bar": {"opacity": 0.8}, "areas": {"0": {"color": "#111111"}, "2": {"color": "#111111"}}})"));

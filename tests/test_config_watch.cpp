@@ -34,15 +34,16 @@ void TestConfigWatch::linesSayWhatWasTaken_data()
     const QByteArray good = R"({"areas": {"0": {"color": "#111111", "label": "A"}}})";
     const QByteArray other = R"({"areas": {"0": {"color": "#222222", "label": "B"}}})";
     const QByteArray broken = R"({"areas": {"0": )";
-    const QString notApplied = QStringLiteral("changed configuration not applied: config.json: ");
-    const QString applied = QStringLiteral("changed configuration applied: config.json");
+    // %CONFIG%: the file in full, as every message names it.
+    const QString notApplied = QStringLiteral("changed configuration not applied: %CONFIG%: ");
+    const QString applied = QStringLiteral("changed configuration applied: %CONFIG%");
     QTest::newRow("good saves say nothing")
         << QList<QByteArray>{good, other} << QStringList{} << 2 << QByteArray("B");
     QTest::newRow("a failure, then the next good save says it is applied")
         << QList<QByteArray>{broken, good, other} << QStringList{notApplied + "is not valid JSON", applied}
         << 2 << QByteArray("B");
     // A file that loads is taken: its options whole, its areas up to the first that cannot apply.
-    const QString partly = QStringLiteral("changed configuration partly applied: config.json: ");
+    const QString partly = QStringLiteral("changed configuration partly applied: %CONFIG%: ");
     QTest::newRow("a bad area key takes the options and the areas before it")
         << QList<QByteArray>{good, R"({"areas": {"0": {"label": "B"}, "x": {}}})"}
         << QStringList{partly + R"(area key "x" is not a decimal integer; the areas before it)"} << 2
@@ -62,6 +63,9 @@ void TestConfigWatch::linesSayWhatWasTaken()
     QFETCH(QList<QByteArray>, saves);
     QFETCH(QStringList, lines);
     QFETCH(int, taken);
+    lines.replaceInStrings(
+        QStringLiteral("%CONFIG%"),
+        QDir::toNativeSeparators(QDir::current().absoluteFilePath(QStringLiteral("config.json"))));
     QFETCH(QByteArray, label);
 
     BarConfig config(BarConfig::get_config_path());

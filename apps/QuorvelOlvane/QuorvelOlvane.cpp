@@ -1,6 +1,7 @@
 #include "apps/QuorvelOlvane/QuorvelOlvane.h"
 
 #include "apps/QuorvelOlvane/frame_zone.h"
+#include "apps/QuorvelOlvane/system_drag.h"
 #include "common/switch_report.h"
 
 #include <QApplication>
@@ -140,7 +141,8 @@ void QuorvelOlvane::_load_config_at_startup()
 void QuorvelOlvane::apply_config_to_bar()
 {
     const auto fail = [this](const QString &reason) {
-        throw ConfigError((config->path + QStringLiteral(": ") + reason).toStdString());
+        throw ConfigError(
+            (BarConfig::shown_path(config->path) + QStringLiteral(": ") + reason).toStdString());
     };
     if (!config->areas.is_object())
         fail(QStringLiteral("\"areas\" must be a JSON object"));
@@ -172,10 +174,12 @@ void QuorvelOlvane::apply_config_to_bar()
 // The watch has checked the options whole and said what of the rest applies.
 void QuorvelOlvane::apply_config()
 {
-    try {
-        apply_config_to_bar();
-    } catch (const ConfigError &) { // said by the watch, which knew before
-    }
+    _apply_values();
+    // A colour that cannot be drawn is not applied either: said like the rest,
+    // before the options make what hears it.
+    const QMap<int, QString> unusable = config->unusable_colors();
+    for (auto it = unusable.cbegin(); it != unusable.cend(); ++it)
+        emit options_not_applied(config->unusable_color_reason(it.key(), it.value()));
     _apply_options();
 }
 
@@ -184,7 +188,16 @@ void QuorvelOlvane::apply_values(const BarConfig &values)
     config->opacity = values.opacity;
     config->areas = values.areas;
     config->options = values.options;
-    apply_config();
+    _apply_values();
+    _apply_options();
+}
+
+void QuorvelOlvane::_apply_values()
+{
+    try {
+        apply_config_to_bar();
+    } catch (const ConfigError &) { // said by the watch, which knew before
+    }
 }
 
 // Changes the window's parts: not a const operation, whatever the pointers allow.
@@ -274,10 +287,8 @@ void QuorvelOlvane::mousePressEvent(QMouseEvent *event)
     const QPoint pos = event->position().toPoint();
     const FrameZone zone = frame_zone(pos.x(), pos.y(), width(), height());
     // The window system does the rest; if it refuses, the press has no effect.
-    if (zone == FrameZone::Interior)
-        handle->startSystemMove();
-    else
-        handle->startSystemResize(zone_edges(zone));
+    _system_drag =
+        zone == FrameZone::Interior ? handle->startSystemMove() : handle->startSystemResize(zone_edges(zone));
 }
 
 void QuorvelOlvane::mouseMoveEvent(QMouseEvent *event)
@@ -288,6 +299,10 @@ void QuorvelOlvane::mouseMoveEvent(QMouseEvent *event)
 
 void QuorvelOlvane::mouseReleaseEvent(QMouseEvent *event)
 {
+    // A window system that had taken the drag would have had this release:
+    // it has not yet, and must not start it now with no button held.
+    if (std::exchange(_system_drag, false) && event->button() == Qt::LeftButton)
+        cancel_system_drag(windowHandle());
     unsetCursor();
     QMainWindow::mouseReleaseEvent(event);
 }

@@ -94,6 +94,7 @@ protected:
 private:
     void _init_geometry();
     void _load_config_at_startup();
+    void _apply_values();
     void _apply_options();
     SwitchToArea &_mapper(int box);
 
@@ -101,5 +102,6 @@ private:
     // Boxes after the first, each with its own switch map and switch-7 mode.
     std::vector<SwitchToArea> _more_mappers;
     bool _mapped_once = false; // the window has been shown once
+    bool _system_drag = false; // a left press asked the window system to move or resize the bar
     std::unique_ptr<QObject> _listeners;
 };

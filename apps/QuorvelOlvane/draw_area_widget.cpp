@@ -67,9 +67,13 @@ void DrawAreaWidget::set_area_color(int area_id, const QColor &color, const QStr
 {
     if (!is_area(area_id))
         return;
-    if (!color.isValid())
+    std::optional<QString> &unusable = _unusable_texts[static_cast<std::size_t>(area_id)];
+    // Said once for each text: the same entry applied again (a preview of
+    // other changes, putting them back) says nothing new.
+    if (!color.isValid() && unusable != source_text)
         diagnostics::out(QStringLiteral("[ERROR] Invalid color string: ")
                          + diagnostics::printable(source_text));
+    unusable = color.isValid() ? std::nullopt : std::optional<QString>(source_text);
     QColor &fill = fill_colors[static_cast<std::size_t>(area_id)];
     const bool changed = fill != color;
     fill = color;

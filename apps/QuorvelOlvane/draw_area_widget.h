@@ -79,4 +79,6 @@ private:
     QColor label_text_color(int area, int alpha) const;
 
     std::array<LabelLayout, kAreaCount> _label_layouts;
+    // The text of each area's colour that could not be drawn, said once.
+    std::array<std::optional<QString>, kAreaCount> _unusable_texts;
 };

@@ -78,6 +78,7 @@ public:
     bool click_through() const override { return _window.click_through(); }
     void set_click_through(bool on) override { _window.set_click_through(on); }
     bool is_shown() const override { return _window.isVisible(); }
+    QRect frame_geometry() const override { return _window.frameGeometry(); }
     void set_shown(bool shown) override
     {
         _window.setVisible(shown);
@@ -212,7 +213,11 @@ public:
                     settings_window.clear();
             });
         }
+        // On the bar's screen and never under the bar, which stays above other windows.
+        const bool first = !settings_window->isVisible();
         settings_window->show();
+        if (first)
+            settings_window->place_beside_bar();
         settings_window->raise();
         settings_window->activateWindow();
     }

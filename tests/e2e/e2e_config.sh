@@ -53,6 +53,7 @@ bad_names=(
     "\"bar\": null"
     "area key \"x\""
     "area entry that is not an object"
+    "area key \"two\""
 )
 bad_files=(
     '{"bar": {"opacity": 0.9}, "areas": {"0": {"color": "#FF0000"}'
@@ -61,6 +62,7 @@ bad_files=(
     '{"bar": null}'
     '{"areas": {"x": {}}}'
     '{"areas": {"0": 5}}'
+    '{"areas": {"two": {"color": "#FF0000"}}}'
 )
 for i in "${!bad_files[@]}"; do
     new_bar_dir
@@ -70,7 +72,9 @@ for i in "${!bad_files[@]}"; do
     wait_exit 15 || fail "${bad_names[$i]}: still running"
     stop_map_watch
     [ "$BAR_STATUS" = 1 ] || fail "${bad_names[$i]}: exit status $BAR_STATUS, expected 1"
-    grep -q 'config\.json' "$BAR_DIR/stderr" || fail "${bad_names[$i]}: stderr does not mention config.json: $(cat "$BAR_DIR/stderr")"
+    # Named in full: the line alone says which folder to look in.
+    full=$(cd "$BAR_DIR" && pwd -P)/config.json
+    grep -qF "$full: " "$BAR_DIR/stderr" || fail "${bad_names[$i]}: stderr does not name $full: $(cat "$BAR_DIR/stderr")"
     [ "$MAPPED" = 0 ] || fail "${bad_names[$i]}: $MAPPED window(s) mapped"
     ok "${bad_names[$i]}: status 1, no window, stderr: $(grep -m 1 'config\.json' "$BAR_DIR/stderr")"
 done
@@ -85,6 +89,8 @@ printf '%s' "${bad_files[0]}" > "$BAR_DIR/config.json"
 start_bar
 wait_dialog '^QuorvelOlvane: cannot start$'
 error_line=$(grep -m 1 'QuorvelOlvane: cannot start: ' "$BAR_DIR/stderr") || fail "no error line on stderr"
+full=$(cd "$BAR_DIR" && pwd -P)/config.json
+[[ $error_line == *"$full: "* ]] || fail "the error line does not name $full: [$error_line]"
 dialog_says "$error_line" || fail "the message box does not hold [$error_line]: [$(xclip -selection clipboard -o 2>&1)]"
 bar_running || fail "the bar ended with its message box on screen"
 xdotool key --clearmodifiers Return
@@ -164,3 +170,24 @@ press_key Escape
 wait_exit 3 || fail "the bar did not end within 3 s of Escape"
 [ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS after Escape"
 ok "Escape ends the configured bar with status 0"
+
+# --- a colour that is no colour ---------------------------------------------------------------
+
+# The area shows black (lit, it stays empty) and standard output says so once,
+# however often the file is applied again.
+new_bar_dir
+printf '{"bar": {"opacity": 1.0}, "areas": {"2": {"color": "yelow"}, "0": {"color": "#FF0000"}}}' > "$BAR_DIR/config.json"
+start_bar
+wait_bar_window
+wait_stdout_lines 1 "[ERROR] Invalid color string: "
+box press 4
+box press 2
+wait_areas 3 "255 0 0" - "0 0 0" - - - - -
+touch "$BAR_DIR/config.json"
+printf '{"bar": {"opacity": 1.0}, "areas": {"2": {"color": "yelow"}, "0": {"color": "#FF0000"}}}\n' > "$BAR_DIR/config.json"
+sleep 1
+[ "$(grep -c '^\[ERROR\] Invalid color string: yelow$' "$BAR_DIR/stdout")" = 1 ] \
+    || fail "the misspelt colour is not said exactly once: $(grep -c 'Invalid color' "$BAR_DIR/stdout") lines"
+press_key Escape
+wait_exit 3 || fail "the bar with a misspelt colour did not end on Escape"
+ok "a misspelt colour: the area black, one [ERROR] line"

@@ -2,7 +2,8 @@
 # Moving, resizing and closing the real bar by hand under openbox: a left
 # drag inside moves it by the drag, a left drag on an edge or a corner
 # resizes it but never below 400 x 40, a middle drag does nothing, the
-# context menu closes it or only itself, and Escape ends it. With
+# context menu closes it or only itself, Escape ends it, and a quick click
+# leaves it where it is. With
 # "remember_geometry" it starts again where it was left, unless that place is
 # off every screen. A move by the window manager is the user's too: the bar
 # stays there when the work area changes.
@@ -74,6 +75,27 @@ press_key Escape
 wait_exit 3 || fail "Escape did not end the bar within 3 s"
 [ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS after Escape"
 ok "Escape ends the bar with status 0"
+
+# --- a quick click ------------------------------------------------------------------
+
+# Press and release with no time between them (xdotool's click): the release
+# reaches the bar before openbox takes up the move, which must then not start.
+# The pointer moving afterwards leaves the bar where it is, and one Escape ends it.
+new_bar_dir
+start_bar
+wait_bar_window
+before="$BX $BY $BW $BH"
+pointer_to 960 1040
+xdotool click 1
+sleep 0.5
+pointer_to 700 500
+pointer_to 650 450
+sleep 0.5
+bar_running && _geometry_is "$before" || fail "after a quick click the bar followed the pointer: $BX $BY ${BW}x$BH, was $before"
+press_key Escape
+wait_exit 3 || fail "one Escape after a quick click did not end the bar within 3 s"
+[ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS after Escape"
+ok "a quick click moves nothing, and one Escape ends the bar"
 
 # --- remembered geometry -------------------------------------------------------------
 

@@ -58,7 +58,13 @@ keys = [k for k, _ in doc]
 assert keys == ["$schema", "note", "bar", "areas", "switches"], keys
 doc = json.loads(text)
 assert doc["note"] == "mine" and doc["bar"] == {"settings_in_menu": True}, doc
-assert doc["areas"] == {"3": {"color": "#FF0000", "label": "TALK"}} and doc["switches"] == {"9": 3}, doc
+# The file listed no area: all eight go in as the bar showed them, or the
+# seven not listed would start black.
+palette = ["#FFFF00", "#FF0000", "#FFFF00", "#FF0000", "#0000FF", "#00FFFF", "#0000FF", "#00FF00"]
+want = {str(area): {"color": colour} for area, colour in enumerate(palette)}
+want["3"]["label"] = "TALK"
+assert doc["areas"] == want and doc["switches"] == {"9": 3}, doc
+assert text.endswith("}\n"), "no final line end"
 PY
 cmp -s "$BAR_DIR/config.json.bak" <(printf '%s\n' "$original") || fail "config.json.bak is not the previous file"
 ok "saved: valid by the schema, order and unknown members kept, the previous file in config.json.bak"
@@ -76,3 +82,49 @@ press_key Escape
 wait_exit 3 || fail "the bar did not end within 3 s of Escape"
 [ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS after Escape"
 ok "the bar took its own save without a word and ends with status 0"
+
+# Started again, the bar shows what the window showed: the palette, not black.
+QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 start_bar
+wait_bar_window
+for switch in 4 2 3 5; do box press "$switch"; done
+wait_areas 4 "$(lit_rgb "#FFFF00" 0.7)" - "$(lit_rgb "#FFFF00" 0.7)" - "$(lit_rgb "#0000FF" 0.7)" "$(lit_rgb "#00FFFF" 0.7)" - -
+press_key Escape
+wait_exit 3 || fail "the restarted bar did not end within 3 s of Escape"
+ok "restarted: the colours are the ones the window showed when saving"
+
+# --- beside a tall bar; the press prompt counts down and says when nothing came -----------
+
+new_bar_dir
+printf '{"bar": {"settings_in_menu": true}}\n' > "$BAR_DIR/config.json"
+QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 start_bar
+wait_bar_window
+# Moved up and made taller, as the user may: more room above it than below.
+xdotool windowsize "$BAR_WIN" 1920 500 windowmove "$BAR_WIN" 0 330
+wait_geometry "0 330 1920 500"
+open_menu $((BX + BW / 2)) $((BY + BH / 2))
+xdotool key Down Return
+atspi wait "QuorvelOlvane 設定" 15
+wait_dialog '^QuorvelOlvane 設定$'
+_settings_beside() {
+    read -r SX SY SW SH < <(xwininfo -id "$DIALOG_WIN" | awk '
+        /Absolute upper-left X:/ { x = $NF } /Absolute upper-left Y:/ { y = $NF }
+        /^ *Width:/ { w = $NF } /^ *Height:/ { h = $NF } END { print x, y, w, h }')
+    [ $((SY + SH)) -le "$BY" ] || [ "$SY" -ge $((BY + BH)) ]
+}
+wait_for 5 _settings_beside || fail "the settings window at $SX $SY ${SW}x$SH lies under the bar at $BX $BY ${BW}x$BH"
+[ "$(xdotool getactivewindow)" = "$DIALOG_WIN" ] || fail "the settings window is not the active window"
+atspi wait "保存"
+ok "beside a bar moved up and made taller: settings at $SX $SY ${SW}x$SH (client area), active, 保存 showing"
+
+atspi press "エリア 4 にスイッチを割り当て"
+atspi wait "押したスイッチをエリア 4 に割り当てます (あと 10 秒)"
+atspi wait "押したスイッチをエリア 4 に割り当てます (あと 9 秒)"
+atspi wait "スイッチが押されませんでした。変更はありません。" 15
+atspi gone "スイッチを押してください"
+ok "the press prompt counts down, then says that no switch was pressed"
+
+wait_dialog '^QuorvelOlvane 設定$'
+xdotool windowactivate --sync "$DIALOG_WIN" key --clearmodifiers Escape
+atspi gone "QuorvelOlvane 設定"
+press_key Escape
+wait_exit 3 || fail "the bar did not end within 3 s of Escape"

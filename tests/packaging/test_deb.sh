@@ -45,6 +45,12 @@ for needed in libqt6widgets6 libqt6gui6 libqt6core6 libhidapi-hidraw0; do
     grep -Eq "(^|, )$needed( |,|$)" <<<"$depends" || fail "Depends lacks $needed"
 done
 
+# The settings window, the menus and the notices are in Japanese: a font with its glyphs.
+recommends=$(dpkg-deb -f "$deb" Recommends)
+echo "Recommends: $recommends"
+grep -Eq "(^|, )(fonts-noto-cjk|fonts-ipafont-gothic)( |,|$)" <<<"$recommends" \
+    || fail "Recommends names no font with Japanese glyphs (fonts-noto-cjk or fonts-ipafont-gothic)"
+
 # File list as dpkg-deb shows it.
 dpkg-deb -c "$deb" | awk '{print $1, $NF}' | sed 's|^\(\S*\) \./|\1 /|' >"$work/contents"
 expect_file() {  # MODE PATH
@@ -86,6 +92,11 @@ for size in 16 32 48 256; do
 done
 cmp -s "$root/usr/share/quorvel-olvane/resources/icon/icon.ico" "$(dirname "$0")/../../resources/icon/icon.ico" \
     || fail "installed icon.ico differs from resources/icon/icon.ico"
+
+# A new user's bar stays where they put it.
+first_run=$root/usr/share/quorvel-olvane/config.first-run.json
+python3 -c 'import json, sys; sys.exit(0 if json.load(open(sys.argv[1]))["bar"].get("remember_geometry") is True else 1)' \
+    "$first_run" || fail "the first-run config.json does not turn on bar.remember_geometry"
 
 rule=$(grep -v '^#' "$root/usr/lib/udev/rules.d/70-quorvelolvane.rules" | grep -v '^[[:space:]]*$')
 [ "$rule" = 'KERNEL=="hidraw*", ATTRS{idVendor}=="2e8a", ATTRS{idProduct}=="000a", TAG+="uaccess"' ] \

@@ -7,6 +7,7 @@
 
 #include <QColor>
 #include <QObject>
+#include <QRect>
 #include <QString>
 
 #include <optional>
@@ -49,6 +50,8 @@ public:
     virtual bool click_through() const = 0;
     virtual void set_click_through(bool on) = 0;
     virtual bool is_shown() const = 0;
+    // Where the bar is on the desktop, its frame included.
+    virtual QRect frame_geometry() const = 0;
     // Hides the bar, or shows and raises it.
     virtual void set_shown(bool shown) = 0;
     // Shows the bar again where the user had hidden it.

@@ -2,6 +2,7 @@
 
 #include "apps/QuorvelOlvane/draw_area_widget.h"
 #include "apps/QuorvelOlvane/features/bar_interface.h"
+#include "common/diagnostics.h"
 #include "common/switch_to_area.h"
 
 #include <QCheckBox>
@@ -21,12 +22,15 @@
 #include <QPixmapCache>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QShowEvent>
 #include <QSlider>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QWindow>
 
+#include <algorithm>
 #include <cmath>
 
 #ifdef Q_OS_LINUX
@@ -63,6 +67,14 @@ QString key_for(const Json &doc, const char *member, int number)
     return key;
 }
 
+// Whether `doc` lists any area. Without one the bar starts with its built-in
+// palette; with one, every area not listed starts black.
+bool lists_areas(const Json &doc)
+{
+    const auto listed = doc.find("areas");
+    return listed != doc.end() && listed->is_object() && !listed->empty();
+}
+
 // Whether the user at the seat may open the device node; elsewhere opening
 // is not refused for want of permission.
 bool may_open(const QString &path)
@@ -75,12 +87,22 @@ bool may_open(const QString &path)
 #endif
 }
 
+// With a border of its own the button is drawn flat in exactly `color`: the
+// style's shaded bevel would show it lighter than it is.
 void set_swatch(QPushButton *button, const QColor &color)
 {
     button->setStyleSheet(color.isValid()
-                              ? QStringLiteral("background-color: %1; color: %2")
+                              ? QStringLiteral("background-color: %1; color: %2; border: 1px solid #808080; "
+                                               "padding: 3px 8px")
                                     .arg(color.name(), DrawAreaWidget::contrasting_text_color(color).name())
                               : QString());
+}
+
+// An area colour the bar cannot draw: said on the swatch, with the file's text.
+void set_unusable_swatch(QPushButton *button, const QString &text)
+{
+    button->setText(QStringLiteral("無効: %1").arg(diagnostics::printable(text)));
+    button->setStyleSheet(QStringLiteral("color: #B00020; border: 2px solid #B00020; padding: 3px 8px"));
 }
 
 } // namespace
@@ -99,8 +121,9 @@ SettingsWindow::SettingsWindow(BarInterface &bar)
     _show_values();
 
     _assign_timeout.setSingleShot(true);
-    _assign_timeout.setInterval(kAssignTimeoutMs);
-    connect(&_assign_timeout, &QTimer::timeout, this, &SettingsWindow::_end_assign);
+    connect(&_assign_timeout, &QTimer::timeout, this, &SettingsWindow::_assign_timed_out);
+    _assign_tick.setInterval(kCountdownTickMs);
+    connect(&_assign_tick, &QTimer::timeout, this, &SettingsWindow::_show_countdown);
     connect(&bar, &BarInterface::switch_event, this, [this](const SwitchEvent &event) {
         if (event.on)
             _on_press(event.switch_no);
@@ -172,6 +195,7 @@ void SettingsWindow::_read_bar()
         _shown_label_colors.at(i) = _bar.label_color(area);
     }
 
+    _unusable = _bar.config().unusable_colors();
     const BarOptions &options = _bar.config().options;
     Values values;
     values.opacity = _bar.area_opacity();
@@ -201,9 +225,19 @@ void SettingsWindow::_build()
                            "保存すると置き換え、元のファイルは config.json.bak に残ります。")
                 .arg(_edit.broken_reason()));
     top->addWidget(broken_notice);
+    color_notice = new QLabel(this);
+    color_notice->setWordWrap(true);
+    color_notice->setStyleSheet(QStringLiteral("color: #B00020"));
+    top->addWidget(color_notice);
 
-    auto *tabs = new QTabWidget(this);
-    top->addWidget(tabs);
+    // The pages scroll: beside a tall bar the window may get less height
+    // than they want, and 保存 stays in sight below them.
+    _scroll = new QScrollArea(this);
+    _scroll->setWidgetResizable(true);
+    _scroll->setFrameShape(QFrame::NoFrame);
+    auto *tabs = new QTabWidget;
+    _scroll->setWidget(tabs);
+    top->addWidget(_scroll);
 
     _build_areas(tabs);
     _build_box(tabs);
@@ -234,10 +268,20 @@ void SettingsWindow::_build_areas(QTabWidget *tabs)
     opacity->setRange(kMinOpacityPercent, 100);
     opacity->setAccessibleName(opacity_label->text());
     opacity_label->setBuddy(opacity);
+    opacity_value = new QLabel(areas_page);
+    // As wide as its widest value, so the slider does not shift as it moves.
+    opacity_value->setMinimumWidth(opacity_value->fontMetrics().horizontalAdvance(QStringLiteral("100 %")));
+    opacity_value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     opacity_row->addWidget(opacity_label);
     opacity_row->addWidget(opacity);
+    opacity_row->addWidget(opacity_value);
     areas_layout->addLayout(opacity_row);
+    assign_notice = new QLabel(areas_page);
+    assign_notice->setWordWrap(true);
+    assign_notice->hide();
+    areas_layout->addWidget(assign_notice);
     connect(opacity, &QSlider::valueChanged, this, [this](int percent) {
+        opacity_value->setText(QStringLiteral("%1 %").arg(percent));
         if (_filling)
             return;
         _values.opacity = percent / 100.0;
@@ -266,9 +310,11 @@ SettingsWindow::AreaControls &SettingsWindow::_build_area(int area, QWidget *par
     label_color_row->addWidget(controls.label_color);
     label_color_row->addWidget(controls.automatic_label_color);
     form->addRow(QStringLiteral("文字色"), label_color_row);
+    // A row of its own, the whole box wide: the text says "スイッチ …" itself,
+    // and a long one wraps instead of being cut.
     controls.switches = new QLabel(controls.box);
     controls.switches->setWordWrap(true);
-    form->addRow(QStringLiteral("スイッチ"), controls.switches);
+    form->addRow(controls.switches);
     controls.assign =
         new QPushButton(QStringLiteral("エリア %1 にスイッチを割り当て").arg(area), controls.box);
     form->addRow(controls.assign);
@@ -311,6 +357,8 @@ void SettingsWindow::_build_box(QTabWidget *tabs)
     devices = new QTreeWidget(box_page);
     devices->setAccessibleName(QStringLiteral("接続中の HID デバイス"));
     devices->setRootIsDecorated(false);
+    // Every column as wide as its widest entry, the bold one of the configured box included.
+    devices->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     devices->setHeaderLabels({QStringLiteral("ID"), QStringLiteral("製造元"), QStringLiteral("製品"),
                               QStringLiteral("シリアル番号"), QStringLiteral("パス"),
                               QStringLiteral("状態")});
@@ -400,7 +448,7 @@ void SettingsWindow::_show_values()
     for (int area = 0; area < kAreaCount; ++area) {
         const auto i = static_cast<std::size_t>(area);
         AreaControls &controls = areas.at(i);
-        set_swatch(controls.color, _values.colors.at(i));
+        _show_color(area);
         controls.label->setText(_values.labels.at(i));
         set_swatch(controls.label_color, _values.label_colors.at(i).value_or(QColor()));
         controls.automatic_label_color->setChecked(!_values.label_colors.at(i));
@@ -408,6 +456,7 @@ void SettingsWindow::_show_values()
         _update_area_title(area);
     }
     opacity->setValue(static_cast<int>(std::lround(_values.opacity * 100)));
+    opacity_value->setText(QStringLiteral("%1 %").arg(opacity->value()));
     reconnect->setChecked(_values.device.reconnect);
     show_state->setChecked(_values.device.show_state);
     screen->clear();
@@ -437,8 +486,29 @@ void SettingsWindow::set_area_color(int area, const QColor &color)
 {
     const auto i = static_cast<std::size_t>(area);
     _values.colors.at(i) = color;
-    set_swatch(areas.at(i).color, color);
+    if (color.isValid())
+        _unusable.remove(area);
+    _show_color(area);
     _preview();
+}
+
+void SettingsWindow::_show_color(int area)
+{
+    QPushButton *button = areas.at(static_cast<std::size_t>(area)).color;
+    if (_unusable.contains(area)) {
+        set_unusable_swatch(button, _unusable.value(area));
+    } else {
+        button->setText(QStringLiteral("色…"));
+        set_swatch(button, _values.colors.at(static_cast<std::size_t>(area)));
+    }
+    QStringList lines;
+    for (auto it = _unusable.cbegin(); it != _unusable.cend(); ++it)
+        lines.append(QStringLiteral("エリア %1 の色 \"%2\" は使えない色です (黒で表示しています)。"
+                                    "色を選んで保存してください。")
+                         .arg(it.key())
+                         .arg(diagnostics::printable(it.value())));
+    color_notice->setText(lines.join(u'\n'));
+    color_notice->setVisible(!lines.isEmpty());
 }
 
 void SettingsWindow::set_label_color(int area, const std::optional<QColor> &color)
@@ -455,6 +525,7 @@ void SettingsWindow::set_label_color(int area, const std::optional<QColor> &colo
 // The bar shows the values through the path a reloaded config.json takes.
 void SettingsWindow::_preview()
 {
+    assign_notice->hide();
     BarConfig shown = _snapshot;
     shown.opacity = _values.opacity;
     if (!shown.areas.is_object())
@@ -498,23 +569,44 @@ void SettingsWindow::assign_switch(int area)
         return;
     _end_assign();
     _assign_area = area;
+    assign_notice->hide();
     press_prompt = new QMessageBox(QMessageBox::NoIcon, windowTitle(),
                                    QStringLiteral("スイッチを押してください"), QMessageBox::Cancel, this);
-    press_prompt->setInformativeText(
-        QStringLiteral("押したスイッチをエリア %1 に割り当てます (10 秒で終わります)").arg(area));
     press_prompt->setAttribute(Qt::WA_DeleteOnClose);
     connect(press_prompt, &QMessageBox::finished, this, [this] {
         _assign_area.reset();
         _assign_timeout.stop();
+        _assign_tick.stop();
     });
-    _assign_timeout.start();
+    _assign_timeout.start(assign_timeout_ms);
+    _assign_tick.start();
+    _show_countdown();
     press_prompt->open();
+}
+
+void SettingsWindow::_show_countdown()
+{
+    if (!press_prompt || !_assign_area)
+        return;
+    // Whole seconds left, rounded up: the last one shows as 1, not 0.
+    const int left = (std::max(_assign_timeout.remainingTime(), 0) + 999) / 1000;
+    press_prompt->setInformativeText(
+        QStringLiteral("押したスイッチをエリア %1 に割り当てます (あと %2 秒)").arg(*_assign_area).arg(left));
+}
+
+// Nothing pressed in time: the prompt goes, and the window says so until the user acts again.
+void SettingsWindow::_assign_timed_out()
+{
+    _end_assign();
+    assign_notice->setText(QStringLiteral("スイッチが押されませんでした。変更はありません。"));
+    assign_notice->show();
 }
 
 void SettingsWindow::_end_assign()
 {
     _assign_area.reset();
     _assign_timeout.stop();
+    _assign_tick.stop();
     if (press_prompt)
         press_prompt->done(QMessageBox::Cancel);
 }
@@ -547,7 +639,6 @@ void SettingsWindow::refresh_devices()
         }
         if (row >= 0 && row < devices->topLevelItemCount())
             devices->setCurrentItem(devices->topLevelItem(row));
-        devices->header()->resizeSections(QHeaderView::ResizeToContents);
     }
     QString help;
     for (int row = 0; row < _listed.size(); ++row) {
@@ -578,6 +669,53 @@ void SettingsWindow::refresh_devices()
     }
     device_help->setText(help);
     device_help->setVisible(!help.isEmpty());
+}
+
+QRect SettingsWindow::beside(const QRect &bar, const QRect &available, const QSize &size)
+{
+    // The larger free band of the screen above or below the bar.
+    QRect space = available;
+    if (available.bottom() - bar.bottom() >= bar.top() - available.top())
+        space.setTop(std::max(bar.bottom() + 1, available.top()));
+    else
+        space.setBottom(std::min(bar.top() - 1, available.bottom()));
+    if (space.height() <= 0) // a bar as tall as the screen leaves no band: the screen then
+        space = available;
+    QRect placed(QPoint(), size.boundedTo(space.size()));
+    placed.moveCenter(space.center());
+    return placed;
+}
+
+void SettingsWindow::place_beside_bar()
+{
+    const QRect bar = _bar.frame_geometry();
+    QScreen *on = QGuiApplication::screenAt(bar.center());
+    if (!on)
+        on = QGuiApplication::primaryScreen();
+    if (!on)
+        return;
+    // The frame around the window, once the window system has put one there.
+    QSize frame = frameGeometry().size() - geometry().size();
+    if (frame.isEmpty() && windowHandle())
+        frame = QSize(windowHandle()->frameMargins().left() + windowHandle()->frameMargins().right(),
+                      windowHandle()->frameMargins().top() + windowHandle()->frameMargins().bottom());
+    // The pages whole, not the scroll area's share of them.
+    const QSize pages = (_scroll->widget()->sizeHint() - _scroll->sizeHint()).expandedTo(QSize(0, 0));
+    const QSize wanted = sizeHint().expandedTo(size()) + pages + frame.expandedTo(QSize(0, 0));
+    const QRect placed = beside(bar, on->availableGeometry(), wanted);
+    // Not framed yet: placed again once the window system has framed it, so
+    // that its title bar is on the screen too and the frame clears the bar.
+    _place_when_framed = frame.isEmpty();
+    setScreen(on);
+    resize(placed.size() - frame.expandedTo(QSize(0, 0)));
+    move(placed.topLeft());
+}
+
+void SettingsWindow::moveEvent(QMoveEvent *event)
+{
+    QDialog::moveEvent(event);
+    if (_place_when_framed && windowHandle() && !windowHandle()->frameMargins().isNull())
+        place_beside_bar();
 }
 
 void SettingsWindow::showEvent(QShowEvent *event)
@@ -613,6 +751,15 @@ void SettingsWindow::_add_edits()
         _edit.set({"bar", "opacity"}, std::round(_values.opacity * 100) / 100);
     for (int area = 0; area < kAreaCount; ++area)
         _add_area_edits(area, all);
+    // The first area written would leave the other seven black at the next
+    // start: all eight go in, as the bar shows them.
+    if (!lists_areas(_edit.original()) && lists_areas(_edit.document())) {
+        for (int area = 0; area < kAreaCount; ++area) {
+            const QColor &color = _values.colors.at(static_cast<std::size_t>(area));
+            if (color.isValid())
+                _edit.set({"areas", text(_area_key(area)), "color"}, color_text(color));
+        }
+    }
     for (auto it = _values.switches.cbegin(); it != _values.switches.cend(); ++it) {
         if (all || _initial.switches.value(it.key(), -1) != it.value())
             _edit.set({"switches", text(_switch_key(it.key()))}, it.value());

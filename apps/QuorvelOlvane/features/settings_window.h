@@ -20,6 +20,7 @@ class QLabel;
 class QLineEdit;
 class QMessageBox;
 class QPushButton;
+class QScrollArea;
 class QSlider;
 class QTabWidget;
 class QTreeWidget;
@@ -34,6 +35,7 @@ class SettingsWindow final : public QDialog
 
 public:
     static constexpr int kAssignTimeoutMs = 10000;
+    static constexpr int kCountdownTickMs = 250;
     static constexpr int kDeviceRefreshMs = 2000;
     // The bar refuses to start fainter than this: no lower value is offered.
     static constexpr int kMinOpacityPercent = 50;
@@ -83,8 +85,15 @@ public:
     // Waits for the next press on the box, up to kAssignTimeoutMs, and
     // assigns its switch to `area`.
     void assign_switch(int area);
+    // How long assign_switch waits; tests wait less.
+    int assign_timeout_ms = kAssignTimeoutMs;
     bool waiting_for_press() const { return _assign_area.has_value(); }
     void refresh_devices();
+    // Where a window of `size` goes on the screen area `available` without
+    // covering the bar at `bar`: the larger band above or below it, centred.
+    static QRect beside(const QRect &bar, const QRect &available, const QSize &size);
+    // Puts the window on the bar's screen, beside the bar.
+    void place_beside_bar();
     // Writes the changes; closes the window once they are written.
     void save();
 
@@ -92,7 +101,12 @@ public:
 
     std::array<AreaControls, 8> areas;
     QLabel *broken_notice = nullptr;
+    // The area colours in config.json the bar cannot draw.
+    QLabel *color_notice = nullptr;
     QSlider *opacity = nullptr;
+    QLabel *opacity_value = nullptr;
+    // Says that the last wait for a press ended with none.
+    QLabel *assign_notice = nullptr;
     QTreeWidget *devices = nullptr;
     QLabel *device_help = nullptr;
     QPushButton *use_device = nullptr;
@@ -111,6 +125,7 @@ public slots:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
     void hideEvent(QHideEvent *event) override;
 
 private:
@@ -125,7 +140,10 @@ private:
     void _restore();
     void _on_press(int switch_no);
     void _end_assign();
+    void _show_countdown();
+    void _assign_timed_out();
     void _update_area_title(int area);
+    void _show_color(int area);
     void _add_edits();
     void _add_area_edits(int area, bool all);
     void _add_option_edits(bool all);
@@ -135,17 +153,22 @@ private:
 
     BarInterface &_bar;
     ConfigEdit _edit;
+    QScrollArea *_scroll = nullptr; // holds the pages
     // What the bar showed at opening, put back on Cancel.
     BarConfig _snapshot;
     std::array<QColor, 8> _shown_colors;
     std::array<QString, 8> _shown_labels;
     std::array<std::optional<QColor>, 8> _shown_label_colors;
+    // The areas whose colour in the file cannot be drawn, with its text, until one is chosen.
+    QMap<int, QString> _unusable;
     Values _initial;
     Values _values;
     bool _saved = false;
-    bool _filling = false; // controls being set from the values: no preview
+    bool _place_when_framed = false; // placed before the window system framed the window
+    bool _filling = false;           // controls being set from the values: no preview
     std::optional<int> _assign_area;
     QTimer _assign_timeout;
+    QTimer _assign_tick; // the prompt's countdown
     QTimer _device_refresh;
     QList<HidDeviceInfo> _listed;
 };

@@ -33,27 +33,45 @@ bool StateOverlay::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
+StateOverlay::Layout StateOverlay::_layout() const
+{
+    Layout layout;
+    // Sized to the bar: 16 px at its default height, 14 px at its minimum.
+    layout.font = font();
+    layout.font.setPixelSize(std::clamp(height() * 2 / 5, kMinPixelSize, kMaxPixelSize));
+    const QFontMetrics metrics(layout.font);
+    const int margin = metrics.averageCharWidth();
+    layout.shown = metrics.elidedText(_text, Qt::ElideRight, width() - 2 * margin);
+    const int advance = metrics.horizontalAdvance(layout.shown);
+    layout.origin =
+        QPointF((width() - advance) / 2.0, (height() + metrics.ascent() - metrics.descent()) / 2.0);
+    // The whole line's height, not just the glyphs': a grid line passing
+    // above or below the letters is covered too.
+    const int top = static_cast<int>(layout.origin.y()) - metrics.ascent() - 2;
+    layout.plate = QRect(static_cast<int>(layout.origin.x()) - margin, top, advance + 2 * margin,
+                         metrics.ascent() + metrics.descent() + 4)
+                       .intersected(rect());
+    return layout;
+}
+
+QRect StateOverlay::plate_rect() const
+{
+    return _text.isEmpty() ? QRect() : _layout().plate;
+}
+
 void StateOverlay::paintEvent(QPaintEvent * /*event*/)
 {
     if (_text.isEmpty())
         return;
-    // Sized to the bar: 16 px at its default height, 14 px at its minimum.
-    QFont font = this->font();
-    font.setPixelSize(std::clamp(height() * 2 / 5, kMinPixelSize, kMaxPixelSize));
-    const QFontMetrics metrics(font);
-    const int margin = metrics.averageCharWidth();
-    const QString shown = metrics.elidedText(_text, Qt::ElideRight, width() - 2 * margin);
-    const QPointF origin((width() - metrics.horizontalAdvance(shown)) / 2.0,
-                         (height() + metrics.ascent() - metrics.descent()) / 2.0);
-
+    const Layout layout = _layout();
     QPainterPath path;
-    path.addText(origin, font, shown);
+    path.addText(layout.origin, layout.font, layout.shown);
     QPainter painter(this);
+    // An opaque plate behind the text keeps the grid's middle line and the
+    // lit colours from striking through the letters; the rest of each lit
+    // area shows as before.
+    painter.fillRect(layout.plate, kPlateColor);
     painter.setRenderHint(QPainter::Antialiasing);
-    // A dark plate just behind the text keeps the grid's middle line from
-    // striking through the letters; the rest of each lit area shows as before.
-    const QRectF plate = path.boundingRect().adjusted(-margin, -2, margin, 2);
-    painter.fillRect(plate, QColor(0, 0, 0, 200));
     painter.strokePath(path, QPen(QColor(0, 0, 0), 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.fillPath(path, kTextColor);
 }

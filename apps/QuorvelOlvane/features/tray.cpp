@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QPixmap>
 #include <QUrl>
@@ -61,11 +62,17 @@ BarTray::BarTray(BarInterface &bar, ClickThrough &click_through)
     connect(&_bar, &BarInterface::icon_changed, this, &BarTray::update_icon);
     // Standard error is out of sight for a bar started from a menu: the tray says it too.
     connect(&_bar, &BarInterface::options_not_applied, this, [this](const QString &reason) {
-        icon.showMessage(QStringLiteral("QuorvelOlvane"),
-                         QStringLiteral("config.json の変更は適用されませんでした:\n") + reason,
-                         QSystemTrayIcon::Warning);
+        show_notice(QStringLiteral("config.json の変更は適用されませんでした:\n") + reason);
     });
     icon.show();
+    // A colour the bar could not draw at start-up was said before the tray was there.
+    const BarConfig &config = _bar.config();
+    const QMap<int, QString> unusable = config.unusable_colors();
+    QStringList reasons;
+    for (auto it = unusable.cbegin(); it != unusable.cend(); ++it)
+        reasons.append(config.unusable_color_reason(it.key(), it.value()));
+    if (!reasons.isEmpty())
+        show_notice(QStringLiteral("config.json の一部は適用されませんでした:\n") + reasons.join(u'\n'));
     _click_through.set_tray(true, [] { return available(); });
 }
 
@@ -119,10 +126,21 @@ void BarTray::update_icon()
     icon.setIcon(image);
 }
 
+void BarTray::show_notice(const QString &text)
+{
+    last_notice = text;
+    icon.showMessage(QStringLiteral("QuorvelOlvane"), text, QSystemTrayIcon::Warning);
+}
+
 void BarTray::_open_config_folder()
 {
     const QString folder = QFileInfo(_bar.config().path).absolutePath();
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
-        diagnostics::out(QStringLiteral("QuorvelOlvane: cannot open the config folder ")
-                         + diagnostics::printable(folder));
+    if (QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        return;
+    diagnostics::out(QStringLiteral("QuorvelOlvane: cannot open the config folder ")
+                     + diagnostics::printable(folder));
+    // Chosen from the tray's menu: the answer belongs there too, with the path to go to by hand.
+    show_notice(
+        QStringLiteral("設定フォルダを開けませんでした (ファイルマネージャーが見つかりません)。フォルダ:\n")
+        + QDir::toNativeSeparators(folder));
 }

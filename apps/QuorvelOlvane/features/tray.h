@@ -33,6 +33,8 @@ public:
     void set_state(const BoxSummary &summary);
     // Takes the application's icon, or a plain square while it has none.
     void update_icon();
+    // A warning from the icon, where the user looks rather than standard output.
+    void show_notice(const QString &text);
 
     // Declared before the icon, which refers to it until it is gone.
     QMenu menu;
@@ -45,6 +47,8 @@ public:
     // Shown where the bar can change its start at login (common/autostart.h).
     QAction *autostart_action = nullptr;
     QAction *quit_action = nullptr;
+    // What the icon said last; the tests read it.
+    QString last_notice;
 
 private:
     void _open_config_folder();
