@@ -3,6 +3,7 @@
 #include "common/diagnostics.h"
 #include "common/regular_file.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QMetaObject>
 #include <QRegularExpression>
@@ -776,9 +777,13 @@ std::optional<int> MqttLink::area_of(const QString &base, const QString &topic, 
 QList<std::pair<QString, QByteArray>>
 MqttLink::discovery_messages(const QString &topic, const QList<std::pair<QString, QString>> &switches)
 {
-    // Home Assistant's ids take letters, digits, "_" and "-" only.
+    // Home Assistant's ids take letters, digits, "_" and "-" only; the hash of
+    // the whole topic keeps apart topics that differ only in other characters.
     QString node = topic;
     node.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_-]")), QStringLiteral("_"));
+    node += u'_'
+            + QString::fromLatin1(
+                QCryptographicHash::hash(topic.toUtf8(), QCryptographicHash::Sha256).toHex().left(12));
     const Json device = {{"identifiers", {str(node)}},
                          {"name", str(QStringLiteral("QuorvelOlvane ") + topic)},
                          {"model", "QuorvelOlvane"}};
