@@ -82,6 +82,8 @@ enum class Fault {
     HangsUp,    // closes at once
     Silent,     // never answers
     HugeLength, // claims an answer of nearly 4 GiB
+    LargeTree,  // claims a tree of 60 MiB, under the frame's old limit
+    DeepTree,   // a small tree nested 100,000 levels deep
 };
 Q_DECLARE_METATYPE(Fault)
 
@@ -101,6 +103,9 @@ private slots:
         QTest::newRow("hangs up") << Fault::HangsUp << "its socket";
         QTest::newRow("never answers") << Fault::Silent << "no answer within 2 s";
         QTest::newRow("absurd length") << Fault::HugeLength << "an answer of 4294967280 bytes";
+        QTest::newRow("60 MiB tree") << Fault::LargeTree
+                                     << "an answer of 62914560 bytes, more than the 8388608 the bar reads";
+        QTest::newRow("deep tree") << Fault::DeepTree << "an answer nested deeper than 128 levels";
     }
 
     void sway_faults()
@@ -129,6 +134,16 @@ private slots:
                 case Fault::HugeLength:
                     client->write(QByteArray("i3-ipc") + le32(0xFFFFFFF0U) + le32(2));
                     break;
+                case Fault::LargeTree:
+                    client->write(QByteArray("i3-ipc") + le32(60U * 1024 * 1024) + le32(4)
+                                  + QByteArray(64 * 1024, '['));
+                    break;
+                case Fault::DeepTree: {
+                    const QByteArray tree = QByteArray(100000, '[') + QByteArray(100000, ']');
+                    client->write(QByteArray("i3-ipc") + le32(static_cast<std::uint32_t>(tree.size())) + le32(4)
+                                  + tree);
+                    break;
+                }
                 case Fault::Silent:
                 case Fault::Nothing:
                     break;
@@ -151,6 +166,29 @@ private slots:
         client.place(); // asked again after the fault: nothing more is sent or said
         QTest::qWait(100);
         QCOMPARE(lines().size(), 1);
+    }
+
+    // Refused by depth before any parse; brackets in strings are text.
+    void too_deep_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<bool>("deep");
+        const int limit = compositor_ipc::kMaxDepth;
+        QTest::newRow("at the limit") << QByteArray(limit, '[') + QByteArray(limit, ']') << false;
+        QTest::newRow("one more") << QByteArray(limit + 1, '[') + QByteArray(limit + 1, ']') << true;
+        QTest::newRow("objects and arrays mixed")
+            << QByteArray("{\"a\":").repeated(limit - 1) + QByteArray("[[]]") + QByteArray("}").repeated(limit - 1)
+            << true;
+        QTest::newRow("brackets in a string")
+            << QByteArray("[\"") + QByteArray(1000, '[') + QByteArray("\\\"{{{\"]") << false;
+        QTest::newRow("many siblings") << QByteArray("[") + QByteArray("[],").repeated(100000) + "[]]" << false;
+    }
+
+    void too_deep()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(bool, deep);
+        QCOMPARE(compositor_ipc::too_deep(json), deep);
     }
 
     void detect_data()
