@@ -274,6 +274,18 @@ void TestBarConfig::badFileFailsAndChangesNothing_data()
                                     << "\"mqtt\" → \"port\": expected a port number from 1 to 65535, got 0";
     QTest::addRow("mqtt topic with a wildcard")
         << QByteArray(R"({"mqtt": {"topic": "studio/#"}})") << "\"mqtt\" → \"topic\": expected a topic";
+    QTest::addRow("mqtt topic with a control character")
+        << QByteArray(R"({"mqtt": {"topic": "studio/\u001b[31m"}})") << "\"mqtt\" → \"topic\": expected a topic";
+    QTest::addRow("mqtt topic with a C1 control character")
+        << QByteArray(R"({"mqtt": {"topic": "studio/\u0085desk"}})") << "\"mqtt\" → \"topic\": expected a topic";
+    QTest::addRow("mqtt topic under $SYS")
+        << QByteArray(R"({"mqtt": {"topic": "$SYS/bar"}})") << "\"mqtt\" → \"topic\": expected a topic";
+    QTest::addRow("mqtt topic over 65,535 bytes")
+        << QByteArray(R"({"mqtt": {"topic": ")") + QByteArray(70000, 'a') + QByteArray(R"("}})")
+        << "\"mqtt\" → \"topic\": expected a topic such as \"studio/bar\" (no \"+\" or \"#\", no \"/\" at "
+           "either end, no control characters, not starting with \"$\", at most 65407 bytes)";
+    QTest::addRow("mqtt mirror with a control character")
+        << QByteArray(R"({"mqtt": {"topic": "a/b", "mirror": "a/\n"}})") << "\"mqtt\" → \"mirror\": expected another bar's topic";
     QTest::addRow("mqtt mirror of itself") << QByteArray(R"({"mqtt": {"topic": "a/b", "mirror": "a/b"}})")
                                            << "\"mqtt\" → \"mirror\": expected another bar's topic";
     QTest::addRow("mqtt tls without a CA")
