@@ -25,11 +25,7 @@
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
-#else
-#include <winsock2.h>
-#include <ws2tcpip.h>
 #endif
 
 namespace {
@@ -398,13 +394,9 @@ MqttLink::Shared::Retry MqttLink::Shared::one_connection(int &attempt)
             return rc == MOSQ_ERR_PROTOCOL || rc == MOSQ_ERR_NOT_SUPPORTED ? Retry::Slowly : Retry::Soon;
         }
         if (!connack && handshake.hasExpired()) {
-            // Whether the broker took the TCP connection tells a host that
-            // drops packets from a broker that says nothing.
-            sockaddr_storage peer{};
-            socklen_t size = sizeof peer;
-            const int fd = mosquitto_socket(mosq);
-            // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast) the sockets API takes a sockaddr
-            const bool accepted = fd >= 0 && ::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &size) == 0;
+            // Whether the CONNECT went out tells a host that drops packets
+            // (the TCP connect never completes) from a broker that says nothing.
+            const bool accepted = !mosquitto_want_write(mosq);
             mosquitto_disconnect(mosq);
             failed(QStringLiteral("cannot connect to %1 (%2)")
                        .arg(where, accepted ? QStringLiteral("the broker did not answer the MQTT handshake")
