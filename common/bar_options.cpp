@@ -316,8 +316,9 @@ MqttOptions read_mqtt(const Reader &reader, const Json &mqtt, const QString &con
     reader.boolean(mqtt, "homeassistant", at("homeassistant"), options.homeassistant);
 
     const QString topic_expected =
-        QStringLiteral("a topic such as \"studio/bar\" (no \"+\" or \"#\", no \"/\" at either end, no control "
-                       "characters, not starting with \"$\", at most %1 bytes)")
+        QStringLiteral(
+            "a topic such as \"studio/bar\" (no \"+\" or \"#\", no \"/\" at either end, no control "
+            "characters, not starting with \"$\", at most %1 bytes)")
             .arg(kMaxTopicBytes);
     options.topic = default_topic();
     reader.text(mqtt, "topic", at("topic"), topic_expected, options.topic);

@@ -154,7 +154,8 @@ struct Edit
 };
 
 // The text from `start` to `end` with the edits inside that range made.
-std::string with_edits(const std::string &text, std::size_t start, std::size_t end, const std::vector<Edit> &edits)
+std::string with_edits(const std::string &text, std::size_t start, std::size_t end,
+                       const std::vector<Edit> &edits)
 {
     std::string out;
     std::size_t at = start;
@@ -194,8 +195,8 @@ std::string indent(int level)
 // that it holds `after`: members that differ are written anew (objects
 // member by member), new ones go last, and everything else is the file's own
 // text. Nothing when the text is not what the parse said.
-std::optional<std::string> patch_object(const Spans &spans, std::size_t open, const Json &before, const Json &after,
-                                        int level, const std::string &eol)
+std::optional<std::string> patch_object(const Spans &spans, std::size_t open, const Json &before,
+                                        const Json &after, int level, const std::string &eol)
 {
     const std::optional<Spans::Object> object = spans.object(open);
     if (!object)
@@ -221,7 +222,8 @@ std::optional<std::string> patch_object(const Spans &spans, std::size_t open, co
             continue;
         const Spans::Member &member = object->members[index];
         if (was.is_object() && now->is_object() && text[member.value_start] == '{') {
-            std::optional<std::string> inner = patch_object(spans, member.value_start, was, *now, level + 1, eol);
+            std::optional<std::string> inner =
+                patch_object(spans, member.value_start, was, *now, level + 1, eol);
             if (!inner)
                 return std::nullopt;
             edits.push_back({member.value_start, member.value_end, std::move(*inner)});

@@ -155,7 +155,8 @@ struct MqttLink::Shared
         changed.notify_all();
     }
     // Runs `call` on the GUI thread with the link, unless it has ended.
-    template <typename Call> void to_link(Call call)
+    template <typename Call>
+    void to_link(Call call)
     {
         const std::lock_guard guard(lock);
         if (!owner)
@@ -167,8 +168,9 @@ struct MqttLink::Shared
     void failed(const QString &reason, Retry retry)
     {
         to_link([reason, retry](MqttLink &link) {
-            link._connect_failed(retry == Retry::Slowly ? reason + QStringLiteral("; trying again each minute")
-                                                        : reason + QStringLiteral("; trying again"));
+            link._connect_failed(retry == Retry::Slowly
+                                     ? reason + QStringLiteral("; trying again each minute")
+                                     : reason + QStringLiteral("; trying again"));
         });
     }
 
@@ -247,8 +249,9 @@ void MqttLink::start()
         const regular_file::Read file = regular_file::read(*tls_file, kMaxTlsFileBytes);
         if (!file.bytes) {
             _say(QStringLiteral("not connecting: cannot read the TLS file: %1")
-                     .arg(file.error.isEmpty() ? diagnostics::printable(*tls_file) + QStringLiteral(": no such file")
-                                               : file.error));
+                     .arg(file.error.isEmpty()
+                              ? diagnostics::printable(*tls_file) + QStringLiteral(": no such file")
+                              : file.error));
             return;
         }
     }
@@ -265,7 +268,9 @@ void MqttLink::Shared::run()
     const std::string client_id = str(options.client_id);
     mosq = mosquitto_new(client_id.empty() ? nullptr : client_id.c_str(), true, this);
     if (!mosq) {
-        to_link([](MqttLink &link) { link._say(QStringLiteral("not connecting: the MQTT library could not make a client")); });
+        to_link([](MqttLink &link) {
+            link._say(QStringLiteral("not connecting: the MQTT library could not make a client"));
+        });
         return;
     }
     mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
@@ -293,11 +298,11 @@ void MqttLink::Shared::run()
                                          key.empty() ? nullptr : key.c_str(), nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
             usable = false;
-            const QString line =
-                rc == MOSQ_ERR_NOT_SUPPORTED
-                    ? QStringLiteral("not connecting: this build has no TLS")
-                    : QStringLiteral("not connecting: TLS files not usable (%1): %2")
-                          .arg(diagnostics::printable(options.ca_file), QString::fromUtf8(mosquitto_strerror(rc)));
+            const QString line = rc == MOSQ_ERR_NOT_SUPPORTED
+                                     ? QStringLiteral("not connecting: this build has no TLS")
+                                     : QStringLiteral("not connecting: TLS files not usable (%1): %2")
+                                           .arg(diagnostics::printable(options.ca_file),
+                                                QString::fromUtf8(mosquitto_strerror(rc)));
             to_link([line](MqttLink &link) { link._say(line); });
         }
     }
@@ -336,7 +341,8 @@ MqttLink::Shared::Retry MqttLink::Shared::one_connection(int &attempt)
     ++attempt;
     // The name lookup blocks here, on this thread only; the TCP connect and
     // the TLS handshake go on in the loop below.
-    int rc = mosquitto_connect_async(mosq, options.host.toUtf8().constData(), options.port, kKeepAliveSeconds);
+    int rc =
+        mosquitto_connect_async(mosq, options.host.toUtf8().constData(), options.port, kKeepAliveSeconds);
     const int error = errno;
     if (stopping_now())
         return Retry::Never;
@@ -433,8 +439,9 @@ int MqttLink::Shared::step(int timeout_ms)
     send_outbox();
 #ifdef Q_OS_UNIX
     const int fd = mosquitto_socket(mosq);
-    std::array<pollfd, 2> fds{{{fd, static_cast<short>(POLLIN | (mosquitto_want_write(mosq) ? POLLOUT : 0)), 0},
-                               {wake_read, POLLIN, 0}}};
+    std::array<pollfd, 2> fds{
+        {{fd, static_cast<short>(POLLIN | (mosquitto_want_write(mosq) ? POLLOUT : 0)), 0},
+         {wake_read, POLLIN, 0}}};
     if (fd >= 0 && ::poll(fds.data(), fds.size(), std::max(timeout_ms, 0)) > 0 && fds[1].revents != 0) {
         std::array<char, 64> bytes{};
         while (::read(wake_read, bytes.data(), bytes.size()) > 0) {

@@ -275,9 +275,11 @@ void TestBarConfig::badFileFailsAndChangesNothing_data()
     QTest::addRow("mqtt topic with a wildcard")
         << QByteArray(R"({"mqtt": {"topic": "studio/#"}})") << "\"mqtt\" → \"topic\": expected a topic";
     QTest::addRow("mqtt topic with a control character")
-        << QByteArray(R"({"mqtt": {"topic": "studio/\u001b[31m"}})") << "\"mqtt\" → \"topic\": expected a topic";
+        << QByteArray(R"({"mqtt": {"topic": "studio/\u001b[31m"}})")
+        << "\"mqtt\" → \"topic\": expected a topic";
     QTest::addRow("mqtt topic with a C1 control character")
-        << QByteArray(R"({"mqtt": {"topic": "studio/\u0085desk"}})") << "\"mqtt\" → \"topic\": expected a topic";
+        << QByteArray(R"({"mqtt": {"topic": "studio/\u0085desk"}})")
+        << "\"mqtt\" → \"topic\": expected a topic";
     QTest::addRow("mqtt topic under $SYS")
         << QByteArray(R"({"mqtt": {"topic": "$SYS/bar"}})") << "\"mqtt\" → \"topic\": expected a topic";
     QTest::addRow("mqtt topic over 65,535 bytes")
@@ -285,7 +287,8 @@ void TestBarConfig::badFileFailsAndChangesNothing_data()
         << "\"mqtt\" → \"topic\": expected a topic such as \"studio/bar\" (no \"+\" or \"#\", no \"/\" at "
            "either end, no control characters, not starting with \"$\", at most 65407 bytes)";
     QTest::addRow("mqtt mirror with a control character")
-        << QByteArray(R"({"mqtt": {"topic": "a/b", "mirror": "a/\n"}})") << "\"mqtt\" → \"mirror\": expected another bar's topic";
+        << QByteArray(R"({"mqtt": {"topic": "a/b", "mirror": "a/\n"}})")
+        << "\"mqtt\" → \"mirror\": expected another bar's topic";
     QTest::addRow("mqtt mirror of itself") << QByteArray(R"({"mqtt": {"topic": "a/b", "mirror": "a/b"}})")
                                            << "\"mqtt\" → \"mirror\": expected another bar's topic";
     QTest::addRow("mqtt tls without a CA")
@@ -513,8 +516,9 @@ void TestBarConfig::editChangesOnlyItsMembers_data()
         << QByteArray("{\"z\": \"\xC3\xA9\",\n  \"areas\": {\n    \"0\": {\n      \"label\": \"\\u9332\"\n"
                       "    }\n  }}")
         << QByteArray("{\"z\": \"\xC3\xA9\"}");
-    const QByteArray numbers = "{\n  \"big\": 12345678901234567890123,\n  \"e\": 1E2,\n  \"zero\": -0,\n"
-                               "  \"twice\": 1,\n  \"twice\": 2,\n  \"bar\": {\"x\": 1.50, \"opacity\": 0.9}\n}\n";
+    const QByteArray numbers =
+        "{\n  \"big\": 12345678901234567890123,\n  \"e\": 1E2,\n  \"zero\": -0,\n"
+        "  \"twice\": 1,\n  \"twice\": 2,\n  \"bar\": {\"x\": 1.50, \"opacity\": 0.9}\n}\n";
     QTest::addRow("numbers and duplicate keys of unknown members kept as written")
         << numbers << QByteArray(R"([[["bar", "opacity"], 0.8]])") << QByteArray() << false << int(O::Saved)
         << QByteArray("{\n  \"big\": 12345678901234567890123,\n  \"e\": 1E2,\n  \"zero\": -0,\n"

@@ -140,8 +140,8 @@ private slots:
                     break;
                 case Fault::DeepTree: {
                     const QByteArray tree = QByteArray(100000, '[') + QByteArray(100000, ']');
-                    client->write(QByteArray("i3-ipc") + le32(static_cast<std::uint32_t>(tree.size())) + le32(4)
-                                  + tree);
+                    client->write(QByteArray("i3-ipc") + le32(static_cast<std::uint32_t>(tree.size()))
+                                  + le32(4) + tree);
                     break;
                 }
                 case Fault::Silent:
@@ -177,11 +177,13 @@ private slots:
         QTest::newRow("at the limit") << QByteArray(limit, '[') + QByteArray(limit, ']') << false;
         QTest::newRow("one more") << QByteArray(limit + 1, '[') + QByteArray(limit + 1, ']') << true;
         QTest::newRow("objects and arrays mixed")
-            << QByteArray("{\"a\":").repeated(limit - 1) + QByteArray("[[]]") + QByteArray("}").repeated(limit - 1)
+            << QByteArray("{\"a\":").repeated(limit - 1) + QByteArray("[[]]")
+                   + QByteArray("}").repeated(limit - 1)
             << true;
         QTest::newRow("brackets in a string")
             << QByteArray("[\"") + QByteArray(1000, '[') + QByteArray("\\\"{{{\"]") << false;
-        QTest::newRow("many siblings") << QByteArray("[") + QByteArray("[],").repeated(100000) + "[]]" << false;
+        QTest::newRow("many siblings")
+            << QByteArray("[") + QByteArray("[],").repeated(100000) + "[]]" << false;
     }
 
     void too_deep()

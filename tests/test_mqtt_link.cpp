@@ -111,7 +111,8 @@ void TestMqttLink::discoveryIdsKeepTopicsApart()
 {
     QFETCH(QString, first);
     QFETCH(QString, second);
-    const QList<std::pair<QString, QString>> switches{{QStringLiteral("switch/1"), QStringLiteral("Switch 1")}};
+    const QList<std::pair<QString, QString>> switches{
+        {QStringLiteral("switch/1"), QStringLiteral("Switch 1")}};
     const auto ids = [&switches](const QString &topic) {
         QStringList found;
         for (const auto &[config_topic, payload] : MqttLink::discovery_messages(topic, switches)) {

@@ -70,7 +70,8 @@ QString user_id()
 // it first, or made a link there, is not trusted with the bar's socket.
 bool private_to_user(const QByteArray &folder, bool group_may_read)
 {
-    struct stat info{};
+    struct stat info
+    {};
     if (::lstat(folder.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid())
         return false;
     const mode_t others = group_may_read ? (S_IWGRP | S_IRWXO) : (S_IRWXG | S_IRWXO);
@@ -278,8 +279,9 @@ std::unique_ptr<SingleInstance> SingleInstance::claim(const QString &config_path
     const auto tell_running = [&name, &config_path] {
         if (!ask_to_show(name))
             return false;
-        diagnostics::out(QStringLiteral("QuorvelOlvane: already running for %1; showing it")
-                             .arg(diagnostics::printable(QDir::toNativeSeparators(canonical_config(config_path)))));
+        diagnostics::out(
+            QStringLiteral("QuorvelOlvane: already running for %1; showing it")
+                .arg(diagnostics::printable(QDir::toNativeSeparators(canonical_config(config_path)))));
         return true;
     };
     if (tell_running())
