@@ -178,7 +178,7 @@ std::string dump_at(const Json &value, int level, const std::string &eol)
     for (const char c : text) {
         if (c == '\n') {
             out += eol;
-            out.append(static_cast<std::size_t>(2 * level), ' ');
+            out.append(static_cast<std::size_t>(level) * 2, ' ');
         } else {
             out.push_back(c);
         }
@@ -188,7 +188,68 @@ std::string dump_at(const Json &value, int level, const std::string &eol)
 
 std::string indent(int level)
 {
-    return std::string(static_cast<std::size_t>(2 * level), ' ');
+    std::string spaces(static_cast<std::size_t>(level) * 2, ' ');
+    return spaces;
+}
+
+std::optional<std::string> patch_object(const Spans &spans, std::size_t open, const Json &before,
+                                        const Json &after, int level, const std::string &eol);
+
+// The edits that give the changed members of `object` (holding `before`)
+// their values in `after`, in text order; `removed` tells whether any went.
+std::optional<std::vector<Edit>> member_edits(const Spans &spans, const Spans::Object &object,
+                                              const Json &before, const Json &after, int level,
+                                              const std::string &eol, bool &removed)
+{
+    // The parser keeps the last of duplicate keys: that one is the value.
+    std::map<std::string, std::size_t> last;
+    for (std::size_t i = 0; i < object.members.size(); ++i)
+        last[object.members[i].key] = i;
+    if (last.size() != before.size())
+        return std::nullopt;
+    std::vector<Edit> edits;
+    removed = false;
+    for (const auto &[key, index] : last) {
+        const auto now = after.find(key);
+        if (now == after.end()) {
+            removed = true;
+            continue;
+        }
+        const Json &was = before.at(key);
+        if (was == *now)
+            continue;
+        const Spans::Member &member = object.members[index];
+        if (was.is_object() && now->is_object() && spans.text()[member.value_start] == '{') {
+            std::optional<std::string> inner =
+                patch_object(spans, member.value_start, was, *now, level + 1, eol);
+            if (!inner)
+                return std::nullopt;
+            edits.push_back({member.value_start, member.value_end, std::move(*inner)});
+        } else {
+            edits.push_back({member.value_start, member.value_end, dump_at(*now, level + 1, eol)});
+        }
+    }
+    std::sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) { return a.start < b.start; });
+    return edits;
+}
+
+// An object laid out anew from its members' texts, one per line.
+std::string laid_out(const std::vector<std::string> &members, int level, const std::string &eol)
+{
+    if (members.empty())
+        return "{}";
+    std::string out = "{";
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        if (i > 0)
+            out += ',';
+        out += eol;
+        out += indent(level + 1);
+        out += members[i];
+    }
+    out += eol;
+    out += indent(level);
+    out += '}';
+    return out;
 }
 
 // The new text of the object opening at `open`, which holds `before`, so
@@ -201,67 +262,39 @@ std::optional<std::string> patch_object(const Spans &spans, std::size_t open, co
     const std::optional<Spans::Object> object = spans.object(open);
     if (!object)
         return std::nullopt;
-    const std::string &text = spans.text();
-    // The parser keeps the last of duplicate keys: that one is the value.
-    std::map<std::string, std::size_t> last;
-    for (std::size_t i = 0; i < object->members.size(); ++i)
-        last[object->members[i].key] = i;
-    if (last.size() != before.size())
-        return std::nullopt;
-
-    std::vector<Edit> edits;
     bool removed = false;
-    for (const auto &[key, index] : last) {
-        const auto now = after.find(key);
-        if (now == after.end()) {
-            removed = true;
-            continue;
-        }
-        const Json &was = before.at(key);
-        if (was == *now)
-            continue;
-        const Spans::Member &member = object->members[index];
-        if (was.is_object() && now->is_object() && text[member.value_start] == '{') {
-            std::optional<std::string> inner =
-                patch_object(spans, member.value_start, was, *now, level + 1, eol);
-            if (!inner)
-                return std::nullopt;
-            edits.push_back({member.value_start, member.value_end, std::move(*inner)});
-        } else {
-            edits.push_back({member.value_start, member.value_end, dump_at(*now, level + 1, eol)});
-        }
-    }
-    std::sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) { return a.start < b.start; });
+    std::optional<std::vector<Edit>> edits = member_edits(spans, *object, before, after, level, eol, removed);
+    if (!edits)
+        return std::nullopt;
 
     std::vector<std::string> added;
     for (auto it = after.cbegin(); it != after.cend(); ++it) {
         if (!before.contains(it.key()))
             added.push_back(Json(it.key()).dump(-1, ' ', true) + ": " + dump_at(it.value(), level + 1, eol));
     }
-
+    const std::string &text = spans.text();
     if (removed || object->members.empty()) {
         // The object is laid out anew; the members it keeps keep their text.
         std::vector<std::string> members;
         for (const Spans::Member &member : object->members) {
             if (after.contains(member.key))
-                members.push_back(with_edits(text, member.key_start, member.value_end, edits));
+                members.push_back(with_edits(text, member.key_start, member.value_end, *edits));
         }
         members.insert(members.end(), added.begin(), added.end());
-        if (members.empty())
-            return std::string("{}");
-        std::string out = "{";
-        for (std::size_t i = 0; i < members.size(); ++i)
-            out += (i == 0 ? "" : ",") + eol + indent(level + 1) + members[i];
-        return out + eol + indent(level) + "}";
+        return laid_out(members, level, eol);
     }
     std::string additions;
-    for (const std::string &member : added)
-        additions += "," + eol + indent(level + 1) + member;
+    for (const std::string &member : added) {
+        additions += ',';
+        additions += eol;
+        additions += indent(level + 1);
+        additions += member;
+    }
     if (!additions.empty()) {
         const std::size_t end = object->members.back().value_end;
-        edits.push_back({end, end, additions});
+        edits->push_back({end, end, additions});
     }
-    return with_edits(text, open, object->close + 1, edits);
+    return with_edits(text, open, object->close + 1, *edits);
 }
 
 // The file's text with `after` in place of `before`, or nothing.

@@ -88,11 +88,11 @@ bool private_to_user(const QByteArray &folder, bool group_may_read)
 QString private_folder(qsizetype room)
 {
 #ifdef Q_OS_UNIX
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (QFileInfo(runtime).isAbsolute() && runtime.size() + 1 + room <= kMaxSocketPath
         && private_to_user(QFile::encodeName(runtime), true))
         return runtime;
-    const QString own = QDir::tempPath() + QStringLiteral("/QuorvelOlvane-") + user_id();
+    QString own = QDir::tempPath() + QStringLiteral("/QuorvelOlvane-") + user_id();
     const QByteArray path = QFile::encodeName(own);
     if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
         return {};
@@ -404,42 +404,48 @@ void SingleInstance::_accept(QWidget &window)
             continue;
         }
         ++_readers;
-        auto *reading = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-        auto *idle = new QTimer(reading);
-        idle->setSingleShot(true);
-        const auto done = [this, reading, fd] {
-            reading->setEnabled(false);
-            reading->deleteLater();
-            ::close(fd); // tells the start that asked that the bar is shown
-            if (--_readers < kMaxReaders && _listening)
-                _listening->setEnabled(true);
-        };
-        // A connection that says nothing is not kept: it holds a descriptor.
-        connect(idle, &QTimer::timeout, this, done);
-        idle->start(kAnswerMs);
-        connect(reading, &QSocketNotifier::activated, this,
-                [reading, idle, fd, &window, done, request = QByteArray()]() mutable {
-                    std::array<char, 16> bytes{};
-                    const ssize_t got = ::read(fd, bytes.data(), bytes.size());
-                    if (got < 0 && (errno == EAGAIN || errno == EINTR))
-                        return;
-                    if (got > 0)
-                        request.append(bytes.data(), got);
-                    // The first line, as far as a request goes, once it is
-                    // all there or the sender has finished.
-                    const qsizetype newline = request.indexOf('\n');
-                    if (got > 0 && newline < 0 && request.size() < kShowRequest.size())
-                        return;
-                    const qsizetype length =
-                        newline < 0 ? kShowRequest.size() : std::min(newline + 1, kShowRequest.size());
-                    if (request.left(length) == kShowRequest)
-                        show_window(window);
-                    idle->stop();
-                    done();
-                });
+        _read_request(fd, window);
     }
     // As many connections as it takes to ask; more wait in the queue.
     _listening->setEnabled(false);
+}
+
+// Reads one request from the connection `fd`, and closes it.
+void SingleInstance::_read_request(int fd, QWidget &window)
+{
+    auto *reading = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    auto *idle = new QTimer(reading);
+    idle->setSingleShot(true);
+    const auto done = [this, reading, fd] {
+        reading->setEnabled(false);
+        reading->deleteLater();
+        ::close(fd); // tells the start that asked that the bar is shown
+        if (--_readers < kMaxReaders && _listening)
+            _listening->setEnabled(true);
+    };
+    // A connection that says nothing is not kept: it holds a descriptor.
+    connect(idle, &QTimer::timeout, this, done);
+    idle->start(kAnswerMs);
+    connect(reading, &QSocketNotifier::activated, this,
+            [idle, fd, &window, done, request = QByteArray()]() mutable {
+                std::array<char, 16> bytes{};
+                const ssize_t got = ::read(fd, bytes.data(), bytes.size());
+                if (got < 0 && (errno == EAGAIN || errno == EINTR))
+                    return;
+                if (got > 0)
+                    request.append(bytes.data(), got);
+                // The first line, as far as a request goes, once it is
+                // all there or the sender has finished.
+                const qsizetype newline = request.indexOf('\n');
+                if (got > 0 && newline < 0 && request.size() < kShowRequest.size())
+                    return;
+                const qsizetype length =
+                    newline < 0 ? kShowRequest.size() : std::min(newline + 1, kShowRequest.size());
+                if (request.left(length) == kShowRequest)
+                    show_window(window);
+                idle->stop();
+                done();
+            });
 }
 
 #endif

@@ -49,6 +49,7 @@ private:
     std::unique_ptr<QLocalServer> _server;
 #else
     void _accept(QWidget &window);
+    void _read_request(int fd, QWidget &window);
 
     int _fd = -1;     // the listening socket
     QByteArray _file; // its file, removed with it
