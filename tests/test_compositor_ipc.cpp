@@ -4,6 +4,7 @@
 #include "common/compositor_ipc.h"
 #include "output_capture.h"
 
+#include <QCoreApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QMap>
@@ -11,6 +12,7 @@
 #include <QtTest>
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 
 using compositor_ipc::Json;
@@ -191,6 +193,66 @@ private slots:
         QFETCH(QByteArray, json);
         QFETCH(bool, deep);
         QCOMPARE(compositor_ipc::too_deep(json), deep);
+    }
+
+    // A flood of reload events makes the bar place itself a bounded number
+    // of times, not once per event.
+    void sway_event_flood_is_gated()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("tiling compositors and their sockets are Unix-only");
+#endif
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("sway-ipc.sock"));
+        QLocalServer server;
+        QVERIFY(server.listen(path));
+        const QByteArray tree = QByteArray(kTree).replace(
+            "\"pid\": 200", "\"pid\": " + QByteArray::number(QCoreApplication::applicationPid()));
+        QLocalSocket *bar = nullptr;
+        QByteArray pending;
+        int commands = 0;
+        const auto answer = [&](std::uint32_t type, const QByteArray &payload) {
+            bar->write(QByteArray("i3-ipc") + le32(static_cast<std::uint32_t>(payload.size())) + le32(type)
+                       + payload);
+        };
+        connect(&server, &QLocalServer::newConnection, &server, [&] {
+            bar = server.nextPendingConnection();
+            connect(bar, &QLocalSocket::readyRead, bar, [&] {
+                pending += bar->readAll();
+                // Every request is answered, in order, as sway does.
+                while (pending.size() >= sway::kHeaderSize) {
+                    std::uint32_t length = 0;
+                    std::uint32_t type = 0;
+                    std::memcpy(&length, pending.constData() + sway::kMagicSize, sizeof length);
+                    std::memcpy(&type, pending.constData() + sway::kMagicSize + sizeof length, sizeof type);
+                    if (pending.size() < sway::kHeaderSize + static_cast<qsizetype>(length))
+                        return;
+                    pending.remove(0, sway::kHeaderSize + static_cast<qsizetype>(length));
+                    if (type == sway::kRunCommand) {
+                        ++commands;
+                        answer(type, R"([{"success": true}])");
+                    } else if (type == sway::kGetTree) {
+                        answer(type, tree);
+                    } else {
+                        answer(type, R"({"success": true})");
+                    }
+                }
+            });
+        });
+        const OutputCapture out;
+        SwayClient client(path);
+        client.set_wanted([] { return QRect(0, 1000, 1920, 80); });
+        QTRY_VERIFY_WITH_TIMEOUT(commands > 0, 3 * CompositorClient::kAnswerTimeoutMs);
+        QTest::qWait(500); // the first placement and its checks settle
+        const int settled = commands;
+        QByteArray flood;
+        for (int i = 0; i < 2000; ++i)
+            flood += QByteArray("i3-ipc") + le32(19) + le32(sway::kWorkspaceEvent) + R"({"change":"reload"})";
+        bar->write(flood);
+        QTest::qWait(500);
+        // One placement at once and one per 100 ms after: a handful, however many events.
+        QVERIFY2(commands - settled <= 20, qPrintable(QString::number(commands - settled)));
+        QVERIFY2(commands > settled, "the reload was not followed at all");
     }
 
     void detect_data()
