@@ -195,6 +195,51 @@ private slots:
         QCOMPARE(compositor_ipc::too_deep(json), deep);
     }
 
+    // An answer too large or too deep to read ends the client with a line
+    // that says so (Hyprland answers and closes, one request a connection).
+    void hyprland_faults_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("9 MiB") << QByteArray(9 * 1024 * 1024, 'x')
+                               << "an answer of more than 8388608 bytes, the most the bar reads";
+        QTest::newRow("100,000 levels")
+            << QByteArray(100000, '[') + QByteArray(100000, ']') << "an answer nested deeper than 128 levels";
+    }
+
+    void hyprland_faults()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("tiling compositors and their sockets are Unix-only");
+#endif
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral(".socket.sock"));
+        QLocalServer server;
+        QVERIFY(server.listen(path));
+        connect(&server, &QLocalServer::newConnection, &server, [&] {
+            QLocalSocket *client = server.nextPendingConnection();
+            connect(client, &QLocalSocket::readyRead, client, [client, &answer] {
+                client->readAll();
+                client->write(answer);
+                client->disconnectFromServer();
+            });
+        });
+        const OutputCapture out;
+        const auto lines = [&out] {
+            return out.text()
+                .split(QLatin1Char('\n'))
+                .filter(QRegularExpression(QStringLiteral("^QuorvelOlvane: ")));
+        };
+        HyprlandClient client(path, dir.filePath(QStringLiteral(".socket2.sock")));
+        client.set_wanted([] { return QRect(0, 1000, 1920, 80); });
+        QTRY_COMPARE_WITH_TIMEOUT(lines().size(), 1, 3 * CompositorClient::kAnswerTimeoutMs);
+        const QStringList said = lines();
+        QVERIFY2(said.at(0).contains(says), qPrintable(said.at(0)));
+        QVERIFY2(said.at(0).size() < 400, qPrintable(said.at(0)));
+    }
+
     // A flood of reload events makes the bar place itself a bounded number
     // of times, not once per event.
     void sway_event_flood_is_gated()

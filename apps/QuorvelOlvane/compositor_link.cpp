@@ -365,7 +365,8 @@ void HyprlandClient::_request(const QByteArray &request, std::function<void(cons
         if (received->size() > compositor_ipc::hyprland::kMaxAnswer) {
             socket->abort();
             socket->deleteLater();
-            fault(compositor_ipc::oversized(received->size(), compositor_ipc::hyprland::kMaxAnswer));
+            fault(QStringLiteral("an answer of more than %1 bytes, the most the bar reads")
+                      .arg(compositor_ipc::hyprland::kMaxAnswer));
         }
     });
     // The answer is whole when Hyprland closes the connection.
