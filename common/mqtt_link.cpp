@@ -346,16 +346,29 @@ MqttLink::Shared::Retry MqttLink::Shared::one_connection(int &attempt)
     const int error = errno;
     if (stopping_now())
         return Retry::Never;
+    const QString where = QStringLiteral("%1:%2").arg(diagnostics::printable(options.host)).arg(options.port);
+    // A refused certificate, said at once: the handshake may end within the
+    // connect (a broker on this machine) or in the loop.
+    const auto tls_failed = [this, &where] {
+        mosquitto_disconnect(mosq);
+        const QString detail = diagnostics::printable(QString::fromStdString(tls_error));
+        failed(QStringLiteral("cannot connect to %1 (%2)")
+                   .arg(where, QString::fromStdString(tls_error).contains(QLatin1String("certificate"))
+                                   ? QStringLiteral("the broker's certificate was refused: ") + detail
+                                   : QStringLiteral("the TLS handshake failed")
+                                         + (detail.isEmpty() ? QString() : QStringLiteral(": ") + detail)),
+               Retry::Slowly);
+        return Retry::Slowly;
+    };
+    if (rc == MOSQ_ERR_TLS || !tls_error.empty())
+        return tls_failed();
     if (rc != MOSQ_ERR_SUCCESS) {
-        failed(QStringLiteral("cannot connect to %1:%2 (%3)")
-                   .arg(diagnostics::printable(options.host))
-                   .arg(options.port)
-                   .arg(rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(error))
-                                             : QString::fromUtf8(mosquitto_strerror(rc))),
+        failed(QStringLiteral("cannot connect to %1 (%2)")
+                   .arg(where, rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(error))
+                                                    : QString::fromUtf8(mosquitto_strerror(rc))),
                Retry::Soon);
         return Retry::Soon;
     }
-    const QString where = QStringLiteral("%1:%2").arg(diagnostics::printable(options.host)).arg(options.port);
     QDeadlineTimer handshake(kHandshakeMs);
     for (;;) {
         if (stopping_now()) {
@@ -373,16 +386,8 @@ MqttLink::Shared::Retry MqttLink::Shared::one_connection(int &attempt)
         }
         if (connack)
             attempt = 0;
-        if (rc == MOSQ_ERR_TLS || !tls_error.empty()) {
-            mosquitto_disconnect(mosq);
-            const QString detail = diagnostics::printable(QString::fromStdString(tls_error));
-            failed(QStringLiteral("cannot connect to %1 (%2)")
-                       .arg(where, QString::fromStdString(tls_error).contains(QLatin1String("certificate"))
-                                       ? QStringLiteral("the broker's certificate was refused: ") + detail
-                                       : QStringLiteral("TLS failed: ") + detail),
-                   Retry::Slowly);
-            return Retry::Slowly;
-        }
+        if (rc == MOSQ_ERR_TLS || !tls_error.empty())
+            return tls_failed();
         if (rc != MOSQ_ERR_SUCCESS || lost) {
             if (connack) {
                 to_link([](MqttLink &link) { link._disconnected_now(); });
