@@ -136,6 +136,8 @@ struct MqttLink::Shared
 
     void run();
     Retry one_connection(int &attempt);
+    Retry ended(int rc, int error, const QString &where);
+    Retry no_handshake(const QString &where);
     void close_connection();
     int step(int timeout_ms);
     void send_outbox();
@@ -388,34 +390,46 @@ MqttLink::Shared::Retry MqttLink::Shared::one_connection(int &attempt)
             attempt = 0;
         if (rc == MOSQ_ERR_TLS || !tls_error.empty())
             return tls_failed();
-        if (rc != MOSQ_ERR_SUCCESS || lost) {
-            if (connack) {
-                to_link([](MqttLink &link) { link._disconnected_now(); });
-                return Retry::Soon;
-            }
-            QString reason;
-            if (rc == MOSQ_ERR_ERRNO)
-                reason = QString::fromLocal8Bit(std::strerror(step_error));
-            else if (rc == MOSQ_ERR_PROTOCOL || rc == MOSQ_ERR_NOT_SUPPORTED)
-                reason = QString::fromUtf8(mosquitto_strerror(rc));
-            else
-                reason = QStringLiteral("the connection was closed");
-            failed(QStringLiteral("cannot connect to %1 (%2)").arg(where, reason),
-                   rc == MOSQ_ERR_PROTOCOL || rc == MOSQ_ERR_NOT_SUPPORTED ? Retry::Slowly : Retry::Soon);
-            return rc == MOSQ_ERR_PROTOCOL || rc == MOSQ_ERR_NOT_SUPPORTED ? Retry::Slowly : Retry::Soon;
-        }
-        if (!connack && handshake.hasExpired()) {
-            // Whether the CONNECT went out tells a host that drops packets
-            // (the TCP connect never completes) from a broker that says nothing.
-            const bool accepted = !mosquitto_want_write(mosq);
-            mosquitto_disconnect(mosq);
-            failed(QStringLiteral("cannot connect to %1 (%2)")
-                       .arg(where, accepted ? QStringLiteral("the broker did not answer the MQTT handshake")
-                                            : QStringLiteral("no answer")),
-                   Retry::Soon);
-            return Retry::Soon;
-        }
+        if (rc != MOSQ_ERR_SUCCESS || lost)
+            return ended(rc, step_error, where);
+        if (!connack && handshake.hasExpired())
+            return no_handshake(where);
     }
+}
+
+// The connection ended or failed with `rc` from the loop.
+MqttLink::Shared::Retry MqttLink::Shared::ended(int rc, int error, const QString &where)
+{
+    if (connack) {
+        to_link([](MqttLink &link) { link._disconnected_now(); });
+        return Retry::Soon;
+    }
+    // The library gives up on these for good: no sooner than a minute.
+    const bool lasting = rc == MOSQ_ERR_PROTOCOL || rc == MOSQ_ERR_NOT_SUPPORTED;
+    QString reason;
+    if (rc == MOSQ_ERR_ERRNO)
+        reason = QString::fromLocal8Bit(std::strerror(error));
+    else if (lasting)
+        reason = QString::fromUtf8(mosquitto_strerror(rc));
+    else
+        reason = QStringLiteral("the connection was closed");
+    const Retry retry = lasting ? Retry::Slowly : Retry::Soon;
+    failed(QStringLiteral("cannot connect to %1 (%2)").arg(where, reason), retry);
+    return retry;
+}
+
+// No CONNACK in kHandshakeMs.
+MqttLink::Shared::Retry MqttLink::Shared::no_handshake(const QString &where)
+{
+    // Whether the CONNECT went out tells a host that drops packets (the TCP
+    // connect never completes) from a broker that says nothing.
+    const bool accepted = !mosquitto_want_write(mosq);
+    mosquitto_disconnect(mosq);
+    failed(QStringLiteral("cannot connect to %1 (%2)")
+               .arg(where, accepted ? QStringLiteral("the broker did not answer the MQTT handshake")
+                                    : QStringLiteral("no answer")),
+           Retry::Soon);
+    return Retry::Soon;
 }
 
 // Says "offline" (when the link was connected and publishes) and
@@ -645,7 +659,8 @@ void MqttLink::_drain()
         _handle(it.key(), it.value().payload, it.value().retained);
 }
 
-void MqttLink::_handle(const QString &topic, const QByteArray &payload, bool retained)
+// Whether `topic` is one of the set topics, which it then handles.
+bool MqttLink::_handle_set(const QString &topic, const QByteArray &payload, bool retained)
 {
     const QString sets = _options.topic + QStringLiteral("/area/");
     if (_options.accept_remote && topic.startsWith(sets) && topic.endsWith(QStringLiteral("/set"))) {
@@ -653,7 +668,7 @@ void MqttLink::_handle(const QString &topic, const QByteArray &payload, bool ret
         // again on every connection, long after a switch darkened it. An empty
         // one only clears what was retained.
         if (retained || payload.isEmpty())
-            return;
+            return true;
         if (const std::optional<int> area = area_of(_options.topic, topic, QStringLiteral("/set"))) {
             if (payload == "on" || payload == "off")
                 emit remote_set(*area, payload == "on");
@@ -662,8 +677,15 @@ void MqttLink::_handle(const QString &topic, const QByteArray &payload, bool ret
         } else {
             _complain(topic, QStringLiteral("a topic <topic>/area/<i>/set with i from 0 to 7"), payload);
         }
-        return;
+        return true;
     }
+    return false;
+}
+
+void MqttLink::_handle(const QString &topic, const QByteArray &payload, bool retained)
+{
+    if (_handle_set(topic, payload, retained))
+        return;
     if (_options.mirror.isEmpty() || !topic.startsWith(_options.mirror + u'/'))
         return;
     if (topic == _options.mirror + QStringLiteral("/status")) {

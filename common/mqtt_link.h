@@ -106,8 +106,9 @@ private:
 
     void _connected_now();
     void _disconnected_now();
-    void _connect_failed(const QString &reason);
+    void _connect_failed(const QString &line);
     void _drain();
+    bool _handle_set(const QString &topic, const QByteArray &payload, bool retained);
     void _handle(const QString &topic, const QByteArray &payload, bool retained);
     void _publish(const QString &topic, const QByteArray &payload, bool retain, int qos = 0);
     void _publish_retained_state();

@@ -531,7 +531,7 @@ void TestBarConfig::editChangesOnlyItsMembers_data()
         << QByteArray("{\"a\": 1E2, \"bar\": {\"tray\": true, \"opacity\": 0.9, \"x\": -0}}");
     // Under the size limit as read; indented anew it would be far over it.
     QByteArray large = "{\"note\": [";
-    while (large.size() < 400 * 1024)
+    while (large.size() < qsizetype{400} * 1024)
         large += "[1,[2,[3]]],";
     large += "0], \"bar\": {\"opacity\": 0.9}}";
     QByteArray large_saved = large;

@@ -138,7 +138,7 @@ private slots:
                     break;
                 case Fault::LargeTree:
                     client->write(QByteArray("i3-ipc") + le32(60U * 1024 * 1024) + le32(4)
-                                  + QByteArray(64 * 1024, '['));
+                                  + QByteArray(qsizetype{64} * 1024, '['));
                     break;
                 case Fault::DeepTree: {
                     const QByteArray tree = QByteArray(100000, '[') + QByteArray(100000, ']');
@@ -201,7 +201,7 @@ private slots:
     {
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QString>("says");
-        QTest::newRow("9 MiB") << QByteArray(9 * 1024 * 1024, 'x')
+        QTest::newRow("9 MiB") << QByteArray(qsizetype{9} * 1024 * 1024, 'x')
                                << "an answer of more than 8388608 bytes, the most the bar reads";
         QTest::newRow("100,000 levels")
             << QByteArray(100000, '[') + QByteArray(100000, ']') << "an answer nested deeper than 128 levels";
