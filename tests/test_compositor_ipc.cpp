@@ -300,6 +300,63 @@ private slots:
         QVERIFY2(commands > settled, "the reload was not followed at all");
     }
 
+    // The same for Wayfire: a flood of view-mapped events for the bar's own
+    // pid asks for the views a handful of times, not once per event.
+    void wayfire_event_flood_is_gated()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("tiling compositors and their sockets are Unix-only");
+#endif
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("wayfire.sock"));
+        QLocalServer server;
+        QVERIFY(server.listen(path));
+        QLocalSocket *bar = nullptr;
+        QByteArray pending;
+        int lists = 0;
+        const auto send = [&](const QByteArray &json) {
+            bar->write(le32(static_cast<std::uint32_t>(json.size())) + json);
+        };
+        connect(&server, &QLocalServer::newConnection, &server, [&] {
+            bar = server.nextPendingConnection();
+            connect(bar, &QLocalSocket::readyRead, bar, [&] {
+                pending += bar->readAll();
+                while (pending.size() >= wayfire::kHeaderSize) {
+                    std::uint32_t length = 0;
+                    for (int i = 0; i < wayfire::kHeaderSize; ++i)
+                        length |= static_cast<std::uint32_t>(static_cast<unsigned char>(pending.at(i)))
+                                  << (8 * i);
+                    if (pending.size() < wayfire::kHeaderSize + static_cast<qsizetype>(length))
+                        return;
+                    const QByteArray request = pending.mid(wayfire::kHeaderSize, length);
+                    pending.remove(0, wayfire::kHeaderSize + static_cast<qsizetype>(length));
+                    // No view of the bar's yet: nothing to place, only the look.
+                    if (request.contains("window-rules/list-views")) {
+                        ++lists;
+                        send("[]");
+                    } else {
+                        send(R"({"result": "ok"})");
+                    }
+                }
+            });
+        });
+        const OutputCapture out;
+        WayfireClient client(path);
+        client.set_wanted([] { return QRect(0, 1000, 1920, 80); });
+        QTRY_VERIFY_WITH_TIMEOUT(lists > 0, 3 * CompositorClient::kAnswerTimeoutMs);
+        QTest::qWait(300);
+        const int settled = lists;
+        const QByteArray event = R"({"event": "view-mapped", "view": {"id": 9, "pid": )"
+                                 + QByteArray::number(QCoreApplication::applicationPid()) + "}}";
+        QByteArray flood;
+        for (int i = 0; i < 2000; ++i)
+            flood += le32(static_cast<std::uint32_t>(event.size())) + event;
+        bar->write(flood);
+        QTest::qWait(500);
+        QVERIFY2(lists - settled <= 20, qPrintable(QString::number(lists - settled)));
+        QVERIFY2(lists > settled, "the mapped view was not looked for at all");
+    }
+
     void detect_data()
     {
         QTest::addColumn<Env>("env");
