@@ -255,12 +255,23 @@ void read_devices(const Reader &reader, const Json &devices, QList<DeviceOptions
     }
 }
 
-// An MQTT topic of our own: no wildcards, which a publisher may not use, and no
-// empty levels at either end.
+// Room left under MQTT's 65,535 bytes for what the bar puts after a topic
+// ("/box/16/switch/255", "/area/7/set").
+constexpr qsizetype kMaxTopicBytes = 65535 - 128;
+
+// An MQTT topic of our own: no wildcards, which a publisher may not use, no
+// empty levels at either end, no control characters (which brokers refuse),
+// nothing under "$" (the broker's own, as $SYS/), and room for the bar's
+// levels below it within MQTT's length limit.
 bool plain_topic(const QString &topic)
 {
-    return !topic.contains(u'+') && !topic.contains(u'#') && !topic.startsWith(u'/') && !topic.endsWith(u'/')
-           && !topic.contains(QChar(0));
+    if (topic.contains(u'+') || topic.contains(u'#') || topic.startsWith(u'/') || topic.endsWith(u'/')
+        || topic.startsWith(u'$') || topic.toUtf8().size() > kMaxTopicBytes)
+        return false;
+    return std::none_of(topic.cbegin(), topic.cend(), [](QChar c) {
+        const char16_t u = c.unicode();
+        return u < 0x20 || (u >= 0x7F && u <= 0x9F);
+    });
 }
 
 QString default_topic()
@@ -305,7 +316,10 @@ MqttOptions read_mqtt(const Reader &reader, const Json &mqtt, const QString &con
     reader.boolean(mqtt, "homeassistant", at("homeassistant"), options.homeassistant);
 
     const QString topic_expected =
-        QStringLiteral("a topic such as \"studio/bar\" (no \"+\" or \"#\", no \"/\" at either end)");
+        QStringLiteral(
+            "a topic such as \"studio/bar\" (no \"+\" or \"#\", no \"/\" at either end, no control "
+            "characters, not starting with \"$\", at most %1 bytes)")
+            .arg(kMaxTopicBytes);
     options.topic = default_topic();
     reader.text(mqtt, "topic", at("topic"), topic_expected, options.topic);
     if (!plain_topic(options.topic))

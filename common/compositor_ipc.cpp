@@ -45,10 +45,47 @@ int to_int(std::int64_t value)
 
 Json parse(const QByteArray &bytes)
 {
+    if (too_deep(bytes))
+        return Json(Json::value_t::discarded);
     return Json::parse(bytes.cbegin(), bytes.cend(), nullptr, false);
 }
 
 } // namespace
+
+bool too_deep(const QByteArray &bytes)
+{
+    int depth = 0;
+    bool in_string = false;
+    bool escaped = false;
+    for (const char c : bytes) {
+        if (in_string) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                in_string = false;
+        } else if (c == '"') {
+            in_string = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > kMaxDepth)
+                return true;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return false;
+}
+
+QString oversized(qint64 bytes, qint64 limit)
+{
+    return QStringLiteral("an answer of %1 bytes, more than the %2 the bar reads").arg(bytes).arg(limit);
+}
+
+QString nested_too_deep()
+{
+    return QStringLiteral("an answer nested deeper than %1 levels").arg(kMaxDepth);
+}
 
 Found detect(const std::function<QString(const char *)> &env,
              const std::function<bool(const QString &)> &exists)
@@ -136,12 +173,16 @@ std::optional<Message> take(QByteArray &buffer, QString *error)
     std::memcpy(&length, buffer.constData() + kMagicSize, sizeof length);
     std::memcpy(&message.type, buffer.constData() + kMagicSize + sizeof length, sizeof message.type);
     if (length > kMaxPayload) {
-        *error = QStringLiteral("an answer of %1 bytes").arg(length);
+        *error = oversized(length, kMaxPayload);
         return std::nullopt;
     }
     if (buffer.size() < kHeaderSize + static_cast<qsizetype>(length))
         return std::nullopt;
     message.payload = buffer.mid(kHeaderSize, length);
+    if (too_deep(message.payload)) {
+        *error = nested_too_deep();
+        return std::nullopt;
+    }
     buffer.remove(0, kHeaderSize + static_cast<qsizetype>(length));
     return message;
 }
@@ -432,12 +473,17 @@ std::optional<Json> take(QByteArray &buffer, QString *error)
     for (int i = 0; i < kHeaderSize; ++i)
         length |= static_cast<std::uint32_t>(static_cast<unsigned char>(buffer.at(i))) << (8 * i);
     if (length > kMaxPayload) {
-        *error = QStringLiteral("an answer of %1 bytes").arg(length);
+        *error = oversized(length, kMaxPayload);
         return std::nullopt;
     }
     if (buffer.size() < kHeaderSize + static_cast<qsizetype>(length))
         return std::nullopt;
-    Json message = parse(buffer.mid(kHeaderSize, length));
+    const QByteArray payload = buffer.mid(kHeaderSize, length);
+    if (too_deep(payload)) {
+        *error = nested_too_deep();
+        return std::nullopt;
+    }
+    Json message = parse(payload);
     if (message.is_discarded() || (!message.is_object() && !message.is_array())) {
         *error = QStringLiteral("an answer that is no JSON object");
         return std::nullopt;

@@ -48,14 +48,24 @@ Found detect(const std::function<QString(const char *)> &env,
 // The compositor's own name for the lines the bar writes.
 QString name(Kind kind);
 
+// Any answer nested deeper than this is refused unread: no compositor's is.
+inline constexpr int kMaxDepth = 128;
+// Whether the JSON text `bytes` opens more than kMaxDepth arrays and objects
+// inside one another (strings skipped): a check of the text, not a parse.
+bool too_deep(const QByteArray &bytes);
+// The line for an answer refused by size or depth.
+QString oversized(qint64 bytes, qint64 limit);
+QString nested_too_deep();
+
 // ---- sway (i3-ipc) ---------------------------------------------------------
 namespace sway {
 
 inline constexpr std::string_view kMagic = "i3-ipc";
 inline constexpr int kMagicSize = static_cast<int>(kMagic.size());
 inline constexpr int kHeaderSize = kMagicSize + 8; // magic, payload length, type
-// Far beyond any tree of a desktop; a larger length is no sway of ours.
-inline constexpr std::uint32_t kMaxPayload = 64U * 1024 * 1024;
+// Far beyond any tree of a desktop (a few hundred windows make a few
+// hundred KB), far below what the bar could hold: a larger one is refused.
+inline constexpr std::uint32_t kMaxPayload = 8U * 1024 * 1024;
 
 inline constexpr std::uint32_t kRunCommand = 0;
 inline constexpr std::uint32_t kSubscribe = 2;
@@ -117,6 +127,8 @@ std::optional<std::int64_t> window_event_con(std::uint32_t type, const QByteArra
 // ---- Hyprland --------------------------------------------------------------
 namespace hyprland {
 
+inline constexpr qint64 kMaxAnswer = qint64{8} * 1024 * 1024;
+
 // Text requests, one per connection, as hyprctl sends them.
 inline constexpr const char *kClients = "j/clients";
 inline constexpr const char *kVersion = "j/version";
@@ -155,7 +167,7 @@ bool is_reload(const QByteArray &line);
 namespace wayfire {
 
 inline constexpr int kHeaderSize = 4; // payload length, little-endian
-inline constexpr std::uint32_t kMaxPayload = 64U * 1024 * 1024;
+inline constexpr std::uint32_t kMaxPayload = 8U * 1024 * 1024;
 
 // A request: `{"method": ..., "data": {...}}` behind its length.
 QByteArray request(const char *method, const Json &data = Json::object());

@@ -8,10 +8,13 @@
 #include <vector>
 
 // Edits config.json as the user wrote it: members are set by their path in
-// the parsed file, so member order, "$schema", members the bar does not know
-// and every untouched value stay as they were. The result is written as
-// BarConfig writes (two-space indent, ASCII only), whole or not at all, the
-// previous file kept beside it as "<file>.bak", and only when it would load.
+// the parsed file, and a save writes anew only the members that changed,
+// into the file's own text (found by byte offsets), so member order, layout,
+// "$schema", members the bar does not know, number texts and duplicate keys
+// stay byte for byte. What is written anew is as BarConfig writes (two-space
+// indent, ASCII only). The file is written whole or not at all, the previous
+// one kept beside it as "<file>.bak" (a file of its own with the original's
+// mode, never written through a link), and only when it would load.
 class ConfigEdit final
 {
 public:

@@ -282,13 +282,19 @@ hid_device *HIDReaderThread::_find_and_open(QList<Box> &state, int box, Failure 
 
     // Skip what another entry has open, and what another entry chose by
     // serial or port: an entry that takes any box takes one nobody named.
-    const auto taken = [this, &state, box](const hid_device_info &info) {
+    // The entry that has the box open, or -1.
+    const auto holder = [&state, box](const hid_device_info &info) {
+        for (int other = 0; other < state.size(); ++other) {
+            if (other != box && state.at(other).device && state.at(other).path == info.path)
+                return other;
+        }
+        return -1;
+    };
+    const auto taken = [this, box, &holder](const hid_device_info &info) {
+        if (holder(info) >= 0)
+            return true;
         for (int other = 0; other < boxes.size(); ++other) {
-            if (other == box)
-                continue;
-            if (state.at(other).device && state.at(other).path == info.path)
-                return true;
-            if (!boxes.at(box).chooses_box() && boxes.at(other).chooses_box()
+            if (other != box && !boxes.at(box).chooses_box() && boxes.at(other).chooses_box()
                 && boxes.at(other).vendor_id == info.vendor_id
                 && boxes.at(other).product_id == info.product_id && matches(boxes.at(other), info))
                 return true;
@@ -296,14 +302,27 @@ hid_device *HIDReaderThread::_find_and_open(QList<Box> &state, int box, Failure 
         return false;
     };
     QByteArray path;
+    int held_by = -1; // the entry holding the box this one names, when that is why none is free
     hid_device_info *found = hid_enumerate(vendor, product);
     for (const hid_device_info *info = found; info; info = info->next) {
-        if (info->path && matches(options, *info) && !taken(*info)) {
+        if (!info->path || !matches(options, *info))
+            continue;
+        if (!taken(*info)) {
             path = info->path;
             break;
         }
+        if (options.chooses_box() && held_by < 0)
+            held_by = holder(*info);
     }
     hid_free_enumeration(found);
+    if (path.isEmpty() && held_by >= 0) {
+        // Plugged in, but two entries of "devices" name the same box.
+        why = {DeviceState::NotConnected,
+               QStringLiteral("the %1%2 is plugged in, but another entry of \"devices\" (box %3) has it")
+                   .arg(name, choice_of(options))
+                   .arg(held_by + 1)};
+        return nullptr;
+    }
     if (path.isEmpty()) {
         why = {DeviceState::NotConnected,
                QStringLiteral("no %1%2 is connected; is it plugged in?").arg(name, choice_of(options))};

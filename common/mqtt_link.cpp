@@ -3,14 +3,30 @@
 #include "common/diagnostics.h"
 #include "common/regular_file.h"
 
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QMetaObject>
 #include <QRegularExpression>
 
 #include <mosquitto.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -50,6 +66,122 @@ std::optional<Json> parse_object(const QByteArray &payload)
 
 } // namespace
 
+// What the link's thread shares with the GUI thread. The thread holds it
+// as long as it runs, so a link that ends may leave its thread behind (in a
+// lookup or a connect that hangs) without either side touching freed memory.
+struct MqttLink::Shared
+{
+    struct Outgoing
+    {
+        std::string topic;
+        QByteArray payload;
+        int qos = 0;
+        bool retain = false;
+    };
+    struct Incoming
+    {
+        QByteArray payload;
+        bool retained = false;
+    };
+    enum class Retry { Soon, Slowly, Never };
+
+    explicit Shared(MqttOptions link_options, std::string link_password)
+        : options(std::move(link_options))
+        , password(std::move(link_password))
+    {
+#ifdef Q_OS_UNIX
+        std::array<int, 2> fds{-1, -1};
+        if (::pipe2(fds.data(), O_CLOEXEC | O_NONBLOCK) == 0) {
+            wake_read = fds[0];
+            wake_write = fds[1];
+        }
+#endif
+    }
+    ~Shared()
+    {
+#ifdef Q_OS_UNIX
+        if (wake_read >= 0)
+            ::close(wake_read);
+        if (wake_write >= 0)
+            ::close(wake_write);
+#endif
+    }
+    Shared(const Shared &) = delete;
+    Shared &operator=(const Shared &) = delete;
+
+    // Set before the thread starts, read-only after.
+    const MqttOptions options;
+    const std::string password;
+
+    std::mutex lock;
+    std::condition_variable changed;
+    MqttLink *owner = nullptr; // null once the link has ended
+    bool stopping = false;
+    bool say_offline = false;
+    bool finished = false; // the thread has let go of the network
+    std::deque<Outgoing> outbox;
+    QMap<QString, Incoming> inbox;
+    bool drain_posted = false;
+#ifdef Q_OS_UNIX
+    int wake_read = -1; // written to whenever the thread has something to do
+    int wake_write = -1;
+#endif
+
+    // The thread's own.
+    mosquitto *mosq = nullptr;
+    bool connack = false;  // this connection has had its CONNACK
+    int refused = -1;      // the CONNACK code of a refused login
+    bool lost = false;     // the library reported the connection gone
+    std::string tls_error; // the library's last OpenSSL line
+
+    void run();
+    Retry one_connection(int &attempt);
+    Retry ended(int rc, int error, const QString &where);
+    Retry no_handshake(const QString &where);
+    void close_connection();
+    int step(int timeout_ms);
+    void send_outbox();
+    bool stopping_now()
+    {
+        const std::lock_guard guard(lock);
+        return stopping;
+    }
+    void wake()
+    {
+#ifdef Q_OS_UNIX
+        if (wake_write >= 0) {
+            const char byte = 1;
+            [[maybe_unused]] const ssize_t written = ::write(wake_write, &byte, 1);
+        }
+#endif
+        changed.notify_all();
+    }
+    // Runs `call` on the GUI thread with the link, unless it has ended.
+    template <typename Call>
+    void to_link(Call call)
+    {
+        const std::lock_guard guard(lock);
+        if (!owner)
+            return;
+        MqttLink *link = owner;
+        QMetaObject::invokeMethod(
+            link, [link, call = std::move(call)] { call(*link); }, Qt::QueuedConnection);
+    }
+    void failed(const QString &reason, Retry retry)
+    {
+        to_link([reason, retry](MqttLink &link) {
+            link._connect_failed(retry == Retry::Slowly
+                                     ? reason + QStringLiteral("; trying again each minute")
+                                     : reason + QStringLiteral("; trying again"));
+        });
+    }
+
+    static void on_connect(mosquitto *mosq, void *self, int rc);
+    static void on_disconnect(mosquitto *mosq, void *self, int rc);
+    static void on_message(mosquitto *mosq, void *self, const mosquitto_message *message);
+    static void on_log(mosquitto *mosq, void *self, int level, const char *line);
+};
+
 MqttLink::MqttLink(MqttOptions options, QObject *parent)
     : QObject(parent)
     , _options(std::move(options))
@@ -59,19 +191,24 @@ MqttLink::MqttLink(MqttOptions options, QObject *parent)
 
 MqttLink::~MqttLink()
 {
-    if (_starter.joinable())
-        _starter.join();
-    if (!_mosq)
+    if (!_shared)
         return;
-    if (_connected && _options.publish)
-        _publish(_options.topic + QStringLiteral("/status"), "offline", true, kStatusQos);
-    // The status above is queued before the disconnect and sent before it.
-    mosquitto_disconnect(_mosq);
-    if (_loop_started)
-        mosquitto_loop_stop(_mosq, false);
-    mosquitto_destroy(_mosq);
-    if (_connected)
+    std::unique_lock guard(_shared->lock);
+    _shared->owner = nullptr;
+    _shared->stopping = true;
+    _shared->say_offline = _connected && _options.publish;
+    guard.unlock();
+    _shared->wake();
+    // Only a connected link is waited for, and only briefly: its "offline"
+    // and disconnect are a few bytes on a working connection. Any other
+    // state (a lookup, a connect, a back-off) is left to end by itself.
+    if (_connected) {
+        guard.lock();
+        _shared->changed.wait_for(guard, std::chrono::milliseconds(kCloseMs),
+                                  [this] { return _shared->finished; });
+        guard.unlock();
         _say(QStringLiteral("disconnected from %1").arg(_where()));
+    }
 }
 
 QString MqttLink::_where() const
@@ -86,6 +223,8 @@ void MqttLink::_say(const QString &line) const
 
 void MqttLink::start()
 {
+    if (_shared)
+        return;
     init_library();
     QString password;
     if (!_options.password_file.isEmpty()) {
@@ -97,163 +236,337 @@ void MqttLink::start()
                                                : file.error));
             return;
         }
-        // One line of text; the line end an editor adds is not part of it.
+        // The first line; the line end an editor adds is not part of it.
         password = QString::fromUtf8(*file.bytes);
-        while (password.endsWith(u'\n') || password.endsWith(u'\r'))
+        if (const qsizetype end = password.indexOf(u'\n'); end >= 0)
+            password.truncate(end);
+        if (password.endsWith(u'\r'))
             password.chop(1);
     }
-
-    const std::string client_id = str(_options.client_id);
-    _mosq = mosquitto_new(client_id.empty() ? nullptr : client_id.c_str(), true, this);
-    if (!_mosq) {
-        _say(QStringLiteral("not connecting: the MQTT library could not make a client"));
-        return;
-    }
-    mosquitto_int_option(_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-    // A press is a few bytes: sent at once, not held back to fill a segment.
-    mosquitto_int_option(_mosq, MOSQ_OPT_TCP_NODELAY, 1);
-    mosquitto_connect_callback_set(_mosq, &MqttLink::on_connect);
-    mosquitto_disconnect_callback_set(_mosq, &MqttLink::on_disconnect);
-    mosquitto_message_callback_set(_mosq, &MqttLink::on_message);
-    mosquitto_reconnect_delay_set(_mosq, kFirstRetrySeconds, kMaxRetrySeconds, true);
-    if (_options.publish) {
-        const std::string status = str(_options.topic + QStringLiteral("/status"));
-        mosquitto_will_set(_mosq, status.c_str(), 7, "offline", kStatusQos, true);
-    }
-    if (!_options.username.isEmpty() || !password.isEmpty()) {
-        const std::string user = str(_options.username);
-        const std::string pass = str(password);
-        mosquitto_username_pw_set(_mosq, user.empty() ? nullptr : user.c_str(),
-                                  pass.empty() ? nullptr : pass.c_str());
-    }
-    if (_options.tls()) {
-        const std::string ca = str(_options.ca_file);
-        const std::string cert = str(_options.cert_file);
-        const std::string key = str(_options.key_file);
-        const int rc = mosquitto_tls_set(_mosq, ca.c_str(), nullptr, cert.empty() ? nullptr : cert.c_str(),
-                                         key.empty() ? nullptr : key.c_str(), nullptr);
-        if (rc != MOSQ_ERR_SUCCESS) {
-            _say(rc == MOSQ_ERR_NOT_SUPPORTED
-                     ? QStringLiteral("not connecting: this build has no TLS")
-                     : QStringLiteral("not connecting: TLS files not usable (%1): %2")
-                           .arg(diagnostics::printable(_options.ca_file),
-                                QString::fromUtf8(mosquitto_strerror(rc))));
-            mosquitto_destroy(_mosq);
-            _mosq = nullptr;
+    // The library would open these itself, blocking on a FIFO and reading
+    // any size: they are checked here first, as the bar reads its own files.
+    for (const QString *tls_file : {&_options.ca_file, &_options.cert_file, &_options.key_file}) {
+        if (tls_file->isEmpty())
+            continue;
+        const regular_file::Read file = regular_file::read(*tls_file, kMaxTlsFileBytes);
+        if (!file.bytes) {
+            _say(QStringLiteral("not connecting: cannot read the TLS file: %1")
+                     .arg(file.error.isEmpty()
+                              ? diagnostics::printable(*tls_file) + QStringLiteral(": no such file")
+                              : file.error));
             return;
         }
     }
 
-    _start_over_timer.setInterval(kStartOverMs);
-    connect(&_start_over_timer, &QTimer::timeout, this, &MqttLink::_start_over);
-    _start_over_timer.start();
-    _connect_in_background();
+    _shared = std::make_shared<Shared>(_options, str(password));
+    _shared->owner = this;
+    std::thread([shared = _shared] { shared->run(); }).detach();
 }
 
-void MqttLink::_connect_in_background()
+// ---- the link's thread ---------------------------------------------------
+
+void MqttLink::Shared::run()
 {
-    // Looking the host up may take a while: never on the GUI thread.
-    _loop_started = true;
-    _starter_busy = true;
-    _starter = std::thread([this, host = str(_options.host), port = _options.port] {
-        const int rc = mosquitto_connect_async(_mosq, host.c_str(), port, kKeepAliveSeconds);
+    const std::string client_id = str(options.client_id);
+    mosq = mosquitto_new(client_id.empty() ? nullptr : client_id.c_str(), true, this);
+    if (!mosq) {
+        to_link([](MqttLink &link) {
+            link._say(QStringLiteral("not connecting: the MQTT library could not make a client"));
+        });
+        return;
+    }
+    mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    // A press is a few bytes: sent at once, not held back to fill a segment.
+    mosquitto_int_option(mosq, MOSQ_OPT_TCP_NODELAY, 1);
+    mosquitto_connect_callback_set(mosq, &Shared::on_connect);
+    mosquitto_disconnect_callback_set(mosq, &Shared::on_disconnect);
+    mosquitto_message_callback_set(mosq, &Shared::on_message);
+    mosquitto_log_callback_set(mosq, &Shared::on_log);
+    if (options.publish) {
+        const std::string status = str(options.topic + QStringLiteral("/status"));
+        mosquitto_will_set(mosq, status.c_str(), 7, "offline", kStatusQos, true);
+    }
+    if (!options.username.isEmpty() || !password.empty()) {
+        const std::string user = str(options.username);
+        mosquitto_username_pw_set(mosq, user.empty() ? nullptr : user.c_str(),
+                                  password.empty() ? nullptr : password.c_str());
+    }
+    bool usable = true;
+    if (options.tls()) {
+        const std::string ca = str(options.ca_file);
+        const std::string cert = str(options.cert_file);
+        const std::string key = str(options.key_file);
+        const int rc = mosquitto_tls_set(mosq, ca.c_str(), nullptr, cert.empty() ? nullptr : cert.c_str(),
+                                         key.empty() ? nullptr : key.c_str(), nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
-            const QString reason = rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(errno))
-                                                        : QString::fromUtf8(mosquitto_strerror(rc));
-            QMetaObject::invokeMethod(
-                this, [this, reason] { _connect_failed(reason); }, Qt::QueuedConnection);
+            usable = false;
+            const QString line = rc == MOSQ_ERR_NOT_SUPPORTED
+                                     ? QStringLiteral("not connecting: this build has no TLS")
+                                     : QStringLiteral("not connecting: TLS files not usable (%1): %2")
+                                           .arg(diagnostics::printable(options.ca_file),
+                                                QString::fromUtf8(mosquitto_strerror(rc)));
+            to_link([line](MqttLink &link) { link._say(line); });
         }
-        // The loop retries a failed first connection as it does a lost one.
-        mosquitto_loop_start(_mosq);
-        _starter_busy = false;
-    });
+    }
+
+    int attempt = 0;
+    while (usable && !stopping_now()) {
+        const Retry retry = one_connection(attempt);
+        if (retry == Retry::Never)
+            break;
+        // 1, 4, 9, ... seconds, at most kMaxRetrySeconds; a refusal that will
+        // not change by itself (TLS, login) once a minute.
+        const int seconds = retry == Retry::Slowly
+                                ? kStartOverMs / 1000
+                                : std::min(kFirstRetrySeconds * attempt * attempt, kMaxRetrySeconds);
+        std::unique_lock guard(lock);
+        changed.wait_for(guard, std::chrono::seconds(std::max(seconds, kFirstRetrySeconds)),
+                         [this] { return stopping; });
+    }
+    mosquitto_destroy(mosq);
+    mosq = nullptr;
+    const std::lock_guard guard(lock);
+    finished = true;
+    changed.notify_all();
 }
 
-void MqttLink::_start_over()
+MqttLink::Shared::Retry MqttLink::Shared::one_connection(int &attempt)
 {
-    if (_connected || _starter_busy)
-        return; // connected, or still looking the host up
-    _connect_failed(QStringLiteral("no answer"));
-    if (_starter.joinable())
-        _starter.join();
-    // A loop still retrying wakes from its wait and ends; one that gave up is gone already.
-    mosquitto_disconnect(_mosq);
-    mosquitto_loop_stop(_mosq, false);
-    _connect_in_background();
+    connack = false;
+    refused = -1;
+    lost = false;
+    tls_error.clear();
+    {
+        const std::lock_guard guard(lock);
+        outbox.clear(); // meant for a connection that is gone
+    }
+    ++attempt;
+    // The name lookup blocks here, on this thread only; the TCP connect and
+    // the TLS handshake go on in the loop below.
+    int rc =
+        mosquitto_connect_async(mosq, options.host.toUtf8().constData(), options.port, kKeepAliveSeconds);
+    const int error = errno;
+    if (stopping_now())
+        return Retry::Never;
+    const QString where = QStringLiteral("%1:%2").arg(diagnostics::printable(options.host)).arg(options.port);
+    // A refused certificate, said at once: the handshake may end within the
+    // connect (a broker on this machine) or in the loop.
+    const auto tls_failed = [this, &where] {
+        mosquitto_disconnect(mosq);
+        const QString detail = diagnostics::printable(QString::fromStdString(tls_error));
+        failed(QStringLiteral("cannot connect to %1 (%2)")
+                   .arg(where, QString::fromStdString(tls_error).contains(QLatin1String("certificate"))
+                                   ? QStringLiteral("the broker's certificate was refused: ") + detail
+                                   : QStringLiteral("the TLS handshake failed")
+                                         + (detail.isEmpty() ? QString() : QStringLiteral(": ") + detail)),
+               Retry::Slowly);
+        return Retry::Slowly;
+    };
+    if (rc == MOSQ_ERR_TLS || !tls_error.empty())
+        return tls_failed();
+    if (rc != MOSQ_ERR_SUCCESS) {
+        failed(QStringLiteral("cannot connect to %1 (%2)")
+                   .arg(where, rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(error))
+                                                    : QString::fromUtf8(mosquitto_strerror(rc))),
+               Retry::Soon);
+        return Retry::Soon;
+    }
+    QDeadlineTimer handshake(kHandshakeMs);
+    for (;;) {
+        if (stopping_now()) {
+            close_connection();
+            return Retry::Never;
+        }
+        rc = step(connack ? 1000 : static_cast<int>(std::min<qint64>(handshake.remainingTime(), 1000)));
+        const int step_error = errno;
+        if (refused >= 0) {
+            failed(QStringLiteral("%1 refused the connection: %2")
+                       .arg(where, QString::fromUtf8(mosquitto_connack_string(refused))),
+                   Retry::Slowly);
+            mosquitto_disconnect(mosq);
+            return Retry::Slowly;
+        }
+        if (connack)
+            attempt = 0;
+        if (rc == MOSQ_ERR_TLS || !tls_error.empty())
+            return tls_failed();
+        if (rc != MOSQ_ERR_SUCCESS || lost)
+            return ended(rc, step_error, where);
+        if (!connack && handshake.hasExpired())
+            return no_handshake(where);
+    }
 }
 
-// Network thread: each callback hands over to the GUI thread.
-void MqttLink::on_connect(mosquitto * /*mosq*/, void *self, int rc)
+// The connection ended or failed with `rc` from the loop.
+MqttLink::Shared::Retry MqttLink::Shared::ended(int rc, int error, const QString &where)
 {
-    auto *link = static_cast<MqttLink *>(self);
-    QMetaObject::invokeMethod(
-        link, [link, rc] { link->_connected_now(rc); }, Qt::QueuedConnection);
+    if (connack) {
+        to_link([](MqttLink &link) { link._disconnected_now(); });
+        return Retry::Soon;
+    }
+    // The library gives up on these for good: no sooner than a minute.
+    const bool lasting = rc == MOSQ_ERR_PROTOCOL || rc == MOSQ_ERR_NOT_SUPPORTED;
+    QString reason;
+    if (rc == MOSQ_ERR_ERRNO)
+        reason = QString::fromLocal8Bit(std::strerror(error));
+    else if (lasting)
+        reason = QString::fromUtf8(mosquitto_strerror(rc));
+    else
+        reason = QStringLiteral("the connection was closed");
+    const Retry retry = lasting ? Retry::Slowly : Retry::Soon;
+    failed(QStringLiteral("cannot connect to %1 (%2)").arg(where, reason), retry);
+    return retry;
 }
 
-void MqttLink::on_disconnect(mosquitto * /*mosq*/, void *self, int rc)
+// No CONNACK in kHandshakeMs.
+MqttLink::Shared::Retry MqttLink::Shared::no_handshake(const QString &where)
 {
-    auto *link = static_cast<MqttLink *>(self);
-    QMetaObject::invokeMethod(
-        link, [link, rc] { link->_disconnected_now(rc); }, Qt::QueuedConnection);
+    // Whether the CONNECT went out tells a host that drops packets (the TCP
+    // connect never completes) from a broker that says nothing.
+    const bool accepted = !mosquitto_want_write(mosq);
+    mosquitto_disconnect(mosq);
+    failed(QStringLiteral("cannot connect to %1 (%2)")
+               .arg(where, accepted ? QStringLiteral("the broker did not answer the MQTT handshake")
+                                    : QStringLiteral("no answer")),
+           Retry::Soon);
+    return Retry::Soon;
 }
 
-void MqttLink::on_message(mosquitto * /*mosq*/, void *self, const mosquitto_message *message)
+// Says "offline" (when the link was connected and publishes) and
+// disconnects, waiting at most kCloseMs for the bytes to go out.
+void MqttLink::Shared::close_connection()
 {
-    auto *link = static_cast<MqttLink *>(self);
+    bool offline = false;
+    {
+        const std::lock_guard guard(lock);
+        offline = say_offline && connack;
+    }
+    if (offline) {
+        const std::string status = str(options.topic + QStringLiteral("/status"));
+        mosquitto_publish(mosq, nullptr, status.c_str(), 7, "offline", kStatusQos, true);
+    }
+    mosquitto_disconnect(mosq);
+    const QDeadlineTimer deadline(kCloseMs);
+    while (!lost && !deadline.hasExpired() && step(10) == MOSQ_ERR_SUCCESS) {
+    }
+}
+
+// One turn of the loop: waits up to `timeout_ms` for the socket or for
+// something to send, then lets the library read, write and keep alive.
+int MqttLink::Shared::step(int timeout_ms)
+{
+    send_outbox();
+#ifdef Q_OS_UNIX
+    const int fd = mosquitto_socket(mosq);
+    std::array<pollfd, 2> fds{
+        {{fd, static_cast<short>(POLLIN | (mosquitto_want_write(mosq) ? POLLOUT : 0)), 0},
+         {wake_read, POLLIN, 0}}};
+    if (fd >= 0 && ::poll(fds.data(), fds.size(), std::max(timeout_ms, 0)) > 0 && fds[1].revents != 0) {
+        std::array<char, 64> bytes{};
+        while (::read(wake_read, bytes.data(), bytes.size()) > 0) {
+        }
+    }
+    send_outbox();
+    return mosquitto_loop(mosq, 0, 1);
+#else
+    // No descriptor to wake it with: short turns instead.
+    (void)timeout_ms;
+    return mosquitto_loop(mosq, 20, 1);
+#endif
+}
+
+void MqttLink::Shared::send_outbox()
+{
+    std::deque<Outgoing> batch;
+    {
+        const std::lock_guard guard(lock);
+        batch.swap(outbox);
+    }
+    if (!connack)
+        return;
+    for (const Outgoing &message : batch)
+        mosquitto_publish(mosq, nullptr, message.topic.c_str(), static_cast<int>(message.payload.size()),
+                          message.payload.constData(), message.qos, message.retain);
+}
+
+void MqttLink::Shared::on_connect(mosquitto *mosq, void *self, int rc)
+{
+    auto *shared = static_cast<Shared *>(self);
+    if (rc != 0) {
+        shared->refused = rc;
+        return;
+    }
+    shared->connack = true;
+    // A clean session: subscriptions are made again on every connection.
+    if (shared->options.accept_remote) {
+        const std::string sets = str(shared->options.topic + QStringLiteral("/area/+/set"));
+        mosquitto_subscribe(mosq, nullptr, sets.c_str(), kSubscribeQos);
+    }
+    if (!shared->options.mirror.isEmpty()) {
+        for (const char *suffix : {"/status", "/device", "/area/+"}) {
+            const std::string topic = str(shared->options.mirror + QLatin1String(suffix));
+            mosquitto_subscribe(mosq, nullptr, topic.c_str(), kSubscribeQos);
+        }
+    }
+    shared->to_link([](MqttLink &link) { link._connected_now(); });
+}
+
+void MqttLink::Shared::on_disconnect(mosquitto * /*mosq*/, void *self, int /*rc*/)
+{
+    static_cast<Shared *>(self)->lost = true;
+}
+
+void MqttLink::Shared::on_log(mosquitto * /*mosq*/, void *self, int level, const char *line)
+{
+    // The only account of why a handshake failed ("certificate verify failed").
+    if (level == MOSQ_LOG_ERR && line && std::strstr(line, "OpenSSL Error") != nullptr) {
+        std::string text = line;
+        if (const std::size_t colon = text.rfind(':'); colon != std::string::npos)
+            text = text.substr(colon + 1);
+        static_cast<Shared *>(self)->tls_error = text;
+    }
+}
+
+void MqttLink::Shared::on_message(mosquitto * /*mosq*/, void *self, const mosquitto_message *message)
+{
+    auto *shared = static_cast<Shared *>(self);
     const QString topic = QString::fromUtf8(message->topic);
     // Only the start of an oversized payload is kept: it is refused anyway.
     const QByteArray payload(static_cast<const char *>(message->payload),
                              std::min(message->payloadlen, kMaxPayloadBytes + 1));
-    const std::lock_guard lock(link->_inbox_lock);
+    const std::lock_guard guard(shared->lock);
     // A flood keeps only the latest message per topic: the GUI thread handles
     // one batch per turn of its loop, and repaints in between.
-    if (link->_inbox.size() >= kMaxPendingTopics && !link->_inbox.contains(topic))
+    if (shared->inbox.size() >= kMaxPendingTopics && !shared->inbox.contains(topic))
         return;
-    link->_inbox.insert(topic, payload);
-    if (!link->_drain_posted) {
-        link->_drain_posted = true;
+    shared->inbox.insert(topic, Incoming{payload, message->retain});
+    if (!shared->drain_posted && shared->owner) {
+        shared->drain_posted = true;
+        MqttLink *link = shared->owner;
         QMetaObject::invokeMethod(
             link, [link] { link->_drain(); }, Qt::QueuedConnection);
     }
 }
 
-void MqttLink::_connect_failed(const QString &reason)
+// ---- the GUI thread --------------------------------------------------------
+
+void MqttLink::_connect_failed(const QString &line)
 {
     // One line per outage, however many attempts fail.
     if (!_last_failure.isEmpty())
         return;
-    _last_failure = QStringLiteral("cannot connect to %1 (%2); trying again").arg(_where(), reason);
+    _last_failure = line;
     _say(_last_failure);
 }
 
-void MqttLink::_connected_now(int rc)
+void MqttLink::_connected_now()
 {
-    if (rc != 0) {
-        const QString line = QStringLiteral("%1 refused the connection: %2")
-                                 .arg(_where(), QString::fromUtf8(mosquitto_connack_string(rc)));
-        if (line != _last_failure)
-            _say(line);
-        _last_failure = line;
-        return;
-    }
     _last_failure.clear();
     _connected = true;
     _say(_ever_connected ? QStringLiteral("connection to %1 is back").arg(_where())
                          : QStringLiteral("connected to %1, topic %2")
                                .arg(_where(), diagnostics::printable(_options.topic)));
     _ever_connected = true;
-
-    // A clean session: subscriptions are made again on every connection.
-    if (_options.accept_remote) {
-        const std::string sets = str(_options.topic + QStringLiteral("/area/+/set"));
-        mosquitto_subscribe(_mosq, nullptr, sets.c_str(), kSubscribeQos);
-    }
-    if (!_options.mirror.isEmpty()) {
-        for (const char *suffix : {"/status", "/device", "/area/+"}) {
-            const std::string topic = str(_options.mirror + QLatin1String(suffix));
-            mosquitto_subscribe(_mosq, nullptr, topic.c_str(), kSubscribeQos);
-        }
-    }
     _publish_retained_state();
 }
 
@@ -270,42 +583,27 @@ void MqttLink::_publish_retained_state()
     }
 }
 
-void MqttLink::_disconnected_now(int rc)
+void MqttLink::_disconnected_now()
 {
-    // This side disconnects only as the link ends, when nothing queued here is
-    // handled any more: every call is a connection that failed or went away.
-    if (_connected) {
-        _connected = false;
-        _last_failure = QStringLiteral("connection to %1 lost; trying again").arg(_where());
-        _say(_last_failure);
+    if (!_connected)
         return;
-    }
-    if (!_last_failure.isEmpty())
-        return;
-    // The errors after which the library's loop gives up rather than retries:
-    // _start_over tries again.
-    switch (rc) {
-    case MOSQ_ERR_TLS:
-    case MOSQ_ERR_PROTOCOL:
-    case MOSQ_ERR_NOT_SUPPORTED:
-    case MOSQ_ERR_AUTH:
-        _last_failure = QStringLiteral("cannot connect to %1 (%2); trying again each minute")
-                            .arg(_where(), QString::fromUtf8(mosquitto_strerror(rc)));
-        _say(_last_failure);
-        return;
-    default:
-        _connect_failed(rc == MOSQ_ERR_SUCCESS ? QStringLiteral("the connection was closed")
-                                               : QString::fromUtf8(mosquitto_strerror(rc)));
-    }
+    _connected = false;
+    _last_failure = QStringLiteral("connection to %1 lost; trying again").arg(_where());
+    _say(_last_failure);
 }
 
 void MqttLink::_publish(const QString &topic, const QByteArray &payload, bool retain, int qos)
 {
-    if (!_mosq || !_connected)
+    if (!_shared || !_connected)
         return;
-    const std::string name = str(topic);
-    mosquitto_publish(_mosq, nullptr, name.c_str(), static_cast<int>(payload.size()), payload.constData(),
-                      qos, retain);
+    {
+        const std::lock_guard guard(_shared->lock);
+        // Bounded: retained topics go out again on the next connection anyway.
+        if (_shared->outbox.size() >= static_cast<std::size_t>(kMaxOutbox))
+            return;
+        _shared->outbox.push_back(Shared::Outgoing{str(topic), payload, qos, retain});
+    }
+    _shared->wake();
 }
 
 void MqttLink::publish_switch(const QString &switch_topic, bool on)
@@ -349,27 +647,45 @@ void MqttLink::set_switch_topics(const QList<std::pair<QString, QString>> &switc
 
 void MqttLink::_drain()
 {
-    QMap<QString, QByteArray> batch;
+    if (!_shared)
+        return;
+    QMap<QString, Shared::Incoming> batch;
     {
-        const std::lock_guard lock(_inbox_lock);
-        batch.swap(_inbox);
-        _drain_posted = false;
+        const std::lock_guard guard(_shared->lock);
+        batch.swap(_shared->inbox);
+        _shared->drain_posted = false;
     }
     for (auto it = batch.cbegin(); it != batch.cend(); ++it)
-        _handle(it.key(), it.value());
+        _handle(it.key(), it.value().payload, it.value().retained);
 }
 
-void MqttLink::_handle(const QString &topic, const QByteArray &payload)
+// Whether `topic` is one of the set topics, which it then handles.
+bool MqttLink::_handle_set(const QString &topic, const QByteArray &payload, bool retained)
 {
-    if (_options.accept_remote) {
+    const QString sets = _options.topic + QStringLiteral("/area/");
+    if (_options.accept_remote && topic.startsWith(sets) && topic.endsWith(QStringLiteral("/set"))) {
+        // A set is a command, not a state: a retained one would light its area
+        // again on every connection, long after a switch darkened it. An empty
+        // one only clears what was retained.
+        if (retained || payload.isEmpty())
+            return true;
         if (const std::optional<int> area = area_of(_options.topic, topic, QStringLiteral("/set"))) {
             if (payload == "on" || payload == "off")
                 emit remote_set(*area, payload == "on");
             else
                 _complain(topic, QStringLiteral("\"on\" or \"off\""), payload);
-            return;
+        } else {
+            _complain(topic, QStringLiteral("a topic <topic>/area/<i>/set with i from 0 to 7"), payload);
         }
+        return true;
     }
+    return false;
+}
+
+void MqttLink::_handle(const QString &topic, const QByteArray &payload, bool retained)
+{
+    if (_handle_set(topic, payload, retained))
+        return;
     if (_options.mirror.isEmpty() || !topic.startsWith(_options.mirror + u'/'))
         return;
     if (topic == _options.mirror + QStringLiteral("/status")) {
@@ -405,9 +721,12 @@ void MqttLink::_complain(const QString &topic, const QString &expected, const QB
             return;
     }
     _complained.insert(topic, now);
+    // Only the start of a larger payload was kept: its size is all there is to say.
+    const QString got = payload.size() > kMaxPayloadBytes
+                            ? QStringLiteral("more than %1 bytes").arg(kMaxPayloadBytes)
+                            : diagnostics::printable(QString::fromUtf8(payload));
     _say(QStringLiteral("ignored a message on %1: expected %2, got %3")
-             .arg(diagnostics::printable(topic), expected,
-                  diagnostics::printable(QString::fromUtf8(payload.left(kMaxPayloadBytes)))));
+             .arg(diagnostics::printable(topic), expected, got));
 }
 
 QByteArray MqttLink::area_payload(const AreaState &state)
@@ -484,9 +803,13 @@ std::optional<int> MqttLink::area_of(const QString &base, const QString &topic, 
 QList<std::pair<QString, QByteArray>>
 MqttLink::discovery_messages(const QString &topic, const QList<std::pair<QString, QString>> &switches)
 {
-    // Home Assistant's ids take letters, digits, "_" and "-" only.
+    // Home Assistant's ids take letters, digits, "_" and "-" only; the hash of
+    // the whole topic keeps apart topics that differ only in other characters.
     QString node = topic;
     node.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_-]")), QStringLiteral("_"));
+    node += u'_'
+            + QString::fromLatin1(
+                QCryptographicHash::hash(topic.toUtf8(), QCryptographicHash::Sha256).toHex().left(12));
     const Json device = {{"identifiers", {str(node)}},
                          {"name", str(QStringLiteral("QuorvelOlvane ") + topic)},
                          {"model", "QuorvelOlvane"}};

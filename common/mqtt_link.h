@@ -12,22 +12,18 @@
 #include <QMap>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
-#include <atomic>
-#include <mutex>
+#include <memory>
 #include <optional>
-#include <thread>
 #include <utility>
 
-struct mosquitto;
-struct mosquitto_message;
-
-// The bar's link to an MQTT broker. libmosquitto's own thread
-// (mosquitto_loop_start) does all network work and reconnects with back-off;
-// what it receives reaches the GUI thread by queued calls, coalesced to the
-// latest message per topic, and what the bar publishes is only queued for that
-// thread: the GUI thread never waits on the network.
+// The bar's link to an MQTT broker. One thread of the link's own makes every
+// libmosquitto call (name lookup, connect, TLS, the loop, back-off); what it
+// receives reaches the GUI thread by queued calls, coalesced to the latest
+// message per topic, and what the bar publishes is only queued for it. The
+// GUI thread never waits on the network: a link that ends leaves its thread
+// to finish alone (a lookup or a connect that hangs cannot be interrupted),
+// waiting only a moment for a connected one to say "offline".
 class MqttLink final : public QObject
 {
     Q_OBJECT
@@ -39,7 +35,14 @@ public:
     // The library's loop ends for good after a TLS or protocol error: while
     // there is no connection, the client starts over this often.
     static constexpr int kStartOverMs = 60 * 1000;
+    // A broker that takes the TCP connection but sends no CONNACK in this time
+    // is given up on, and tried again.
+    static constexpr int kHandshakeMs = 10 * 1000;
+    // How long the end of a connected link waits for "offline" to go out.
+    static constexpr int kCloseMs = 500;
     static constexpr qint64 kMaxPasswordBytes = 4096;
+    static constexpr qint64 kMaxTlsFileBytes = qint64{1024} * 1024;
+    static constexpr int kMaxOutbox = 4096;
     // Bounds on what the network can make the bar hold or print.
     static constexpr int kMaxPendingTopics = 256;
     static constexpr int kMaxPayloadBytes = 4096;
@@ -78,6 +81,9 @@ public:
     static QList<std::pair<QString, QByteArray>>
     discovery_messages(const QString &topic, const QList<std::pair<QString, QString>> &switches);
 
+    // The link's thread and what it shares with the GUI thread (mqtt_link.cpp).
+    struct Shared;
+
 signals:
     // "<topic>/area/<i>/set" said "on" or "off" (with accept_remote).
     void remote_set(int area, bool on);
@@ -87,17 +93,14 @@ signals:
     void mirror_online(bool online);
 
 private:
-    static void on_connect(mosquitto *mosq, void *self, int rc);
-    static void on_disconnect(mosquitto *mosq, void *self, int rc);
-    static void on_message(mosquitto *mosq, void *self, const mosquitto_message *message);
+    friend struct Shared;
 
-    void _connect_in_background();
-    void _start_over();
-    void _connected_now(int rc);
-    void _disconnected_now(int rc);
-    void _connect_failed(const QString &reason);
+    void _connected_now();
+    void _disconnected_now();
+    void _connect_failed(const QString &line);
     void _drain();
-    void _handle(const QString &topic, const QByteArray &payload);
+    bool _handle_set(const QString &topic, const QByteArray &payload, bool retained);
+    void _handle(const QString &topic, const QByteArray &payload, bool retained);
     void _publish(const QString &topic, const QByteArray &payload, bool retain, int qos = 0);
     void _publish_retained_state();
     void _say(const QString &line) const;
@@ -105,11 +108,7 @@ private:
     QString _where() const;
 
     MqttOptions _options;
-    mosquitto *_mosq = nullptr;
-    std::thread _starter; // name lookup and connect, then the library's own loop thread
-    bool _loop_started = false;
-    std::atomic<bool> _starter_busy = false;
-    QTimer _start_over_timer;
+    std::shared_ptr<Shared> _shared; // also held by the link's thread, which may outlive this
 
     // GUI thread only.
     bool _connected = false;
@@ -119,9 +118,4 @@ private:
     QList<std::pair<QString, QString>> _switch_topics;
     QHash<QString, qint64> _complained; // topic → when its last line was said
     QElapsedTimer _clock;
-
-    // Filled by the network thread, emptied by the GUI thread.
-    std::mutex _inbox_lock;
-    QMap<QString, QByteArray> _inbox;
-    bool _drain_posted = false;
 };

@@ -7,11 +7,19 @@
 #include <QEvent>
 #include <QProcessEnvironment>
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#if __has_include(<linux/close_range.h>)
+#include <linux/close_range.h>
+#endif
 #endif
 
 namespace {
@@ -43,6 +51,32 @@ QString quoted(const QString &program)
 {
     return u'"' + diagnostics::printable(program) + u'"';
 }
+
+#ifdef Q_OS_UNIX
+// In the child, between fork and exec: only async-signal-safe calls. Every
+// descriptor above 2 is marked close-on-exec rather than closed, so that the
+// toolkit's own pipe still reports a failed exec; the broker's socket and
+// anything else the bar holds never reach the command.
+void prepare_child()
+{
+    std::signal(SIGPIPE, SIG_DFL);
+    // A group of its own, so that the close ends what the command started too.
+    ::setpgid(0, 0);
+#if defined(SYS_close_range) && defined(CLOSE_RANGE_CLOEXEC)
+    if (::syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC) == 0)
+        return;
+#endif
+    rlimit limit{};
+    const rlim_t top = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+                           ? std::min<rlim_t>(limit.rlim_cur, 1U << 20)
+                           : 65536;
+    for (int fd = 3; static_cast<rlim_t>(fd) < top; ++fd) {
+        const int flags = ::fcntl(fd, F_GETFD);
+        if (flags >= 0 && (flags & FD_CLOEXEC) == 0)
+            ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+    }
+}
+#endif
 
 } // namespace
 
@@ -111,7 +145,7 @@ void SwitchCommands::run(const SwitchEvent &event)
 #ifdef Q_OS_UNIX
     // The bar ignores SIGPIPE for its own lines; a command gets the default
     // back, as from a shell (`yes | head` in a script ends).
-    process->setChildProcessModifier([] { std::signal(SIGPIPE, SIG_DFL); });
+    process->setChildProcessModifier(&prepare_child);
 #endif
     connect(process, &QProcess::finished, this,
             [this, key, label, program](int code, QProcess::ExitStatus status) {
@@ -174,6 +208,11 @@ void SwitchCommands::end_all()
     const QMap<Key, QProcess *> running = std::exchange(_running, {});
     for (QProcess *process : running) {
         disconnect(process, nullptr, this, nullptr);
+#ifdef Q_OS_UNIX
+        // The whole group: what the command started in the background too.
+        if (const qint64 pid = process->processId(); pid > 0)
+            ::kill(-static_cast<pid_t>(pid), SIGKILL);
+#endif
         process->kill();
     }
     const QDeadlineTimer deadline(kEndWaitMs);

@@ -7,6 +7,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 #include <QTest>
 
 #include <climits>
@@ -76,6 +80,8 @@ private slots:
     void saveFailureReachesCaller();
     void editChangesOnlyItsMembers_data();
     void editChangesOnlyItsMembers();
+    void editBackupIsAFileOfItsOwn_data();
+    void editBackupIsAFileOfItsOwn();
     void configPathIsRelative();
     void resourcePathJoinsWorkingDirectory_data();
     void resourcePathJoinsWorkingDirectory();
@@ -268,6 +274,21 @@ void TestBarConfig::badFileFailsAndChangesNothing_data()
                                     << "\"mqtt\" → \"port\": expected a port number from 1 to 65535, got 0";
     QTest::addRow("mqtt topic with a wildcard")
         << QByteArray(R"({"mqtt": {"topic": "studio/#"}})") << "\"mqtt\" → \"topic\": expected a topic";
+    QTest::addRow("mqtt topic with a control character")
+        << QByteArray(R"({"mqtt": {"topic": "studio/\u001b[31m"}})")
+        << "\"mqtt\" → \"topic\": expected a topic";
+    QTest::addRow("mqtt topic with a C1 control character")
+        << QByteArray(R"({"mqtt": {"topic": "studio/\u0085desk"}})")
+        << "\"mqtt\" → \"topic\": expected a topic";
+    QTest::addRow("mqtt topic under $SYS")
+        << QByteArray(R"({"mqtt": {"topic": "$SYS/bar"}})") << "\"mqtt\" → \"topic\": expected a topic";
+    QTest::addRow("mqtt topic over 65,535 bytes")
+        << QByteArray(R"({"mqtt": {"topic": ")") + QByteArray(70000, 'a') + QByteArray(R"("}})")
+        << "\"mqtt\" → \"topic\": expected a topic such as \"studio/bar\" (no \"+\" or \"#\", no \"/\" at "
+           "either end, no control characters, not starting with \"$\", at most 65407 bytes)";
+    QTest::addRow("mqtt mirror with a control character")
+        << QByteArray(R"({"mqtt": {"topic": "a/b", "mirror": "a/\n"}})")
+        << "\"mqtt\" → \"mirror\": expected another bar's topic";
     QTest::addRow("mqtt mirror of itself") << QByteArray(R"({"mqtt": {"topic": "a/b", "mirror": "a/b"}})")
                                            << "\"mqtt\" → \"mirror\": expected another bar's topic";
     QTest::addRow("mqtt tls without a CA")
@@ -470,7 +491,7 @@ void TestBarConfig::saveFailureReachesCaller()
 void TestBarConfig::editChangesOnlyItsMembers_data()
 {
     QTest::addColumn<QByteArray>("file");   // before the edit; none when null
-    QTest::addColumn<QByteArray>("edits");  // [[member path], value] pairs
+    QTest::addColumn<QByteArray>("edits");  // [[member path], value] pairs; a null value removes
     QTest::addColumn<QByteArray>("onDisk"); // written between read and save; nothing when null
     QTest::addColumn<bool>("overwrite");
     QTest::addColumn<int>("outcome");
@@ -481,22 +502,43 @@ void TestBarConfig::editChangesOnlyItsMembers_data()
     const QByteArray mine =
         R"({"$schema": "resources/config.schema.json", "note": {"b": 1, "a": [2]},)"
         R"( "bar": {"tray": true, "opacity": 0.9}, "areas": {"3": {"color": "#FF0000"}}})";
-    QTest::addRow("order, $schema and unknown members kept, only the edit differs")
+    QTest::addRow("order, $schema and unknown members kept byte for byte, only the edit differs")
         << mine << QByteArray(R"([[["areas", "3", "label"], "REC"], [["bar", "opacity"], 0.8]])")
         << QByteArray() << false << int(O::Saved)
-        << QByteArray(
-               "{\n  \"$schema\": \"resources/config.schema.json\",\n  \"note\": {\n    \"b\": 1,\n"
-               "    \"a\": [\n      2\n    ]\n  },\n  \"bar\": {\n    \"tray\": true,\n    \"opacity\": 0.8\n"
-               "  },\n  \"areas\": {\n    \"3\": {\n      \"color\": \"#FF0000\",\n      \"label\": \"REC\"\n"
-               "    }\n  }\n}")
+        << QByteArray(R"({"$schema": "resources/config.schema.json", "note": {"b": 1, "a": [2]},)"
+                      R"( "bar": {"tray": true, "opacity": 0.8}, "areas": {"3": {"color": "#FF0000",)"
+                      "\n      \"label\": \"REC\"}}}")
         << mine;
-    QTest::addRow("new members go last, output ASCII only")
+    QTest::addRow("new members go last, written in ASCII; the rest as it was")
         << QByteArray("{\"z\": \"\xC3\xA9\"}")
         << QByteArray("[[[\"areas\", \"0\", \"label\"], \"\xE9\x8C\xB2\"]]") << QByteArray() << false
         << int(O::Saved)
-        << QByteArray("{\n  \"z\": \"\\u00e9\",\n  \"areas\": {\n    \"0\": {\n      \"label\": \"\\u9332\"\n"
-                      "    }\n  }\n}")
+        << QByteArray("{\"z\": \"\xC3\xA9\",\n  \"areas\": {\n    \"0\": {\n      \"label\": \"\\u9332\"\n"
+                      "    }\n  }}")
         << QByteArray("{\"z\": \"\xC3\xA9\"}");
+    const QByteArray numbers =
+        "{\n  \"big\": 12345678901234567890123,\n  \"e\": 1E2,\n  \"zero\": -0,\n"
+        "  \"twice\": 1,\n  \"twice\": 2,\n  \"bar\": {\"x\": 1.50, \"opacity\": 0.9}\n}\n";
+    QTest::addRow("numbers and duplicate keys of unknown members kept as written")
+        << numbers << QByteArray(R"([[["bar", "opacity"], 0.8]])") << QByteArray() << false << int(O::Saved)
+        << QByteArray("{\n  \"big\": 12345678901234567890123,\n  \"e\": 1E2,\n  \"zero\": -0,\n"
+                      "  \"twice\": 1,\n  \"twice\": 2,\n  \"bar\": {\"x\": 1.50, \"opacity\": 0.8}\n}\n")
+        << numbers;
+    QTest::addRow("a removed member goes, its neighbours keep their text")
+        << QByteArray("{\"a\": 1E2, \"bar\": {\"tray\": true, \"opacity\": 0.9, \"x\": -0}}")
+        << QByteArray(R"([[["bar", "opacity"], null]])") << QByteArray() << false << int(O::Saved)
+        << QByteArray("{\"a\": 1E2, \"bar\": {\n    \"tray\": true,\n    \"x\": -0\n  }}")
+        << QByteArray("{\"a\": 1E2, \"bar\": {\"tray\": true, \"opacity\": 0.9, \"x\": -0}}");
+    // Under the size limit as read; indented anew it would be far over it.
+    QByteArray large = "{\"note\": [";
+    while (large.size() < qsizetype{400} * 1024)
+        large += "[1,[2,[3]]],";
+    large += "0], \"bar\": {\"opacity\": 0.9}}";
+    QByteArray large_saved = large;
+    large_saved.replace("\"opacity\": 0.9", "\"opacity\": 0.8");
+    QTest::addRow("a 400 KB file is saved, measured as it is")
+        << large << QByteArray(R"([[["bar", "opacity"], 0.8]])") << QByteArray() << false << int(O::Saved)
+        << large_saved << large;
     QTest::addRow("no file: written, no backup")
         << QByteArray() << QByteArray(R"([[["bar", "settings_in_menu"], true]])") << QByteArray() << false
         << int(O::Saved) << QByteArray("{\n  \"bar\": {\n    \"settings_in_menu\": true\n  }\n}")
@@ -535,8 +577,12 @@ void TestBarConfig::editChangesOnlyItsMembers()
     ConfigEdit edit(m_path);
     edit.read();
     QCOMPARE(edit.broken(), !file.isNull() && !Json::accept(file.toStdString()));
-    for (const Json &pair : Json::parse(edits.toStdString()))
-        edit.set(pair[0].get<ConfigEdit::MemberPath>(), pair[1]);
+    for (const Json &pair : Json::parse(edits.toStdString())) {
+        if (pair[1].is_null())
+            edit.remove(pair[0].get<ConfigEdit::MemberPath>());
+        else
+            edit.set(pair[0].get<ConfigEdit::MemberPath>(), pair[1]);
+    }
     if (!onDisk.isNull())
         write_file(m_path, onDisk);
 
@@ -553,6 +599,49 @@ void TestBarConfig::editChangesOnlyItsMembers()
         BarConfig reloaded(m_path);
         reloaded.load();
     }
+}
+
+void TestBarConfig::editBackupIsAFileOfItsOwn_data()
+{
+    QTest::addColumn<bool>("bakIsLink"); // config.json.bak a link to an unrelated file before the save
+    QTest::addColumn<int>("mode");       // config.json's mode
+    QTest::addRow("a private file, no backup yet") << false << 0600;
+    QTest::addRow("a readable file, no backup yet") << false << 0644;
+    QTest::addRow("a private file, the backup a link elsewhere") << true << 0600;
+}
+
+// The backup holds the previous file and nothing else: it is never written
+// through a link, and no more readable than the file it keeps.
+void TestBarConfig::editBackupIsAFileOfItsOwn()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("file modes and links as Unix has them");
+#else
+    QFETCH(bool, bakIsLink);
+    QFETCH(int, mode);
+    const QByteArray before = R"({"bar": {"opacity": 0.9}})";
+    write_file(m_path, before);
+    QVERIFY(::chmod(QFile::encodeName(m_path).constData(), static_cast<mode_t>(mode)) == 0);
+    const QString bak = ConfigEdit::backup_path(m_path);
+    const QString unrelated = m_dir->filePath(QStringLiteral("unrelated.txt"));
+    write_file(unrelated, "keep me");
+    if (bakIsLink)
+        QVERIFY(QFile::link(unrelated, bak));
+
+    ConfigEdit edit(m_path);
+    edit.read();
+    edit.set({"bar", "opacity"}, 0.8);
+    const ConfigEdit::Result result = edit.save();
+    QVERIFY2(result.outcome == ConfigEdit::Outcome::Saved, qPrintable(result.error));
+
+    QCOMPARE(read_file(unrelated), QByteArray("keep me"));
+    QVERIFY(!QFileInfo(bak).isSymLink());
+    QCOMPARE(read_file(bak), before);
+    struct stat info
+    {};
+    QVERIFY(::stat(QFile::encodeName(bak).constData(), &info) == 0);
+    QCOMPARE(int(info.st_mode & 07777), mode);
+#endif
 }
 
 void TestBarConfig::configPathIsRelative()

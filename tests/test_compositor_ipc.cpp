@@ -4,6 +4,7 @@
 #include "common/compositor_ipc.h"
 #include "output_capture.h"
 
+#include <QCoreApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QMap>
@@ -11,6 +12,7 @@
 #include <QtTest>
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 
 using compositor_ipc::Json;
@@ -82,6 +84,8 @@ enum class Fault {
     HangsUp,    // closes at once
     Silent,     // never answers
     HugeLength, // claims an answer of nearly 4 GiB
+    LargeTree,  // claims a tree of 60 MiB, under the frame's old limit
+    DeepTree,   // a small tree nested 100,000 levels deep
 };
 Q_DECLARE_METATYPE(Fault)
 
@@ -101,6 +105,9 @@ private slots:
         QTest::newRow("hangs up") << Fault::HangsUp << "its socket";
         QTest::newRow("never answers") << Fault::Silent << "no answer within 2 s";
         QTest::newRow("absurd length") << Fault::HugeLength << "an answer of 4294967280 bytes";
+        QTest::newRow("60 MiB tree") << Fault::LargeTree
+                                     << "an answer of 62914560 bytes, more than the 8388608 the bar reads";
+        QTest::newRow("deep tree") << Fault::DeepTree << "an answer nested deeper than 128 levels";
     }
 
     void sway_faults()
@@ -129,6 +136,16 @@ private slots:
                 case Fault::HugeLength:
                     client->write(QByteArray("i3-ipc") + le32(0xFFFFFFF0U) + le32(2));
                     break;
+                case Fault::LargeTree:
+                    client->write(QByteArray("i3-ipc") + le32(60U * 1024 * 1024) + le32(4)
+                                  + QByteArray(qsizetype{64} * 1024, '['));
+                    break;
+                case Fault::DeepTree: {
+                    const QByteArray tree = QByteArray(100000, '[') + QByteArray(100000, ']');
+                    client->write(QByteArray("i3-ipc") + le32(static_cast<std::uint32_t>(tree.size()))
+                                  + le32(4) + tree);
+                    break;
+                }
                 case Fault::Silent:
                 case Fault::Nothing:
                     break;
@@ -151,6 +168,193 @@ private slots:
         client.place(); // asked again after the fault: nothing more is sent or said
         QTest::qWait(100);
         QCOMPARE(lines().size(), 1);
+    }
+
+    // Refused by depth before any parse; brackets in strings are text.
+    void too_deep_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<bool>("deep");
+        const int limit = compositor_ipc::kMaxDepth;
+        QTest::newRow("at the limit") << QByteArray(limit, '[') + QByteArray(limit, ']') << false;
+        QTest::newRow("one more") << QByteArray(limit + 1, '[') + QByteArray(limit + 1, ']') << true;
+        QTest::newRow("objects and arrays mixed")
+            << QByteArray("{\"a\":").repeated(limit - 1) + QByteArray("[[]]")
+                   + QByteArray("}").repeated(limit - 1)
+            << true;
+        QTest::newRow("brackets in a string")
+            << QByteArray("[\"") + QByteArray(1000, '[') + QByteArray("\\\"{{{\"]") << false;
+        QTest::newRow("many siblings")
+            << QByteArray("[") + QByteArray("[],").repeated(100000) + "[]]" << false;
+    }
+
+    void too_deep()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(bool, deep);
+        QCOMPARE(compositor_ipc::too_deep(json), deep);
+    }
+
+    // An answer too large or too deep to read ends the client with a line
+    // that says so (Hyprland answers and closes, one request a connection).
+    void hyprland_faults_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("9 MiB") << QByteArray(qsizetype{9} * 1024 * 1024, 'x')
+                               << "an answer of more than 8388608 bytes, the most the bar reads";
+        QTest::newRow("100,000 levels")
+            << QByteArray(100000, '[') + QByteArray(100000, ']') << "an answer nested deeper than 128 levels";
+    }
+
+    void hyprland_faults()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("tiling compositors and their sockets are Unix-only");
+#endif
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral(".socket.sock"));
+        QLocalServer server;
+        QVERIFY(server.listen(path));
+        connect(&server, &QLocalServer::newConnection, &server, [&] {
+            QLocalSocket *client = server.nextPendingConnection();
+            connect(client, &QLocalSocket::readyRead, client, [client, &answer] {
+                client->readAll();
+                client->write(answer);
+                client->disconnectFromServer();
+            });
+        });
+        const OutputCapture out;
+        const auto lines = [&out] {
+            return out.text()
+                .split(QLatin1Char('\n'))
+                .filter(QRegularExpression(QStringLiteral("^QuorvelOlvane: ")));
+        };
+        HyprlandClient client(path, dir.filePath(QStringLiteral(".socket2.sock")));
+        client.set_wanted([] { return QRect(0, 1000, 1920, 80); });
+        QTRY_COMPARE_WITH_TIMEOUT(lines().size(), 1, 3 * CompositorClient::kAnswerTimeoutMs);
+        const QStringList said = lines();
+        QVERIFY2(said.at(0).contains(says), qPrintable(said.at(0)));
+        QVERIFY2(said.at(0).size() < 400, qPrintable(said.at(0)));
+    }
+
+    // A flood of reload events makes the bar place itself a bounded number
+    // of times, not once per event.
+    void sway_event_flood_is_gated()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("tiling compositors and their sockets are Unix-only");
+#endif
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("sway-ipc.sock"));
+        QLocalServer server;
+        QVERIFY(server.listen(path));
+        const QByteArray tree = QByteArray(kTree).replace(
+            "\"pid\": 200", "\"pid\": " + QByteArray::number(QCoreApplication::applicationPid()));
+        QLocalSocket *bar = nullptr;
+        QByteArray pending;
+        int commands = 0;
+        const auto answer = [&](std::uint32_t type, const QByteArray &payload) {
+            bar->write(QByteArray("i3-ipc") + le32(static_cast<std::uint32_t>(payload.size())) + le32(type)
+                       + payload);
+        };
+        connect(&server, &QLocalServer::newConnection, &server, [&] {
+            bar = server.nextPendingConnection();
+            connect(bar, &QLocalSocket::readyRead, bar, [&] {
+                pending += bar->readAll();
+                // Every request is answered, in order, as sway does.
+                while (pending.size() >= sway::kHeaderSize) {
+                    std::uint32_t length = 0;
+                    std::uint32_t type = 0;
+                    std::memcpy(&length, pending.constData() + sway::kMagicSize, sizeof length);
+                    std::memcpy(&type, pending.constData() + sway::kMagicSize + sizeof length, sizeof type);
+                    if (pending.size() < sway::kHeaderSize + static_cast<qsizetype>(length))
+                        return;
+                    pending.remove(0, sway::kHeaderSize + static_cast<qsizetype>(length));
+                    if (type == sway::kRunCommand) {
+                        ++commands;
+                        answer(type, R"([{"success": true}])");
+                    } else if (type == sway::kGetTree) {
+                        answer(type, tree);
+                    } else {
+                        answer(type, R"({"success": true})");
+                    }
+                }
+            });
+        });
+        const OutputCapture out;
+        SwayClient client(path);
+        client.set_wanted([] { return QRect(0, 1000, 1920, 80); });
+        QTRY_VERIFY_WITH_TIMEOUT(commands > 0, 3 * CompositorClient::kAnswerTimeoutMs);
+        QTest::qWait(500); // the first placement and its checks settle
+        const int settled = commands;
+        QByteArray flood;
+        for (int i = 0; i < 2000; ++i)
+            flood += QByteArray("i3-ipc") + le32(19) + le32(sway::kWorkspaceEvent) + R"({"change":"reload"})";
+        bar->write(flood);
+        QTest::qWait(500);
+        // One placement at once and one per 100 ms after: a handful, however many events.
+        QVERIFY2(commands - settled <= 20, qPrintable(QString::number(commands - settled)));
+        QVERIFY2(commands > settled, "the reload was not followed at all");
+    }
+
+    // The same for Wayfire: a flood of view-mapped events for the bar's own
+    // pid asks for the views a handful of times, not once per event.
+    void wayfire_event_flood_is_gated()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("tiling compositors and their sockets are Unix-only");
+#endif
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("wayfire.sock"));
+        QLocalServer server;
+        QVERIFY(server.listen(path));
+        QLocalSocket *bar = nullptr;
+        QByteArray pending;
+        int lists = 0;
+        const auto send = [&](const QByteArray &json) {
+            bar->write(le32(static_cast<std::uint32_t>(json.size())) + json);
+        };
+        connect(&server, &QLocalServer::newConnection, &server, [&] {
+            bar = server.nextPendingConnection();
+            connect(bar, &QLocalSocket::readyRead, bar, [&] {
+                pending += bar->readAll();
+                while (pending.size() >= wayfire::kHeaderSize) {
+                    std::uint32_t length = 0;
+                    for (int i = 0; i < wayfire::kHeaderSize; ++i)
+                        length |= static_cast<std::uint32_t>(static_cast<unsigned char>(pending.at(i)))
+                                  << (8 * i);
+                    if (pending.size() < wayfire::kHeaderSize + static_cast<qsizetype>(length))
+                        return;
+                    const QByteArray request = pending.mid(wayfire::kHeaderSize, length);
+                    pending.remove(0, wayfire::kHeaderSize + static_cast<qsizetype>(length));
+                    // No view of the bar's yet: nothing to place, only the look.
+                    if (request.contains("window-rules/list-views")) {
+                        ++lists;
+                        send("[]");
+                    } else {
+                        send(R"({"result": "ok"})");
+                    }
+                }
+            });
+        });
+        const OutputCapture out;
+        WayfireClient client(path);
+        client.set_wanted([] { return QRect(0, 1000, 1920, 80); });
+        QTRY_VERIFY_WITH_TIMEOUT(lists > 0, 3 * CompositorClient::kAnswerTimeoutMs);
+        QTest::qWait(300);
+        const int settled = lists;
+        const QByteArray event = R"({"event": "view-mapped", "view": {"id": 9, "pid": )"
+                                 + QByteArray::number(QCoreApplication::applicationPid()) + "}}";
+        QByteArray flood;
+        for (int i = 0; i < 2000; ++i)
+            flood += le32(static_cast<std::uint32_t>(event.size())) + event;
+        bar->write(flood);
+        QTest::qWait(500);
+        QVERIFY2(lists - settled <= 20, qPrintable(QString::number(lists - settled)));
+        QVERIFY2(lists > settled, "the mapped view was not looked for at all");
     }
 
     void detect_data()

@@ -439,6 +439,13 @@ void TestHidReader::choosesTheConfiguredBox_data()
     QTest::newRow("two entries, one box")
         << QList<DeviceOptions>{{}, box_choosing({}, {}, QStringLiteral("left pedal"))}
         << QStringList{QString(), QStringLiteral("box 2 (left pedal): ") + none.arg(QString())};
+    // Two entries naming one box: the second says which entry has it.
+    QTest::newRow("two entries, one serial")
+        << QList<DeviceOptions>{box_choosing(QStringLiteral("FAKE-1")),
+                                box_choosing(QStringLiteral("FAKE-1"), {}, QStringLiteral("right"))}
+        << QStringList{QString(), QStringLiteral("box 2 (right): the switch box (USB 2e8a:000a) with serial "
+                                                 "\"FAKE-1\" is plugged in, but another entry of \"devices\" "
+                                                 "(box 1) has it")};
     // An entry for any box leaves alone the box another entry names.
     QTest::newRow("any box after the named one")
         << QList<DeviceOptions>{{}, box_choosing(QStringLiteral("FAKE-1"))}

@@ -1,5 +1,9 @@
 #include "common/mqtt_link.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <QTest>
 
 // The parts of the MQTT link that decide what a message means, without a broker
@@ -15,6 +19,8 @@ private slots:
     void areaPayloadReadsBack();
     void badAreaPayloadRefused_data();
     void badAreaPayloadRefused();
+    void discoveryIdsKeepTopicsApart_data();
+    void discoveryIdsKeepTopicsApart();
 };
 
 void TestMqttLink::areaOfTopic_data()
@@ -85,6 +91,54 @@ void TestMqttLink::badAreaPayloadRefused()
 {
     QFETCH(QByteArray, payload);
     QVERIFY(!MqttLink::parse_area_payload(payload));
+}
+
+void TestMqttLink::discoveryIdsKeepTopicsApart_data()
+{
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("second");
+    QTest::addRow("slash and underscore") << "studio/desk"
+                                          << "studio_desk";
+    QTest::addRow("umlaut, space and quote") << "adv/\u00FC ber\"q"
+                                             << "adv/? ber'q";
+    QTest::addRow("CJK of the same length") << "\u30B9\u30BF\u30B8\u30AA/a"
+                                            << "\u653E\u9001\u5C40\u5185/a";
+}
+
+// Home Assistant keys devices and entities by these ids: two bars whose
+// topics differ must never share one.
+void TestMqttLink::discoveryIdsKeepTopicsApart()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    const QList<std::pair<QString, QString>> switches{
+        {QStringLiteral("switch/1"), QStringLiteral("Switch 1")}};
+    const auto ids = [&switches](const QString &topic) {
+        QStringList found;
+        for (const auto &[config_topic, payload] : MqttLink::discovery_messages(topic, switches)) {
+            found.append(config_topic);
+            const auto doc = QJsonDocument::fromJson(payload).object();
+            found.append(doc.value(QStringLiteral("unique_id")).toString());
+            found.append(doc.value(QStringLiteral("device"))
+                             .toObject()
+                             .value(QStringLiteral("identifiers"))
+                             .toArray()
+                             .first()
+                             .toString());
+        }
+        return found;
+    };
+    const QStringList of_first = ids(first);
+    const QStringList of_second = ids(second);
+    QCOMPARE(of_first.size(), 6);
+    for (const QString &id : of_first) {
+        QVERIFY2(!id.isEmpty(), qPrintable(first));
+        QVERIFY2(!of_second.contains(id), qPrintable(id));
+    }
+    // Only what Home Assistant takes in an id.
+    static const QRegularExpression allowed(QStringLiteral("^[A-Za-z0-9_-]+$"));
+    for (const QString &id : of_first.mid(1, 2))
+        QVERIFY2(allowed.match(id).hasMatch(), qPrintable(id));
 }
 
 QTEST_GUILESS_MAIN(TestMqttLink)

@@ -12,6 +12,9 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #endif
 
 // Real programs started by the real runner: small shell scripts written here
@@ -29,6 +32,8 @@ private slots:
     void failuresGiveOneLineAndOutputIsDiscarded();
     void slowCommandIsNotStartedTwice();
     void closingKillsAndReapsRunningCommands();
+    void closingEndsWhatCommandsStartedInTheBackground();
+    void commandGetsNoDescriptorOfTheBar();
     void switchWithoutCommandStartsNothing();
 
 private:
@@ -274,6 +279,58 @@ void TestSwitchCommands::closingKillsAndReapsRunningCommands()
     QCOMPARE(errno, ESRCH);
     // A command the bar ended is no failure worth a line.
     QCOMPARE(output.lines(), QStringList());
+#endif
+}
+
+void TestSwitchCommands::closingEndsWhatCommandsStartedInTheBackground()
+{
+#ifdef Q_OS_UNIX
+    // As `sh -c "sleep 300 & sleep 301 & wait"`: children of the command's own.
+    write_script(QStringLiteral("forks.sh"), R"(sleep 300 &
+echo "$!" >> "$QO_TEST_RECORD/started"
+sleep 301 &
+echo "$!" >> "$QO_TEST_RECORD/started"
+wait)");
+    auto commands = std::make_unique<SwitchCommands>();
+    commands->set_commands({{kSwitch, SwitchCommand{{"./forks.sh"}, {}}}}, m_dir.path());
+    commands->run(event(kSwitch, true));
+    QTRY_COMPARE_WITH_TIMEOUT(started_pids().size(), 2, kEndMs);
+    const QStringList pids = started_pids();
+    for (const QString &pid : pids)
+        QCOMPARE(::kill(pid.toInt(), 0), 0);
+
+    commands.reset();
+    // Reparented once their shell is gone and reaped by whoever adopts them:
+    // that may take a moment, a kill that never came would take forever.
+    for (const QString &pid : pids)
+        QTRY_VERIFY_WITH_TIMEOUT(::kill(pid.toInt(), 0) == -1 && errno == ESRCH, kEndMs);
+#endif
+}
+
+void TestSwitchCommands::commandGetsNoDescriptorOfTheBar()
+{
+#ifdef Q_OS_UNIX
+    // Held as libmosquitto holds the broker's socket: not close-on-exec.
+    const QByteArray marker = QFile::encodeName(m_dir.filePath(QStringLiteral("held-open")));
+    const int file = ::open(marker.constData(), O_CREAT | O_RDWR, 0600);
+    QVERIFY(file >= 0);
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    QVERIFY(socket >= 0);
+    write_script(QStringLiteral("fds.sh"), R"sh(for fd in /proc/$$/fd/*; do
+    printf '%s %s\n' "${fd##*/}" "$(readlink "$fd")"
+done > "$QO_TEST_RECORD/fds.tmp"
+mv "$QO_TEST_RECORD/fds.tmp" "$QO_TEST_RECORD/fds")sh");
+    SwitchCommands commands;
+    commands.set_commands({{kSwitch, SwitchCommand{{"./fds.sh"}, {}}}}, m_dir.path());
+    commands.run(event(kSwitch, true));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(record_path(QStringLiteral("fds"))), kEndMs);
+    const QByteArray fds = read_all(record_path(QStringLiteral("fds")));
+    ::close(file);
+    ::close(socket);
+    QVERIFY2(!fds.contains(marker), fds.constData());
+    QVERIFY2(!fds.contains("socket:"), fds.constData());
+    // Its standard ones are there, as they always were.
+    QVERIFY2(fds.startsWith("0 /dev/null"), fds.constData());
 #endif
 }
 

@@ -15,6 +15,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <algorithm>
 #include <array>
@@ -22,6 +23,7 @@
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 #endif
@@ -31,6 +33,9 @@ namespace {
 constexpr int kConnectMs = 1000;
 constexpr int kAnswerMs = 3000;
 constexpr int kLockMs = 3000;
+// Connections read at once, and the pause after running out of descriptors.
+constexpr int kMaxReaders = 8;
+constexpr int kBackOffMs = 1000;
 // Room for the name in a Unix socket address (108 bytes on Linux, 104 elsewhere).
 constexpr qsizetype kMaxSocketPath = 100;
 const QByteArray kShowRequest = QByteArrayLiteral("show\n");
@@ -59,19 +64,47 @@ QString user_id()
 #endif
 }
 
+#ifdef Q_OS_UNIX
+// A folder only this user can use: a directory (not a link), owned by the
+// user, that nobody else may write to or look into. Another user who made
+// it first, or made a link there, is not trusted with the bar's socket.
+bool private_to_user(const QByteArray &folder, bool group_may_read)
+{
+    struct stat info
+    {};
+    if (::lstat(folder.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid())
+        return false;
+    const mode_t others = group_may_read ? (S_IWGRP | S_IRWXO) : (S_IRWXG | S_IRWXO);
+    return (info.st_mode & others) == 0;
+}
+#endif
+
 // Where the socket and the lock go: the user's private runtime folder, where
-// no other user can put a socket of that name first; the temporary folder
-// otherwise (the user's own on Windows).
-QString private_folder()
+// no other user can put a socket of that name first; else a folder of the
+// user's own in the temporary folder, made private here and checked before
+// it is trusted (its name is predictable: another user may have made it).
+// Empty when there is none to trust: the bar then runs without the check.
+#ifndef Q_OS_WIN
+QString private_folder(qsizetype room)
 {
 #ifdef Q_OS_UNIX
     QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    const QFileInfo info(runtime);
-    if (info.isAbsolute() && info.isDir() && info.isWritable())
+    if (QFileInfo(runtime).isAbsolute() && runtime.size() + 1 + room <= kMaxSocketPath
+        && private_to_user(QFile::encodeName(runtime), true))
         return runtime;
-#endif
+    QString own = QDir::tempPath() + QStringLiteral("/QuorvelOlvane-") + user_id();
+    const QByteArray path = QFile::encodeName(own);
+    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
+        return {};
+    if (own.size() + 1 + room > kMaxSocketPath || !private_to_user(path, false))
+        return {};
+    return own;
+#else
+    (void)room;
     return {};
+#endif
 }
+#endif
 
 } // namespace
 
@@ -81,10 +114,12 @@ QString SingleInstance::server_name(const QString &config_path)
     QString name =
         QStringLiteral("QuorvelOlvane-")
         + QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(32));
-    const QString folder = private_folder();
-    if (!folder.isEmpty() && folder.size() + name.size() + 1 <= kMaxSocketPath)
-        return folder + u'/' + name;
-    return name; // in the temporary folder (a named pipe on Windows)
+#ifdef Q_OS_WIN
+    return name; // a named pipe, the user's own
+#else
+    const QString folder = private_folder(name.size());
+    return folder.isEmpty() ? QString() : folder + u'/' + name;
+#endif
 }
 
 namespace {
@@ -161,6 +196,20 @@ bool wait_for(int fd, short events, const QDeadlineTimer &deadline)
     }
 }
 
+// Whether the other end of the connected socket `fd` runs as this user.
+bool same_user(int fd)
+{
+#ifdef SO_PEERCRED
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::getuid();
+#else
+    uid_t uid = 0;
+    gid_t gid = 0;
+    return ::getpeereid(fd, &uid, &gid) == 0 && uid == ::getuid();
+#endif
+}
+
 // Tells the bar listening on `name`, if any, to show itself.
 bool ask_to_show(const QString &name)
 {
@@ -190,7 +239,8 @@ bool ask_to_show(const QString &name)
             break;
         ::usleep(10'000);
     }
-    if (!connected) {
+    // Only a bar of this user's is told anything, or believed.
+    if (!connected || !same_user(fd)) {
         ::close(fd);
         return false;
     }
@@ -218,11 +268,20 @@ void remove_socket(const QString &name)
 std::unique_ptr<SingleInstance> SingleInstance::claim(const QString &config_path)
 {
     const QString name = server_name(config_path);
+    if (name.isEmpty()) {
+        diagnostics::err(QStringLiteral("QuorvelOlvane: no private folder for the one-bar-per-config socket "
+                                        "(XDG_RUNTIME_DIR unset or unusable, and %1 not the user's own); "
+                                        "not checking for another bar")
+                             .arg(diagnostics::printable(QDir::tempPath() + QStringLiteral("/QuorvelOlvane-")
+                                                         + user_id())));
+        return std::unique_ptr<SingleInstance>(new SingleInstance());
+    }
     const auto tell_running = [&name, &config_path] {
         if (!ask_to_show(name))
             return false;
-        diagnostics::out(QStringLiteral("QuorvelOlvane: already running for %1; showing it")
-                             .arg(QDir::toNativeSeparators(canonical_config(config_path))));
+        diagnostics::out(
+            QStringLiteral("QuorvelOlvane: already running for %1; showing it")
+                .arg(diagnostics::printable(QDir::toNativeSeparators(canonical_config(config_path)))));
         return true;
     };
     if (tell_running())
@@ -320,34 +379,73 @@ void SingleInstance::show_on_request(QWidget &window)
 {
     if (_fd < 0)
         return;
-    auto *listening = new QSocketNotifier(_fd, QSocketNotifier::Read, this);
-    connect(listening, &QSocketNotifier::activated, this, [this, &window] {
-        int fd = -1;
-        while ((fd = ::accept4(_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0) {
-            auto *reading = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-            connect(reading, &QSocketNotifier::activated, this,
-                    [reading, fd, &window, request = QByteArray()]() mutable {
-                        std::array<char, 16> bytes{};
-                        const ssize_t got = ::read(fd, bytes.data(), bytes.size());
-                        if (got < 0 && (errno == EAGAIN || errno == EINTR))
-                            return;
-                        if (got > 0)
-                            request.append(bytes.data(), got);
-                        // The first line, as far as a request goes, once it is
-                        // all there or the sender has finished.
-                        const qsizetype newline = request.indexOf('\n');
-                        if (got > 0 && newline < 0 && request.size() < kShowRequest.size())
-                            return;
-                        const qsizetype length =
-                            newline < 0 ? kShowRequest.size() : std::min(newline + 1, kShowRequest.size());
-                        if (request.left(length) == kShowRequest)
-                            show_window(window);
-                        reading->setEnabled(false);
-                        reading->deleteLater();
-                        ::close(fd); // tells the start that asked that the bar is shown
-                    });
+    _listening = new QSocketNotifier(_fd, QSocketNotifier::Read, this);
+    connect(_listening, &QSocketNotifier::activated, this, [this, &window] { _accept(window); });
+}
+
+void SingleInstance::_accept(QWidget &window)
+{
+    while (_readers < kMaxReaders) {
+        const int fd = ::accept4(_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            // Out of descriptors: the connection stays queued and would wake
+            // the loop again at once. Listening pauses for a while instead.
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                _listening->setEnabled(false);
+                QTimer::singleShot(kBackOffMs, this, [this] {
+                    if (_readers < kMaxReaders)
+                        _listening->setEnabled(true);
+                });
+            }
+            return;
         }
-    });
+        if (!same_user(fd)) {
+            ::close(fd);
+            continue;
+        }
+        ++_readers;
+        _read_request(fd, window);
+    }
+    // As many connections as it takes to ask; more wait in the queue.
+    _listening->setEnabled(false);
+}
+
+// Reads one request from the connection `fd`, and closes it.
+void SingleInstance::_read_request(int fd, QWidget &window)
+{
+    auto *reading = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    auto *idle = new QTimer(reading);
+    idle->setSingleShot(true);
+    const auto done = [this, reading, fd] {
+        reading->setEnabled(false);
+        reading->deleteLater();
+        ::close(fd); // tells the start that asked that the bar is shown
+        if (--_readers < kMaxReaders && _listening)
+            _listening->setEnabled(true);
+    };
+    // A connection that says nothing is not kept: it holds a descriptor.
+    connect(idle, &QTimer::timeout, this, done);
+    idle->start(kAnswerMs);
+    connect(reading, &QSocketNotifier::activated, this,
+            [idle, fd, &window, done, request = QByteArray()]() mutable {
+                std::array<char, 16> bytes{};
+                const ssize_t got = ::read(fd, bytes.data(), bytes.size());
+                if (got < 0 && (errno == EAGAIN || errno == EINTR))
+                    return;
+                if (got > 0)
+                    request.append(bytes.data(), got);
+                // The first line, as far as a request goes, once it is
+                // all there or the sender has finished.
+                const qsizetype newline = request.indexOf('\n');
+                if (got > 0 && newline < 0 && request.size() < kShowRequest.size())
+                    return;
+                const qsizetype length =
+                    newline < 0 ? kShowRequest.size() : std::min(newline + 1, kShowRequest.size());
+                if (request.left(length) == kShowRequest)
+                    show_window(window);
+                idle->stop();
+                done();
+            });
 }
 
 #endif

@@ -7,6 +7,7 @@
 #include <memory>
 
 class QLocalServer;
+class QSocketNotifier;
 class QWidget;
 
 // One bar per config file and user. The first start listens on a local
@@ -18,9 +19,10 @@ class SingleInstance final : public QObject
     Q_OBJECT
 
 public:
-    // The socket's name (a full path where the user has a private runtime
-    // folder) for the config file at `config_path`, taken canonical and
-    // absolute, and the user running the program.
+    // The socket's name (a full path in a folder private to the user: the
+    // runtime folder, or one made in the temporary folder) for the config
+    // file at `config_path`, taken canonical and absolute, and the user
+    // running the program. Empty where there is no such folder to trust.
     static QString server_name(const QString &config_path);
 
     // The bar for `config_path` in this process: null after telling a bar
@@ -46,7 +48,12 @@ private:
 #ifdef Q_OS_WIN
     std::unique_ptr<QLocalServer> _server;
 #else
+    void _accept(QWidget &window);
+    void _read_request(int fd, QWidget &window);
+
     int _fd = -1;     // the listening socket
     QByteArray _file; // its file, removed with it
+    QSocketNotifier *_listening = nullptr;
+    int _readers = 0; // connections open, bounded
 #endif
 };

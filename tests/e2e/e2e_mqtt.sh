@@ -81,6 +81,8 @@ mqtt_config() { printf '{"mqtt": {"host": "127.0.0.1", "port": %s, "topic": "%s"
 PORT=$(free_port)
 start_broker main "$PORT"
 subscribe all "$PORT" "$TOPIC/#"
+# A set left retained by some program: a command of long ago, not the state to show now.
+mosquitto_pub -h 127.0.0.1 -p "$PORT" -t "$TOPIC/area/7/set" -m on -r
 new_bar_dir
 mqtt_config "$PORT" "$TOPIC" ', "accept_remote": true'
 start_bar
@@ -105,6 +107,16 @@ wait_lit 3 4
 wait_retained "$PORT" "$TOPIC/area/4" "$(area_json true "#0000FF")"
 wait_retained "$PORT" "$TOPIC/device" '{"state":"connected","waiting":false}'
 ok "a subscriber that connects later gets area 4 lit and the box connected, retained"
+ok "a retained set on area/7/set, there before the bar connected, lights nothing"
+mosquitto_pub -h 127.0.0.1 -p "$PORT" -t "$TOPIC/area/7/set" -n -r
+mosquitto_pub -h 127.0.0.1 -p "$PORT" -t "$TOPIC/area/8/set" -m on
+wait_stdout_lines 1 "${MQTT_LINE}ignored a message on $TOPIC/area/8/set: expected a topic" 5
+head -c 1048576 /dev/zero | tr '\0' x | mosquitto_pub -h 127.0.0.1 -p "$PORT" -t "$TOPIC/area/2/set" -s
+wait_stdout_lines 1 \
+    "${MQTT_LINE}ignored a message on $TOPIC/area/2/set: expected \"on\" or \"off\", got more than 4096 bytes" 5
+[ "$(count_lines "${MQTT_LINE}ignored a message on $TOPIC/area/7/set" "$BAR_DIR/stdout")" = 0 ] \
+    || fail "clearing a retained set gave a line: $(grep -F "$MQTT_LINE" "$BAR_DIR/stdout")"
+ok "clearing the retained set says nothing; area/8/set and a 1 MiB payload are one honest line each"
 
 # --- remote lighting -------------------------------------------------------------------------
 
@@ -284,9 +296,10 @@ tls_config other-ca.pem
 start_bar
 wait_bar_window
 wait_for 10 grep -q 'unknown ca' "$WORK/broker-tls.log" || fail "the bar did not try the TLS broker"
-sleep 1
+_certificate_refused() { grep -qF "${MQTT_LINE}cannot connect to localhost:$TLS_PORT (the broker's certificate was refused" "$BAR_DIR/stdout"; }
+wait_for 5 _certificate_refused || fail "no line for the refused certificate: $(grep -F "$MQTT_LINE" "$BAR_DIR/stdout")"
 ! grep -q "^${MQTT_LINE}connected" "$BAR_DIR/stdout" || fail "connected to a broker whose certificate another CA signed"
-ok "TLS: a broker certificate from another CA is refused"
+ok "TLS: a broker certificate from another CA is refused, and said so at once"
 
 tls_config ca.pem
 wait_stdout_lines 1 "${MQTT_LINE}connected to localhost:$TLS_PORT" 10
@@ -297,13 +310,148 @@ box press 2
 wait_message tls "$TOPIC/box/1/switch/2 on"
 ok "TLS with the test CA: connected; with \"devices\", presses published as box/<k>/switch/<n>"
 
+# The node id: the topic in the characters Home Assistant takes, and a hash of all of it.
+NODE=qo-test_desk_$(printf '%s' "$TOPIC" | sha256sum | cut -c1-12)
 _discovered() {
-    grep -F "homeassistant/binary_sensor/qo-test_desk/box_2_switch_3/config " "$WORK/sub-tls" \
+    grep -F "homeassistant/binary_sensor/$NODE/box_2_switch_3/config " "$WORK/sub-tls" \
         | grep -qF "\"state_topic\":\"$TOPIC/box/2/switch/3\"" \
-        && grep -F "homeassistant/sensor/qo-test_desk/device/config " "$WORK/sub-tls" \
+        && grep -F "homeassistant/sensor/$NODE/device/config " "$WORK/sub-tls" \
         | grep -F "\"state_topic\":\"$TOPIC/device\"" | grep -qF "\"availability_topic\":\"$TOPIC/status\""
 }
 wait_for 5 _discovered || fail "no Home Assistant discovery: $(grep homeassistant "$WORK/sub-tls")"
 ok "Home Assistant discovery: a binary sensor per switch and the box's state, available on the status topic"
 press_key Escape
 wait_exit 5 || fail "the bar did not end on Escape"
+
+# --- the network that never answers: the window and the close never wait ------------------------
+
+# ends_on_sigterm WHAT: SIGTERM ends the bar. The bar itself takes well under
+# a second; three are allowed for a loaded machine running the tests.
+ends_on_sigterm() {
+    kill -TERM "$BAR_PID"
+    wait_exit 3 || fail "the bar did not end within 3 s of SIGTERM $1"
+}
+
+# A broker host that drops packets: a listener whose backlog is full, so that
+# a connect neither succeeds nor fails.
+BLACK_HOLE_PORT=$(free_port)
+python3 -c '
+import socket, sys, time
+port = int(sys.argv[1])
+s = socket.socket()
+s.bind(("127.0.0.1", port))
+s.listen(0)
+held = []
+for _ in range(3):
+    c = socket.socket()
+    c.setblocking(False)
+    c.connect_ex(("127.0.0.1", port))
+    held.append(c)
+print("ready", flush=True)
+time.sleep(600)
+' "$BLACK_HOLE_PORT" > "$WORK/black-hole.out" 2>&1 &
+_pids+=($!)
+wait_for 5 grep -q ready "$WORK/black-hole.out" || fail "the black-hole listener did not start"
+new_bar_dir
+mqtt_config "$BLACK_HOLE_PORT" "$TOPIC"
+started=$(now_us)
+start_bar
+wait_bar_window
+wait_stdout_lines 1 "${MQTT_LINE}cannot connect to 127.0.0.1:$BLACK_HOLE_PORT (no answer)" 20
+# Past the minute after which the link used to start over by joining a
+# thread stuck in connect().
+sleep $(( 65 - ($(now_us) - started) / 1000000 ))
+box press 2
+wait_lit 3 2
+box release 2
+wait_lit 3
+ok "a host that drops packets: one 'no answer' line, and presses still shown a minute on"
+mqtt_config "$BLACK_HOLE_PORT" qo-test/other
+box press 2
+wait_lit 3 2
+ok "a change of \"mqtt\" while connecting into the black hole: the window goes on"
+ends_on_sigterm "with the link stuck in connect()"
+ok "SIGTERM ends a bar whose link is stuck in connect()"
+
+# A broker that takes the connection and then says nothing.
+SILENT_PORT=$(free_port)
+python3 -c '
+import socket, sys
+s = socket.socket()
+s.bind(("127.0.0.1", int(sys.argv[1])))
+s.listen(8)
+print("ready", flush=True)
+held = []
+while True:
+    held.append(s.accept()[0])
+' "$SILENT_PORT" > "$WORK/silent-broker.out" 2>&1 &
+_pids+=($!)
+wait_for 5 grep -q ready "$WORK/silent-broker.out" || fail "the silent broker did not start"
+new_bar_dir
+mqtt_config "$SILENT_PORT" "$TOPIC"
+start_bar
+wait_bar_window
+wait_stdout_lines 1 \
+    "${MQTT_LINE}cannot connect to 127.0.0.1:$SILENT_PORT (the broker did not answer the MQTT handshake)" 20
+ends_on_sigterm "with a broker that never answers"
+ok "a broker that never answers CONNACK: said so in one line; SIGTERM ends the bar"
+
+# A FIFO as the CA file: the library would block opening it.
+new_bar_dir
+mkfifo "$BAR_DIR/ca.pem"
+printf '{"mqtt": {"host": "127.0.0.1", "port": %s, "tls": {"ca_file": "ca.pem"}}}\n' "$TLS_PORT" \
+    > "$BAR_DIR/config.json"
+start_bar
+wait_bar_window
+wait_stdout_lines 1 "${MQTT_LINE}not connecting: cannot read the TLS file: " 5
+box press 2
+wait_lit 3 2
+ends_on_sigterm "with a FIFO as the CA file"
+ok "a FIFO as ca_file: one line, the bar starts, shows presses and ends on SIGTERM"
+
+# A name server that never answers, in a network and mount namespace of the
+# bar's own: its /etc/resolv.conf names a silent one on its own loopback.
+if unshare -n -m true 2>/dev/null; then
+    printf 'nameserver 127.0.0.1\noptions timeout:30 attempts:5\n' > "$WORK/resolv.conf"
+    cat > "$WORK/silent-resolver.py" <<'PY'
+import socket, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("127.0.0.1", 53))
+print("ready", flush=True)
+time.sleep(120)
+PY
+    cat > "$WORK/silent-resolver.sh" <<'SH'
+#!/bin/bash
+# silent-resolver.sh WORK PROGRAM ARGS...: PROGRAM with that name server.
+work=$1; shift
+ip link set lo up
+mount --bind "$work/resolv.conf" /etc/resolv.conf
+python3 "$work/silent-resolver.py" > "$work/silent-resolver.out" 2>&1 &
+for _ in $(seq 50); do grep -q ready "$work/silent-resolver.out" 2>/dev/null && break; sleep 0.1; done
+exec "$@"
+SH
+    cat > "$WORK/in-silent-net.sh" <<SH
+#!/bin/bash
+exec unshare -n -m bash "$WORK/silent-resolver.sh" "$WORK" "$QO_PROGRAM" "\$@"
+SH
+    chmod +x "$WORK/in-silent-net.sh"
+    real_program=$QO_PROGRAM
+    QO_PROGRAM=$WORK/in-silent-net.sh
+    new_bar_dir
+    printf '{"mqtt": {"host": "broker.qo-test", "topic": "%s"}}\n' "$TOPIC" > "$BAR_DIR/config.json"
+    start_bar
+    wait_bar_window
+    QO_PROGRAM=$real_program
+    sleep 1 # the name lookup is under way, and hangs
+    printf '{}\n' > "$BAR_DIR/config.json"
+    box press 2
+    wait_lit 3 2
+    ok "a name lookup that never ends: \"mqtt\" removed meanwhile, the window goes on"
+    printf '{"mqtt": {"host": "broker.qo-test", "topic": "%s/again"}}\n' "$TOPIC" > "$BAR_DIR/config.json.new"
+    mv -f "$BAR_DIR/config.json.new" "$BAR_DIR/config.json"
+    sleep 1
+    ends_on_sigterm "with a name lookup under way"
+    ok "SIGTERM ends a bar whose link waits for a name server"
+else
+    log "skipped the silent name server: no network and mount namespace for this user (unshare -n -m)"
+fi

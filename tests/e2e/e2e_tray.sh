@@ -208,3 +208,85 @@ tray_menu $CLOSE_WITH_AUTOSTART
 wait_exit 5 || fail "the bar did not end after the tray's close"
 [ "$BAR_STATUS" = 0 ] || fail "exit status $BAR_STATUS after the tray's close"
 ok "ログイン時に起動 writes and removes $entry, as the system has it each time"
+
+# --- another local user at the names a bar would use -----------------------------------------
+
+# With no runtime folder the socket goes to the temporary folder, under a name
+# anyone can work out: user nobody listens there first (at the bare name and
+# in the folder of the user's own, made by nobody). The bar must not take
+# that for itself running: it starts, and runs until told to end.
+if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null 2>&1 && [ -x /usr/bin/python3 ]; then
+    chmod 755 "$WORK"
+    shared_tmp=$WORK/shared-tmp
+    mkdir -m 1777 "$shared_tmp"
+    victim=$WORK/victim
+    mkdir "$victim"
+    echo '{}' > "$victim/config.json"
+    socket_name=QuorvelOlvane-$(printf '%s\n%s' "$(id -u)" "$(realpath "$victim/config.json")" | sha256sum | cut -c1-32)
+    setpriv --reuid=nobody --regid=nogroup --clear-groups /usr/bin/python3 -c '
+import os, select, socket, sys
+tmp, uid, name = sys.argv[1:4]
+folder = os.path.join(tmp, "QuorvelOlvane-" + uid)
+os.mkdir(folder)
+os.chmod(folder, 0o777)
+listeners = []
+for path in (os.path.join(tmp, name), os.path.join(folder, name)):
+    s = socket.socket(socket.AF_UNIX)
+    s.bind(path)
+    s.listen(8)
+    listeners.append(s)
+print("ready", flush=True)
+while True:
+    for s in select.select(listeners, [], [])[0]:
+        s.accept()[0].close()
+' "$shared_tmp" "$(id -u)" "$socket_name" > "$WORK/nobody.out" 2>&1 &
+    _pids+=($!)
+    wait_for 5 grep -q ready "$WORK/nobody.out" || fail "nobody's listener did not start: $(cat "$WORK/nobody.out")"
+    status=0
+    (cd "$victim" && exec env -u XDG_RUNTIME_DIR TMPDIR="$shared_tmp" timeout 5 "$QO_PROGRAM") \
+        >"$WORK/victim.out" 2>"$WORK/victim.err" || status=$?
+    ! grep -q "already running" "$WORK/victim.out" || fail "another user's socket stopped the bar: $(cat "$WORK/victim.out")"
+    [ "$status" = 124 ] || fail "the bar ended with status $status instead of running: $(cat "$WORK/victim.err")"
+    grep -q "no private folder for the one-bar-per-config socket" "$WORK/victim.err" \
+        || fail "no line about the folder another user made: $(cat "$WORK/victim.err")"
+    ok "another user's sockets at the predictable names: the bar says so, starts and runs"
+else
+    log "skipped another user's socket: needs root, setpriv and /usr/bin/python3 to act as user nobody"
+fi
+
+# 300 connections that say nothing, to a bar allowed 256 descriptors: it reads
+# a few at a time and backs off when out of descriptors, so its own files
+# (config.json on a change) still open.
+crowded=$WORK/crowded
+mkdir "$crowded"
+echo '{}' > "$crowded/config.json"
+(cd "$crowded" && ulimit -Sn 256 && exec "$QO_PROGRAM") >"$WORK/crowded.out" 2>"$WORK/crowded.err" &
+crowded_pid=$!
+_pids+=("$crowded_pid")
+crowded_socket=$XDG_RUNTIME_DIR/QuorvelOlvane-$(printf '%s\n%s' "$(id -u)" "$(realpath "$crowded/config.json")" \
+    | sha256sum | cut -c1-32)
+wait_for 10 test -S "$crowded_socket" || fail "the crowded bar made no socket"
+python3 -c '
+import socket, sys, time
+held = []
+for _ in range(300):
+    s = socket.socket(socket.AF_UNIX)
+    s.connect(sys.argv[1])
+    held.append(s)
+print("ready", flush=True)
+time.sleep(60)
+' "$crowded_socket" > "$WORK/crowd.out" 2>&1 &
+crowd_pid=$!
+_pids+=("$crowd_pid")
+wait_for 10 grep -q ready "$WORK/crowd.out" || fail "the crowd did not connect: $(cat "$WORK/crowd.out")"
+sleep 1
+echo '{"bar": {"opacity": 0.9}}' > "$crowded/config.json"
+sleep 2
+! grep -q "Too many open files" "$WORK/crowded.out" "$WORK/crowded.err" \
+    || fail "300 idle connections used up the bar's descriptors: $(cat "$WORK/crowded.out" "$WORK/crowded.err")"
+_alive "$crowded_pid" || fail "the crowded bar ended: $(cat "$WORK/crowded.err")"
+kill -TERM "$crowded_pid" "$crowd_pid"
+wait "$crowded_pid" "$crowd_pid" 2>/dev/null || true
+_forget_pid "$crowded_pid"
+_forget_pid "$crowd_pid"
+ok "300 idle connections to the one-bar socket: the bar's own files still open"

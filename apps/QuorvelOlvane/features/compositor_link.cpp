@@ -5,7 +5,9 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QTimer>
 
+#include <functional>
 #include <utility>
 
 namespace {
@@ -16,6 +18,34 @@ constexpr int kCompositorMoveMs = 1000;
 // Until the bar's window is first placed, whatever moves it is the compositor.
 constexpr int kFirstPlacementMs = 10000;
 constexpr qsizetype kMaxEventBuffer = qsizetype{1024} * 1024;
+
+// What a compositor's events make the bar do (placing it anew), at most once
+// per interval: a flood of events costs one placement then, and one more at
+// the end of the interval, however many events came.
+constexpr int kEventGateMs = 100;
+void at_most_every(QObject *client, int interval_ms, const std::function<void()> &action)
+{
+    static const QString name = QStringLiteral("qo-event-gate");
+    auto *gate = client->findChild<QTimer *>(name, Qt::FindDirectChildrenOnly);
+    if (!gate) {
+        gate = new QTimer(client);
+        gate->setObjectName(name);
+        gate->setSingleShot(true);
+        QObject::connect(gate, &QTimer::timeout, client, [gate, action] {
+            if (gate->property("pending").toBool()) {
+                gate->setProperty("pending", false);
+                action();
+                gate->start();
+            }
+        });
+    }
+    if (gate->isActive()) {
+        gate->setProperty("pending", true);
+        return;
+    }
+    action();
+    gate->start(interval_ms);
+}
 
 std::int64_t own_pid()
 {
@@ -194,14 +224,18 @@ void SwayClient::_event(std::uint32_t type, const QByteArray &payload)
     namespace sway = compositor_ipc::sway;
     if (const auto con = sway::window_event_con(type, payload, own_pid())) {
         // A new con for the bar (first shown, or shown again from the tray).
-        if (*con != _con)
-            _found(*con);
+        if (*con != _con) {
+            _con = *con;
+            _refocus = true;
+            _tries = 0;
+            at_most_every(this, kEventGateMs, [this] { _apply(); });
+        }
         return;
     }
     if (sway::is_reload(type, payload)) {
         // The reload may leave the floating bar elsewhere: placed anew.
         _tries = 0;
-        _apply();
+        at_most_every(this, kEventGateMs, [this] { _apply(); });
     }
 }
 
@@ -326,15 +360,22 @@ void HyprlandClient::_request(const QByteArray &request, std::function<void(cons
         fault(QStringLiteral("no answer within 2 s"));
     });
     connect(socket, &LocalStream::connected, socket, [socket, request] { socket->write(request); });
-    connect(socket, &LocalStream::ready_read, socket, [socket, received] {
+    connect(socket, &LocalStream::ready_read, socket, [this, socket, received] {
         received->append(socket->read_all());
-        if (received->size() > kMaxEventBuffer)
+        if (received->size() > compositor_ipc::hyprland::kMaxAnswer) {
             socket->abort();
+            socket->deleteLater();
+            fault(QStringLiteral("an answer of more than %1 bytes, the most the bar reads")
+                      .arg(compositor_ipc::hyprland::kMaxAnswer));
+        }
     });
     // The answer is whole when Hyprland closes the connection.
-    connect(socket, &LocalStream::closed, socket, [socket, received, answer = std::move(answer)] {
+    connect(socket, &LocalStream::closed, socket, [this, socket, received, answer = std::move(answer)] {
         socket->deleteLater();
-        answer(*received);
+        if (compositor_ipc::too_deep(*received))
+            fault(compositor_ipc::nested_too_deep());
+        else
+            answer(*received);
     });
     connect(socket, &LocalStream::failed, socket, [this, socket](const QString &reason) {
         socket->deleteLater();
@@ -439,7 +480,7 @@ void WayfireClient::_read()
             return;
         if (message->is_object() && message->contains("event")) {
             if (wayfire::is_mapped_event(*message, own_pid()))
-                _apply();
+                at_most_every(this, kEventGateMs, [this] { _apply(); });
             continue;
         }
         if (_waiting.empty()) {
