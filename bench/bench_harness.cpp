@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+// SPDX-License-Identifier: MIT
 // Measures the real bar classes from inside one process, with a hidapi
 // stand-in in place of the device:
 //

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+// SPDX-License-Identifier: MIT
 // Runs one program on the current X display and measures it from outside:
 //
 //   qo_bench_proc startup [options] -- PROGRAM ARGS...

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+// SPDX-License-Identifier: MIT
 // The floors the bar is measured against.
 //
 //   qo_bench_floor          the least a Qt program needs to put a frameless,

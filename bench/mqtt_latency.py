@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 """Press to published message, and press to a mirror bar's grid, through a local broker.
 
     mqtt_latency.py PORT TOPIC MIRROR_TOPIC PIPE [COUNT]

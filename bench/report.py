@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 """Prints the benchmark figures from bench-results.txt with their targets."""
 
 import statistics

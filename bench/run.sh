@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # Builds the benchmarks and runs them all on a private virtual X server;
 # prints every figure with its target and whether it holds.
 #

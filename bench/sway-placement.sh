@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # The bar on a headless sway (as in tests/e2e/e2e_sway.sh): time from its window
 # mapped to it floating, sticky, at its place, over RUNS starts of the installed
 # bar. Prints "placement_ms <ms>" per run.

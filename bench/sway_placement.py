@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 """One run: from the moment sway maps the bar's window (its "new" window event) to
 the first tree in which the bar floats, sticky, at GEOMETRY ("X Y W H"). Talks
 i3-ipc on SWAYSOCK itself, so that swaymsg's start-up is not in the figure.

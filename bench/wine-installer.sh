@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # The Windows installer beside the ZIP: both sizes, and how long a silent
 # install takes under Wine (plain /S, and /S /AUTOSTART=1, which also runs the
 # program once to write its login entry), each into the same fresh Wine prefix

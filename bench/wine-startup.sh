@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # Start-up time of the Windows program under Wine beside the Linux program, on
 # one private Xvfb with openbox: from the launch until the bar's window is
 # mapped (found by polling every 10 ms), each run then ended with Escape.

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # Install rules and packages.
 #
 # Linux (`cmake --install`, and the .deb made by CPack):

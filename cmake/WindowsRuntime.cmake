@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # Install-time part of the Windows install rules (cmake/Packaging.cmake sets the qo_* variables):
 # copies every DLL that the installed program and plugins load, except Windows' own, beside the
 # program, and fails when one cannot be found, since the folder would then not start.

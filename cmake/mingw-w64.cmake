@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # Cross build for 64-bit Windows with Debian's mingw-w64 (POSIX threads, which
 # std::thread and Qt need), against the Qt 6, hidapi and libmosquitto that
 # scripts/windows-deps.sh builds into the cache named below.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+// SPDX-License-Identifier: MIT
+
 #include "common/usb_location_windows.h"
 
 // The device-interface property calls are declared from Windows 8 on; Qt 6

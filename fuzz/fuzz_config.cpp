@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+// SPDX-License-Identifier: MIT
 // Fuzzes config.json: the bytes become the file in the working folder, then
 // go through the start-up path (a new window), the change path (an existing
 // window re-reading it) and, when the file loads, a save and reload that must

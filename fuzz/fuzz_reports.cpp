@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+// SPDX-License-Identifier: MIT
 // Fuzzes the switch box's reports: the bytes go to the bar's report handler
 // as one report and as a long sequence of reports of any length (0 to 64
 // bytes, the sequence possibly repeated). After every report the lit areas

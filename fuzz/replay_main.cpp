@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+// SPDX-License-Identifier: MIT
 // Replays saved fuzz inputs (seed corpus and past crashes) through a fuzz
 // target without libFuzzer, so that every build runs them as a test.
 

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # Runs one libFuzzer target for FUZZ_SECONDS (default 30) over its seed corpus
 # and its saved crashes. New inputs go to a working corpus in the build folder,
 # never into the repository. Any crash, leak, sanitizer report or broken

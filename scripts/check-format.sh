@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # Checks every C++ source of the repository against .clang-format without
 # changing anything; lists the files that differ. CLANG_FORMAT picks the tool.
 set -euo pipefail

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # Runs the hardening workflows after the ordinary test run: AddressSanitizer
 # with UndefinedBehaviorSanitizer over every test, ThreadSanitizer over the
 # reader and window tests, clang-tidy and clang-format, and each fuzz target

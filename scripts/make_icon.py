@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 """Draws the application icon: the bar in miniature, eight coloured areas in
 two rows of four on black with a grey outline. Standard library only. Writes
 

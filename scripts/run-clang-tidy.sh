@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # Runs clang-tidy (with the checked-in .clang-tidy) over every C++ source that
 # the build in BUILD_DIR compiles, generated files left out; any warning
 # fails. CLANG_TIDY picks the tool, JOBS the parallel runs (default 2).

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # Sets up what is missing, builds the bar and runs it from this folder (where
 # config.json and resources/ are read from). Without a display it runs the
 # bar in a virtual X server and saves a screenshot instead.

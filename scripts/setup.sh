@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # Installs whatever is missing to build and run the bar (and, with --tests,
 # to run every test). Installs nothing that is already there.
 set -euo pipefail

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # Sets up what is missing, builds everything and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."

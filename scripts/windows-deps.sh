@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # Builds what the Windows program links against -- Qt 6 (Core, Gui, Network, Widgets, Test,
 # the windows and offscreen platform plugins), hidapi and libmosquitto -- with the mingw-w64 cross
 # compiler, from Debian's source packages, into a versioned cache folder outside the

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # Sourced by the scripts that run the Windows build under Wine: where the cached
 # Qt and hidapi are (scripts/windows-deps.sh), whether that build and Wine are
 # here, and the environment that lets Wine find their DLLs and the mingw-w64 runtime.

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # Runs a program of the Windows build under Wine, with the cached Qt and hidapi
 # DLLs and the mingw-w64 runtime on Wine's search path; the `windows` preset's
 # CTest emulator. The Wine prefix is $WINEPREFIX, else build/windows/wine.

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # Runs one QTest program of a Windows build (through QO_EMULATOR, Wine, when cross-built)
 # with its log in a file, then prints the log: a Windows program without a console of its
 # own, as under ctest, would otherwise send that log to the debugger.

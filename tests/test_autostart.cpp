@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+// SPDX-License-Identifier: MIT
 // Start at login: the Run value's command line, and on Windows the value
 // itself in the registry, written and removed through the real key.
 

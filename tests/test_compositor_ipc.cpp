@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+// SPDX-License-Identifier: MIT
 // What the bar says to sway, Hyprland and Wayfire and how it reads their
 // answers, against answers as their documentation and a real sway 1.7 give them.
 #include "apps/QuorvelOlvane/features/compositor_link.h"

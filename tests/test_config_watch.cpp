@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+// SPDX-License-Identifier: MIT
 // The watch on config.json without a window: a change is taken whole or not
 // at all, and the lines on standard error tell the truth about the last one.
 

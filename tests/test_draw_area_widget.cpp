@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+// SPDX-License-Identifier: MIT
+
 #include "apps/QuorvelOlvane/draw_area_widget.h"
 #include "output_capture.h"
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+// SPDX-License-Identifier: MIT
+
 #include "apps/QuorvelOlvane/features/click_through.h"
 #include "apps/QuorvelOlvane/features/mqtt_feature.h"
 #include "apps/QuorvelOlvane/features/tray.h"

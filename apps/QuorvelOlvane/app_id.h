@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+// SPDX-License-Identifier: MIT
+
 #pragma once
 
 // Gives the process its own identity in the desktop shell (taskbar grouping,

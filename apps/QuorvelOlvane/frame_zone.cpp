@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+// SPDX-License-Identifier: MIT
+
 #include "apps/QuorvelOlvane/frame_zone.h"
 
 FrameZone frame_zone(int x, int y, int w, int h)

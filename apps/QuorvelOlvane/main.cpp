@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+// SPDX-License-Identifier: MIT
+
 #include "apps/QuorvelOlvane/QuorvelOlvane.h"
 #include "apps/QuorvelOlvane/app_icon.h"
 #include "apps/QuorvelOlvane/app_id.h"

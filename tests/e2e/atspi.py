@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 """Drives the bar as a screen reader does, through AT-SPI (Debian's python3-pyatspi,
 so run it with /usr/bin/python3). Every control is found by its accessible name.
 

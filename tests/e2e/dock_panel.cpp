@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+// SPDX-License-Identifier: MIT
 // A desktop panel for the end-to-end tests: a dock window along the top or
 // bottom of the X screen that reserves its height with _NET_WM_STRUT_PARTIAL,
 // as GNOME's top bar or a taskbar does, so that the window manager shrinks

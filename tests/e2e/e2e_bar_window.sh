@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # The bar on a real X server with openbox: its size and place at the bottom
 # of the screen (also when the environment asks for high-DPI scaling), kept
 # above, undecorated, its outline and area frames on screen, and a close by

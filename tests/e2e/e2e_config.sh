@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # config.json with the real bar: a bad file at start-up ends it with status 1
 # and a message on stderr before any window is mapped (started from the
 # desktop, in a message box as well); --folder names the folder to read it

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # Moving, resizing and closing the real bar by hand under openbox: a left
 # drag inside moves it by the drag, a left drag on an edge or a corner
 # resizes it but never below 400 x 40, a middle drag does nothing, the

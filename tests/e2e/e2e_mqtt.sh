@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # "mqtt" with the real bar, a real Mosquitto broker on a free local port and
 # Mosquitto's own clients as the other programs: presses and areas published,
 # retained state for a subscriber that comes later, the broker killed and

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # The settings window of the real bar, driven as a screen reader drives it
 # (AT-SPI): opened from the bar's menu, a switch assigned by pressing it on the
 # box, a label typed, saved. config.json keeps its order and the members the

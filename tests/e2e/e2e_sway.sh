@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # The installed bar on a real, headless sway, started through XWayland by the
 # launcher as a user would: sway tiles every new window, so the bar must ask
 # over sway's IPC to float, to stick on every workspace and to sit where its

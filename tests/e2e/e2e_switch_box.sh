@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # The real bar driven by the virtual switch box: presses and releases light
 # and darken the mapped areas on screen, the switch-7 mode end to end, an
 # unplugged or missing box reported once, a close while the reader polls,

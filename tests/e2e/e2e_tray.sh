@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # The tray icon and click-through with the real bar under openbox and trayer
 # (an XEmbed system tray): without a tray the bar says so once and runs, and
 # its icon appears when a tray starts; the icon's menu hides the bar (which

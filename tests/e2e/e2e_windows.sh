@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # The Windows program as shipped: its ZIP unpacked into a fresh folder, or its
 # installer run silently in a fresh Wine prefix, and run under Wine on Xvfb
 # with openbox, checked as the Linux end-to-end tests check

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # Shared by the end-to-end tests of the real bar: a private X server with
 # openbox, the bar run with the virtual switch box in a scratch folder,
 # screenshots, pixel reads and polling with deadlines.

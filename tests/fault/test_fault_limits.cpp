@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+// SPDX-License-Identifier: MIT
 // Limits of the bar in one process (offscreen): configuration files nested
 // 100,000 levels deep or 10 MB large through loading, the start-up path, the
 // change path and saving; and 100,000 switch reports queued in one burst.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+// SPDX-License-Identifier: MIT
 // Faults that the real program must survive, on a virtual X server with the
 // virtual switch box: config.json rewritten in a storm, 10 MB and 100,000
 // levels deep files, a file that cannot be read, the box pulled out in the

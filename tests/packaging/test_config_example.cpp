@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+// SPDX-License-Identifier: MIT
 // docs/config.example.json through the real configuration class and bar window,
 // and the schema's patterns for area keys and colours checked against the code
 // and Qt's colour parser, so the documentation cannot drift from the program.

@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 """docs/config.schema.json against JSON Schema 2020-12: the schema itself is valid,
 docs/config.example.json passes and sets all eight areas, the launcher's first-run
 file passes, turns on the tray, reconnection and the state text and leaves the

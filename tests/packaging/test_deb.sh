@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # Builds the .deb from a finished build tree, then checks what it holds and declares:
 # file list, control fields, the desktop entry, the AppStream metadata, the udev rule, and that the extracted
 # program's libraries resolve on this system; Debian's lintian finds no error and no warning, and

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # The installed launcher, with the program replaced by a stub that records how it
 # was started: config folder chosen and created, working directory, resources
 # linked when missing (and only then, never into the installation, also by two

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # The Windows install rules and ZIP package, on the real cross build (the
 # `windows` preset, built by windows.sh build): `cmake --install` lays out one
 # folder that runs on a Windows machine with nothing installed -- the program,

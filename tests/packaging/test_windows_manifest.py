@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 """Checks the application manifest: well-formed XML, asInvoker without UI access,
 long-path aware, the Common Controls 6.0.0.0 dependency, and exactly the
 supportedOS ids of Windows Vista, 7, 8, 8.1 and 10. Then feeds the checker broken

@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 """Configures packaging/windows/QuorvelOlvane.rc.in as CMake does (the version written
 into a copy in another folder), compiles it with the mingw-w64 resource compiler the way
 the build does (with the .rc.in's folder as include path), then reads the compiled .res back: the icon group must

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # The Windows-only source under the mingw-w64 cross compiler: a syntax check with
 # the project's warnings as errors, then a link with the program's resources into
 # a stand-in executable whose imports must name shell32's application id call and

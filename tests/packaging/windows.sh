@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+# SPDX-License-Identifier: MIT
 # The Windows build in the Linux test run, when the cached Qt and hidapi
 # (scripts/windows-deps.sh) and Wine are here; otherwise each step reports as
 # skipped, naming the command that builds the cache.

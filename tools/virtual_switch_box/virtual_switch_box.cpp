@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+// SPDX-License-Identifier: MIT
 // A stand-in for the hidapi library, loaded before it with LD_PRELOAD, that
 // plays up to eight switch boxes: each reads commands from a named pipe of
 // its own and answers the hid_read calls of the handle opened on it with the

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+// SPDX-License-Identifier: MIT
+
 #include "apps/QuorvelOlvane/features/compositor_link.h"
 
 #include "apps/QuorvelOlvane/screen_placement.h"

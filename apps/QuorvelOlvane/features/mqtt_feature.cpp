@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+// SPDX-License-Identifier: MIT
 // The bar's side of "mqtt": which events go out, and what a mirror shows.
 // The link itself (common/mqtt_link.h) knows nothing of the bar.
 

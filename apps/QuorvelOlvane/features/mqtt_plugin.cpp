@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+// SPDX-License-Identifier: MIT
 // The library that "mqtt" loads: libmosquitto comes with it, not with the bar.
 
 #include "apps/QuorvelOlvane/features/mqtt_feature.h"

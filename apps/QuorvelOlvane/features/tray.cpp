@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The QuorvelOlvane developers
+// SPDX-License-Identifier: MIT
+
 #include "apps/QuorvelOlvane/features/tray.h"
 
 #include "apps/QuorvelOlvane/features/bar_interface.h"
