@@ -429,6 +429,14 @@ ConfigEdit::Result ConfigEdit::save(bool overwrite)
         std::optional<QByteArray> spliced;
         if (!broken() && _read.bytes)
             spliced = patched(*_read.bytes, _original, _document);
+        // A text file's last line ends with a line end, as the bar's own writes do.
+#ifdef Q_OS_WIN
+        constexpr const char *kLineEnd = "\r\n";
+#else
+        constexpr const char *kLineEnd = "\n";
+#endif
+        if (spliced && !spliced->endsWith('\n'))
+            spliced->append(kLineEnd);
         const QByteArray text = spliced ? *spliced : BarConfig::text_of(_document, path);
         if (text.size() > BarConfig::kMaxFileBytes)
             return {Outcome::Refused, QStringLiteral("%1: would be larger than %2 bytes; not saved")

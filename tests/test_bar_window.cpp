@@ -4,12 +4,15 @@
 #include "apps/QuorvelOlvane/QuorvelOlvane.h"
 #include "apps/QuorvelOlvane/features/settings_window.h"
 #include "apps/QuorvelOlvane/features/tray.h"
+#include "common/version.h"
 #include "fake_hidapi.h"
 #include "output_capture.h"
 #include "window_test_support.h"
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -24,6 +27,7 @@
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QUrl>
 
@@ -87,6 +91,8 @@ private slots:
     void assignPromptCountsDownAndSaysNothingWasPressed();
     void settingsTextsFit_data();
     void settingsTextsFit();
+    void aboutNamesVersionLicenceAndGuide_data();
+    void aboutNamesVersionLicenceAndGuide();
     void trayTooltipFollowsDeviceState_data();
     void trayTooltipFollowsDeviceState();
     void severalBoxesEachWithTheirMapAndState();
@@ -767,6 +773,42 @@ void TestBarWindow::settingsTextsFit()
                     .arg(header->sectionSize(column))
                     .arg(static_cast<QAbstractItemView *>(settings.devices)->sizeHintForColumn(column))));
     }
+    settings.reject();
+}
+
+void TestBarWindow::aboutNamesVersionLicenceAndGuide_data()
+{
+    QTest::addColumn<QString>("program"); // the program's folder, below a scratch root
+    QTest::addColumn<QString>("guide");   // the page there, or empty
+    QTest::addRow("beside the program (Windows)") << "app"
+                                                  << "app/guide/index.md";
+    QTest::addRow("a Linux install") << "usr/libexec/quorvel-olvane"
+                                     << "usr/share/doc/quorvel-olvane/guide/index.md";
+    QTest::addRow("a build folder in the source tree") << "src/build/default"
+                                                       << "src/docs/guide/index.md";
+    QTest::addRow("no guide anywhere") << "lonely/bin"
+                                       << "";
+}
+
+void TestBarWindow::aboutNamesVersionLicenceAndGuide()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, guide);
+    const QTemporaryDir root;
+    QVERIFY(QDir(root.path()).mkpath(program));
+    if (!guide.isEmpty()) {
+        QVERIFY(QDir(root.path()).mkpath(QFileInfo(guide).path()));
+        QVERIFY(write_file(root.filePath(guide), "# Guide\n"));
+    }
+    QCOMPARE(SettingsWindow::guide_page(root.filePath(program)),
+             guide.isEmpty() ? QString() : QDir::toNativeSeparators(root.filePath(guide)));
+
+    WiredBar window;
+    emit window.settings_requested();
+    SettingsWindow &settings = *window.features().settings_window;
+    QVERIFY(settings.about->text().startsWith(
+        QStringLiteral("QuorvelOlvane ") + QLatin1String(build_info::kVersion) + QStringLiteral("\nMIT")));
+    QVERIFY(settings.about->text().contains(QStringLiteral("guide")));
     settings.reject();
 }
 

@@ -7,11 +7,14 @@
 #include "apps/QuorvelOlvane/features/bar_interface.h"
 #include "common/diagnostics.h"
 #include "common/switch_to_area.h"
+#include "common/version.h"
 
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -245,6 +248,7 @@ void SettingsWindow::_build()
     _build_areas(tabs);
     _build_box(tabs);
     _build_placement(tabs);
+    _build_about(tabs);
 
     auto *buttons = new QDialogButtonBox(this);
     save_button = buttons->addButton(QStringLiteral("保存"), QDialogButtonBox::AcceptRole);
@@ -409,6 +413,38 @@ void SettingsWindow::_build_box(QTabWidget *tabs)
         _preview();
     });
     tabs->addTab(box_page, QStringLiteral("スイッチボックス"));
+}
+
+QString SettingsWindow::guide_page(const QString &program_folder)
+{
+    // Beside the program on Windows, under share/doc in a Linux install, in
+    // the source tree for a build folder inside it.
+    const QDir folder(program_folder);
+    for (const QString &relative :
+         {QStringLiteral("guide/index.md"), QStringLiteral("../../share/doc/quorvel-olvane/guide/index.md"),
+          QStringLiteral("../../docs/guide/index.md")}) {
+        const QString page = QDir::cleanPath(folder.absoluteFilePath(relative));
+        if (QFileInfo(page).isFile())
+            return QDir::toNativeSeparators(page);
+    }
+    return {};
+}
+
+void SettingsWindow::_build_about(QTabWidget *tabs)
+{
+    auto *about_page = new QWidget;
+    auto *about_layout = new QVBoxLayout(about_page);
+    const QString guide = guide_page(QCoreApplication::applicationDirPath());
+    about = new QLabel(QStringLiteral("QuorvelOlvane %1\nMIT ライセンス (LICENSE)\nユーザーガイド: %2")
+                           .arg(QString::fromLatin1(build_info::kVersion),
+                                guide.isEmpty() ? QStringLiteral("docs/guide/index.md") : guide),
+                       about_page);
+    about->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    about->setWordWrap(true);
+    about->setAccessibleName(QStringLiteral("情報"));
+    about_layout->addWidget(about);
+    about_layout->addStretch();
+    tabs->addTab(about_page, QStringLiteral("情報"));
 }
 
 void SettingsWindow::_build_placement(QTabWidget *tabs)

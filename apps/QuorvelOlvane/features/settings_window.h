@@ -80,6 +80,8 @@ public:
     static QString switches_text(const QMap<int, int> &overrides, int area);
     // How an area of the grid is named to screen readers and in its title.
     static QString area_name(int area, const QString &label, bool lit);
+    // The user guide's first page for a program in `program_folder`, or empty.
+    static QString guide_page(const QString &program_folder);
     // The udev rule that lets the user at the seat open the box `vendor`:`product`.
     static QString udev_rule(int vendor, int product);
 
@@ -119,6 +121,7 @@ public:
     QCheckBox *remember_geometry = nullptr;
     QCheckBox *tray = nullptr;
     QCheckBox *click_through = nullptr;
+    QLabel *about = nullptr; // version, licence, where the guide is
     QPushButton *save_button = nullptr;
     QPushButton *cancel_button = nullptr;
     QPointer<QMessageBox> press_prompt;
@@ -137,6 +140,7 @@ private:
     AreaControls &_build_area(int area, QWidget *parent);
     void _build_box(QTabWidget *tabs);
     void _build_placement(QTabWidget *tabs);
+    void _build_about(QTabWidget *tabs);
     void _read_bar();
     void _show_values();
     void _preview();
