@@ -41,6 +41,32 @@ case $mode in
         mkdir "$copy"
         (cd "$src" && git ls-files -z --cached --others --exclude-standard \
             | xargs -0 -I{} sh -c '[ -f "$1" ] && cp --parents -p "$1" "$2" || true' _ {} "$copy")
+        # The tree's files carry their headers already: they are taken out of the copy, so that
+        # the script has a whole tree to give them to; `bare` keeps the files as they were then.
+        python3 - "$copy" "$copyright_tag" "$license_tag" <<'STRIP'
+import os, sys
+root, tags = sys.argv[1], sys.argv[2:]
+for folder, _, names in os.walk(root):
+    for name in names:
+        path = os.path.join(folder, name)
+        if os.path.islink(path):
+            continue
+        try:
+            lines = open(path, encoding="utf-8").read().split("\n")
+        except (UnicodeDecodeError, OSError):
+            continue
+        kept = [line for line in lines if not any(tag in line for tag in tags)]
+        if len(kept) == len(lines):
+            continue
+        # A C++ header is followed by a blank line, which goes with it.
+        at = next((i for i, line in enumerate(lines) if any(tag in line for tag in tags)), 0)
+        if at < len(kept) and kept[at] == "" and lines[at].startswith("//"):
+            del kept[at]
+        mode = os.stat(path).st_mode
+        open(path, "w", encoding="utf-8").write("\n".join(kept))
+        os.chmod(path, mode)
+STRIP
+        cp -a "$copy" "$work/bare"
         (cd "$copy" && git init -q && git add -A)
         bash "$copy/scripts/spdx-headers.sh" "$copy" >"$work/run1.log" 2>&1 \
             || { cat "$work/run1.log" >&2; echo "FAIL: spdx-headers.sh failed" >&2; exit 1; }
@@ -56,15 +82,15 @@ case $mode in
             # Without the two header lines (and the blank line after a C++ header) the file is
             # what it was.
             grep -vF -e "$copyright_tag" -e "$license_tag" "$copy/$rel" >"$work/stripped" || true
-            if ! cmp -s "$work/stripped" "$src/$rel"; then
+            if ! cmp -s "$work/stripped" "$work/bare/$rel"; then
                 sed '1{/^$/d}' "$work/stripped" >"$work/stripped2"
-                cmp -s "$work/stripped2" "$src/$rel" || fail "$rel changed beyond its header"
+                cmp -s "$work/stripped2" "$work/bare/$rel" || fail "$rel changed beyond its header"
             fi
-            first=$(head -n1 "$src/$rel")
+            first=$(head -n1 "$work/bare/$rel")
             case $first in
                 '#!'*|'<?xml'*) [ "$(head -n1 "$copy/$rel")" = "$first" ] || fail "$rel: '$first' no longer first" ;;
             esac
-            if [ -x "$src/$rel" ] && ! [ -x "$copy/$rel" ]; then fail "$rel lost its executable bit"; fi
+            if [ -x "$work/bare/$rel" ] && ! [ -x "$copy/$rel" ]; then fail "$rel lost its executable bit"; fi
         done < <(grep '^header added: ' "$work/run1.log")
         [ "$changed" -gt 0 ] || fail "spdx-headers.sh gave no file a header"
         # A C++ source and a shell script, in their comment forms.
