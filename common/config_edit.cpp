@@ -429,7 +429,7 @@ ConfigEdit::Result ConfigEdit::save(bool overwrite)
         std::optional<QByteArray> spliced;
         if (!broken() && _read.bytes)
             spliced = patched(*_read.bytes, _original, _document);
-        // A text file's last line ends with a line end, as the bar's own writes do.
+            // A text file's last line ends with a line end, as the bar's own writes do.
 #ifdef Q_OS_WIN
         constexpr const char *kLineEnd = "\r\n";
 #else

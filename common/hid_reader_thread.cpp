@@ -267,22 +267,13 @@ void HIDReaderThread::run()
     }
 }
 
-hid_device *HIDReaderThread::_find_and_open(QList<Box> &state, int box, Failure &why)
+// The path of a box with `box`'s ids that no other entry has or names, or
+// empty; `held_by` is the entry that has the box this one names, if any.
+QByteArray HIDReaderThread::_free_path(const QList<Box> &state, int box, int &held_by) const
 {
     const DeviceOptions &options = boxes.at(box);
-    const QString name = device_name(options.vendor_id, options.product_id);
     const auto vendor = static_cast<unsigned short>(options.vendor_id);
     const auto product = static_cast<unsigned short>(options.product_id);
-    if (boxes.size() == 1 && !options.chooses_box()) {
-        // The first box with the ids, as ever.
-        hid_device *device = hid_open(vendor, product, nullptr);
-        if (!device) {
-            const OpenFailure failure = open_failure(options.vendor_id, options.product_id);
-            why = {failure.state, failure.reason};
-        }
-        return device;
-    }
-
     // Skip what another entry has open, and what another entry chose by
     // serial or port: an entry that takes any box takes one nobody named.
     // The entry that has the box open, or -1.
@@ -305,7 +296,6 @@ hid_device *HIDReaderThread::_find_and_open(QList<Box> &state, int box, Failure 
         return false;
     };
     QByteArray path;
-    int held_by = -1; // the entry holding the box this one names, when that is why none is free
     hid_device_info *found = hid_enumerate(vendor, product);
     for (const hid_device_info *info = found; info; info = info->next) {
         if (!info->path || !matches(options, *info))
@@ -318,6 +308,27 @@ hid_device *HIDReaderThread::_find_and_open(QList<Box> &state, int box, Failure 
             held_by = holder(*info);
     }
     hid_free_enumeration(found);
+    return path;
+}
+
+hid_device *HIDReaderThread::_find_and_open(QList<Box> &state, int box, Failure &why)
+{
+    const DeviceOptions &options = boxes.at(box);
+    const QString name = device_name(options.vendor_id, options.product_id);
+    const auto vendor = static_cast<unsigned short>(options.vendor_id);
+    const auto product = static_cast<unsigned short>(options.product_id);
+    if (boxes.size() == 1 && !options.chooses_box()) {
+        // The first box with the ids, as ever.
+        hid_device *device = hid_open(vendor, product, nullptr);
+        if (!device) {
+            const OpenFailure failure = open_failure(options.vendor_id, options.product_id);
+            why = {failure.state, failure.reason};
+        }
+        return device;
+    }
+
+    int held_by = -1; // the entry holding the box this one names, when that is why none is free
+    const QByteArray path = _free_path(state, box, held_by);
     if (path.isEmpty() && held_by >= 0) {
         // Plugged in, but two entries of "devices" name the same box.
         why = {DeviceState::NotConnected,

@@ -111,6 +111,7 @@ private:
     void _set_state(Box &entry, int box, DeviceState state, const QString &reason);
     // The box to open for entry `box`, or nothing with the reason why.
     hid_device *_find_and_open(QList<Box> &state, int box, Failure &why);
+    QByteArray _free_path(const QList<Box> &state, int box, int &held_by) const;
 
     std::atomic<bool> _running{true};
 };

@@ -753,7 +753,7 @@ void SettingsWindow::place_beside_bar()
 void SettingsWindow::moveEvent(QMoveEvent *event)
 {
     QDialog::moveEvent(event);
-    if (_place_when_framed && windowHandle() && !windowHandle()->frameMargins().isNull())
+    if (_place_when_framed && windowHandle() != nullptr && !windowHandle()->frameMargins().isNull())
         place_beside_bar();
 }
 
