@@ -65,7 +65,7 @@ def style(rel, first_line):
     if ext in (".cpp", ".cc", ".c", ".h", ".hpp", ".rc", ".js", ".ts", ".qml"):
         return ("// ", "")
     if ext in (".sh", ".py", ".cmake", ".yml", ".yaml", ".toml", ".supp", ".rules", ".desktop",
-               ".conf", ".cfg", ".ini", ".service", ".spec"):
+               ".conf", ".cfg", ".ini", ".service"):
         return ("# ", "")
     if name in (".gitignore", ".gitattributes", ".clang-format", ".clang-tidy", ".editorconfig"):
         return ("# ", "")

@@ -36,7 +36,7 @@ void cancel_system_drag(QWindow *window)
     const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
     if (!screen)
         return;
-    // The window manager specification's _NET_WM_MOVERESIZE_CANCEL, for the
+    // EWMH's _NET_WM_MOVERESIZE_CANCEL (the window-manager hints), for the
     // left button, asked for by a normal application.
     constexpr quint32 kCancel = 11;
     xcb_client_message_event_t message{};
