@@ -15,6 +15,22 @@
 
 namespace {
 
+// The handler of the oldest request still waiting, its time-out re-armed for
+// the next one; none when no request waits (answers come in request order).
+template <class Handler>
+std::optional<Handler> next_waiting(std::deque<Handler> &waiting, QTimer &timeout)
+{
+    if (waiting.empty())
+        return std::nullopt;
+    Handler answer = std::move(waiting.front());
+    waiting.pop_front();
+    if (waiting.empty())
+        timeout.stop();
+    else
+        timeout.start();
+    return answer;
+}
+
 // Moves the compositor makes right after the bar asked it for one (centring
 // a window it floats, re-applying its own rules) are not the user's.
 constexpr int kCompositorMoveMs = 1000;
@@ -207,18 +223,13 @@ void SwayClient::_read()
             _event(message->type, message->payload);
             continue;
         }
-        if (_waiting.empty()) {
+        const auto answer = next_waiting(_waiting, _timeout);
+        if (!answer) {
             fault(QStringLiteral("an answer to no request"));
             _socket.abort();
             return;
         }
-        const auto answer = std::move(_waiting.front());
-        _waiting.pop_front();
-        if (_waiting.empty())
-            _timeout.stop();
-        else
-            _timeout.start();
-        answer(message->payload);
+        (*answer)(message->payload);
     }
 }
 
@@ -486,18 +497,13 @@ void WayfireClient::_read()
                 at_most_every(this, kEventGateMs, [this] { _apply(); });
             continue;
         }
-        if (_waiting.empty()) {
+        const auto answer = next_waiting(_waiting, _timeout);
+        if (!answer) {
             fault(QStringLiteral("an answer to no request"));
             _socket.abort();
             return;
         }
-        const auto answer = std::move(_waiting.front());
-        _waiting.pop_front();
-        if (_waiting.empty())
-            _timeout.stop();
-        else
-            _timeout.start();
-        answer(*message);
+        (*answer)(*message);
     }
 }
 
